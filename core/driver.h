@@ -1,0 +1,18 @@
+// Entry point and notify functions of the notice driver.
+#pragma once
+
+#include "core/firmware/efi.h"
+
+extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+
+// The HOB list from the configuration table, cached once found; empty when absent.
+void *FindHobList();
+
+// Registers the end-of-DXE and trigger notifications. Always succeeds.
+EFI_STATUS NoticeDriverInit(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+
+// Notify function of the end-of-DXE event group: the storage probe.
+void EFIAPI OnEndOfDxe(EFI_EVENT Event, void *Context);
+
+// Notify function of each installation of the notice trigger protocol.
+void EFIAPI OnNoticeTrigger(EFI_EVENT Event, void *Context);

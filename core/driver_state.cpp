@@ -1,0 +1,3 @@
+#include "core/driver_state.h"
+
+DriverState gDriver;

@@ -1,0 +1,30 @@
+// Driver entry: keep the firmware tables, find the trace hub, register the
+// two notifications that carry all later work.
+#include "core/driver.h"
+#include "core/driver_state.h"
+#include "core/hob_walk.h"
+
+void *FindHobList() {
+  if (gDriver.HobList != nullptr) return gDriver.HobList;
+
+  const EFI_SYSTEM_TABLE *st = gDriver.SystemTable;
+  for (UINTN i = 0; i < st->NumberOfTableEntries; ++i) {
+    const EFI_CONFIGURATION_TABLE &entry = st->ConfigurationTable[i];
+    if (GuidEquals(entry.VendorGuid, EFI_HOB_LIST_GUID)) {
+      gDriver.HobList = entry.VendorTable;
+      return gDriver.HobList;
+    }
+  }
+  return nullptr;
+}
+
+extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gDriver.ImageHandle = ImageHandle;
+  gDriver.SystemTable = SystemTable;
+  gDriver.BootServices = SystemTable->BootServices;
+  gDriver.RuntimeServices = SystemTable->RuntimeServices;
+
+  gDriver.TraceHubBase = FindTraceHubBase(FindHobList());
+
+  return NoticeDriverInit(ImageHandle, SystemTable);
+}

@@ -1,0 +1,9 @@
+#include "sim/driver_reload.h"
+
+#include "core/driver_state.h"
+
+namespace sim {
+
+void ReloadDriver() { gDriver = DriverState{}; }
+
+}  // namespace sim
