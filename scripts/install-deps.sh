@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, only those missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang lld llvm libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev nlohmann-json3-dev libstb-dev
+  qemu-system-x86 ovmf mtools dosfstools sbsigntool uefitool-cli python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
