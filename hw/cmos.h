@@ -1,0 +1,15 @@
+// The boot-progress marker in the extended CMOS bank (index port 0x72,
+// data port 0x73), byte 0x30: other firmware reads it to learn whether a
+// notice started (0x00) and finished (0xAA).
+#pragma once
+
+#include "core/firmware/efi_types.h"
+
+inline constexpr UINT16 CmosExtendedIndexPort = 0x72;
+inline constexpr UINT16 CmosExtendedDataPort = 0x73;
+inline constexpr UINT8 CmosNoticeMarkerIndex = 0x30;
+inline constexpr UINT8 CmosNoticeStarted = 0x00;
+inline constexpr UINT8 CmosNoticeFinished = 0xAA;
+
+// Writes the marker index to port 0x72, then Value to port 0x73.
+void WriteCmosNoticeMarker(UINT8 Value);

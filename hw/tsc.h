@@ -1,0 +1,20 @@
+// Millisecond delay on the processor's timestamp counter.
+//
+// The embedded-controller polling waits one millisecond between status reads.
+// The wait spins on the timestamp counter, whose frequency comes from CPUID
+// leaf 0x15 on every call (it is not cached).
+#pragma once
+
+#include "core/firmware/efi_types.h"
+
+// Crystal clock assumed when leaf 0x15 reports its ECX as 0.
+inline constexpr UINT64 TscDefaultCrystalHz = 24000000;
+
+// The timestamp-counter frequency in hertz, 0 when the processor does not
+// report it (highest basic leaf below 0x15, or a zero ratio in leaf 0x15).
+UINT64 TscFrequency();
+
+// Waits 1000 microseconds and returns 1000. With a known frequency it spins
+// with PAUSE until the counter has passed the end; with frequency 0 it falls
+// back to the firmware's Stall so the wait still lasts a millisecond.
+UINTN TscDelay();
