@@ -1,0 +1,126 @@
+// The firmware test application: loads and starts the notice driver from its
+// own boot volume, signals end of DXE, serves the notice pictures from a
+// firmware volume of its own, installs the notice trigger, lets the host take
+// its picture of the screen, and powers the machine off. Every step's status
+// goes to COM1 for the host to check.
+#include "core/driver_guids.h"
+#include "core/firmware/efi.h"
+#include "e2e/app/app_state.h"
+#include "e2e/app/boot_volume.h"
+#include "e2e/app/picture_volume.h"
+#include "e2e/app/serial_report.h"
+
+AppState gApp;
+
+namespace {
+
+// Files beside the application on its boot volume.
+constexpr const CHAR16 *kDriverPath = u"\\EFI\\BOOT\\notice.efi";
+constexpr const CHAR16 *kPicturePaths[kNoticePictureCount] = {
+    u"\\E2E\\PICTURE1.BMP", u"\\E2E\\PICTURE2.BMP", u"\\E2E\\PICTURE3.BMP",
+    u"\\E2E\\PICTURE4.BMP", u"\\E2E\\PICTURE5.BMP", u"\\E2E\\PICTURE6.BMP",
+};
+constexpr const char *kPictureSteps[kNoticePictureCount] = {
+    "ReadPicture1", "ReadPicture2", "ReadPicture3", "ReadPicture4", "ReadPicture5", "ReadPicture6",
+};
+
+// How long the host may take to grab the screen before the run goes on.
+constexpr UINTN kHostAckTimeoutMs = 20000;
+
+void EFIAPI IgnoreEvent(EFI_EVENT, void *) {}
+
+// Loads the driver from a buffer and runs its entry point.
+EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root) {
+  EFI_BOOT_SERVICES *bs = gApp.BootServices;
+  void *image = nullptr;
+  UINTN size = 0;
+  EFI_STATUS status = ReadWholeFile(Root, kDriverPath, &image, &size);
+  ReportStatus("ReadDriver", status);
+  if (EFI_ERROR(status)) return status;
+  ReportValue("DriverSize", size);
+
+  EFI_HANDLE driver = nullptr;
+  status = bs->LoadImage(false, gApp.ImageHandle, nullptr, image, size, &driver);
+  ReportStatus("LoadImage", status);
+  bs->FreePool(image);
+  if (EFI_ERROR(status)) return status;
+
+  status = bs->StartImage(driver, nullptr, nullptr);
+  ReportStatus("StartImage", status);
+  return status;
+}
+
+// A driver loaded after end of DXE missed the signal: send it again.
+void SignalEndOfDxe() {
+  EFI_BOOT_SERVICES *bs = gApp.BootServices;
+  EFI_EVENT event = nullptr;
+  EFI_STATUS status = bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, IgnoreEvent, nullptr,
+                                        &EFI_END_OF_DXE_EVENT_GROUP_GUID, &event);
+  ReportStatus("CreateEndOfDxe", status);
+  if (EFI_ERROR(status)) return;
+  ReportStatus("SignalEndOfDxe", bs->SignalEvent(event));
+  bs->CloseEvent(event);
+}
+
+// Reads each picture present on the boot volume into the picture volume.
+void LoadPictures(EFI_FILE_PROTOCOL *Root) {
+  for (UINTN i = 0; i < kNoticePictureCount; ++i) {
+    void *data = nullptr;
+    UINTN size = 0;
+    EFI_STATUS status = ReadWholeFile(Root, kPicturePaths[i], &data, &size);
+    ReportStatus(kPictureSteps[i], status);
+    if (!EFI_ERROR(status)) SetNoticePicture(i, data, size);
+  }
+}
+
+void InstallTrigger() {
+  EFI_HANDLE handle = nullptr;
+  // Only the installation matters to the driver, not the interface.
+  EFI_STATUS status = gApp.BootServices->InstallProtocolInterface(&handle, &NoticeTriggerProtocolGuid,
+                                                                  EFI_NATIVE_INTERFACE, nullptr);
+  ReportStatus("InstallTrigger", status);
+}
+
+// The screen now shows whatever the notice left; the host grabs it and
+// answers with one byte.
+void LetHostTakePicture() {
+  ReportStep("TakePicture");
+  UINT8 answer = 0;
+  EFI_STATUS status = WaitForHostByte(kHostAckTimeoutMs, &answer);
+  ReportStatus("HostAck", status);
+}
+
+void RunSteps() {
+  EFI_BOOT_SERVICES *bs = gApp.BootServices;
+  ReportStatus("SetWatchdogTimer", bs->SetWatchdogTimer(0, 0, 0, nullptr));
+
+  EFI_FILE_PROTOCOL *root = nullptr;
+  EFI_STATUS status = OpenBootVolume(&root);
+  ReportStatus("OpenBootVolume", status);
+  if (EFI_ERROR(status)) return;
+
+  status = StartDriver(root);
+  if (!EFI_ERROR(status)) {
+    SignalEndOfDxe();
+    LoadPictures(root);
+    ReportStatus("InstallPictureVolume", InstallPictureVolume());
+    InstallTrigger();
+    LetHostTakePicture();
+  }
+  root->Close(root);
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI E2eMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gApp.ImageHandle = ImageHandle;
+  gApp.SystemTable = SystemTable;
+  gApp.BootServices = SystemTable->BootServices;
+  gApp.RuntimeServices = SystemTable->RuntimeServices;
+
+  ReportStep("Begin");
+  RunSteps();
+  ReportStep("ResetSystem");
+  gApp.RuntimeServices->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}

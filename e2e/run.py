@@ -1,0 +1,325 @@
+#!/usr/bin/env python3
+"""Boots the notice driver on real firmware (OVMF under QEMU, TCG) and checks
+what it did.
+
+The test application (notice-e2e.efi, booted as \\EFI\\BOOT\\BOOTX64.EFI)
+loads notice.efi from the same FAT volume, starts it, signals end of DXE,
+serves the six notice pictures from a firmware volume of its own, installs
+the notice trigger and reports every status on COM1. When the trigger has
+returned it asks for a screenshot, waits for our answer and powers off.
+
+A scenario passes only when every step reported success, the firmware shut
+down cleanly (QMP SHUTDOWN, reason guest-shutdown, exit status 0), the screen
+showed exactly the expected picture at the expected place, the embedded
+controller and CMOS stand-ins saw exactly the expected writes, and the
+console carried exactly the expected failure lines.
+
+Exit status: 0 when every scenario passed, 1 otherwise, 2 on bad usage.
+"""
+
+import argparse
+import dataclasses
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import pictures  # noqa: E402
+from qemu import (PLAIN_CODE, PLAIN_VARS, SECURE_CODE, SECURE_VARS, Machine, MachineConfig,  # noqa: E402
+                  MachineFailure, read_ppm)
+
+EC_DATA, EC_COMMAND, CMOS_INDEX, CMOS_DATA = 0x62, 0x66, 0x72, 0x73
+EC_ABSENT = 0xFF            # what an absent controller's ports read
+EC_ANSWERS_AT_ONCE = 0x01   # status: output buffer full, input buffer empty
+EC_READ_COMMAND = 0x80
+CMOS_MARKER_INDEX = 0x30
+HOST_ACK = b"A"
+SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
+SNAKEOIL_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
+
+APP_STEPS = ["SetWatchdogTimer", "OpenBootVolume", "ReadDriver", "LoadImage", "StartImage",
+             "CreateEndOfDxe", "SignalEndOfDxe"] + ["ReadPicture%d" % i for i in range(1, 7)] + [
+             "InstallPictureVolume", "InstallTrigger", "HostAck"]
+FAILURE_LINES = ["Locate gop protocol failure...", "GetBitMapFromFV failure...",
+                 "ConvertBmpToGopBltofTarvex failure...", "GraphicsOutput->Blt failure..."]
+
+
+@dataclasses.dataclass
+class Scenario:
+    name: str
+    about: str
+    mode: int                      # the notice expected on screen, 0 for none
+    machine: str = "q35"
+    nvme: bool = True
+    secure_boot: bool = False
+    ec_byte: int = EC_ABSENT       # what every EC register reads
+    missing_pictures: tuple = ()   # modes whose picture file is left out
+    console_lines: tuple = ()      # failure lines the driver must print
+    check_screen: bool = True
+
+    def ec_registers(self):
+        """Registers the decision reads, in order, for this EC byte."""
+        level_check = (self.ec_byte & 0x03) == 2 and self.ec_byte <= 5
+        return [0x80, 0x93] + ([0x93] if level_check else []) + [0x0D]
+
+
+SCENARIOS = [
+    Scenario("plain", "Secure Boot off, NVMe and SATA present, no EC", mode=5),
+    Scenario("no-storage", "i440FX machine without NVMe or SATA controller", mode=4, machine="pc", nvme=False),
+    Scenario("secure-no-ec", "Secure Boot on, no EC (reads 0xFF: register 0x0D bit 1)", mode=2,
+             secure_boot=True),
+    Scenario("secure-ec-state1", "Secure Boot on, EC state code 1", mode=1, secure_boot=True, ec_byte=0x01),
+    Scenario("secure-ec-critical", "Secure Boot on, EC code 2 with level 2 twice, then register 0x0D bit 1",
+             mode=2, secure_boot=True, ec_byte=0x02),
+    Scenario("secure-ec-idle", "Secure Boot on, EC reads 0: nothing to show", mode=0, secure_boot=True,
+             ec_byte=0x00),
+    Scenario("missing-picture", "Secure Boot off, the mode-5 picture file absent", mode=5, missing_pictures=(5,),
+             console_lines=("GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."),
+             check_screen=False),
+]
+SCENARIO_NAMES = [s.name for s in SCENARIOS]
+DEFAULT_SCENARIOS = ["plain"]
+
+
+class Report:
+    def __init__(self, scenario):
+        self.scenario = scenario
+        self.problems = []
+        self.notes = []
+
+    def check(self, ok, problem):
+        if not ok:
+            self.problems.append(problem)
+        return ok
+
+    def note(self, text):
+        self.notes.append(text)
+
+
+# ---- preparing the boot disk ----------------------------------------------
+
+def run_tool(args, env=None):
+    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    if result.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (args[0], result.stdout.decode(errors="replace").strip()))
+
+
+def sign(path, workdir):
+    key = os.path.join(workdir, "db.key")
+    if not os.path.exists(key):
+        run_tool(["openssl", "pkey", "-in", SNAKEOIL_KEY, "-passin", "pass:snakeoil", "-out", key])
+    signed = path + ".signed"
+    run_tool(["sbsign", "--key", key, "--cert", SNAKEOIL_CERT, "--output", signed, path])
+    return signed
+
+
+def build_esp(workdir, app, driver, picture_files):
+    """A 16 MiB FAT volume: the app as the default boot file, the driver and pictures beside it."""
+    esp = os.path.join(workdir, "esp.img")
+    if os.path.exists(esp):
+        os.unlink(esp)
+    run_tool(["mkfs.vfat", "-C", esp, "16384"])
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    run_tool(["mmd", "-i", esp, "::/EFI", "::/EFI/BOOT", "::/E2E"], env)
+    run_tool(["mcopy", "-i", esp, app, "::/EFI/BOOT/BOOTX64.EFI"], env)
+    run_tool(["mcopy", "-i", esp, driver, "::/EFI/BOOT/notice.efi"], env)
+    for name, path in picture_files.items():
+        run_tool(["mcopy", "-i", esp, path, "::/E2E/" + name], env)
+    return esp
+
+
+# ---- checking one run -----------------------------------------------------
+
+E2E_LINE = re.compile(r"^E2E (\w+)(?: 0x([0-9A-F]+))?$", re.M)
+
+
+def app_lines(serial_text):
+    return [(m.group(1), int(m.group(2), 16) if m.group(2) else None) for m in E2E_LINE.finditer(serial_text)]
+
+
+def check_app_steps(report, lines):
+    seen = {}
+    for step, value in lines:
+        seen.setdefault(step, value)
+    expected = ["Begin"] + APP_STEPS + ["ResetSystem"]
+    order = [step for step, _ in lines if step in expected]
+    for step in expected:
+        if step not in seen:
+            report.check(False, "no report of step %s" % step)
+        elif step in APP_STEPS:
+            report.check(seen[step] == 0, "%s returned 0x%X" % (step, seen[step]))
+    report.check(order == [s for s in expected if s in seen], "steps reported out of order: %s" % order)
+
+
+def driver_console_lines(serial_text):
+    return [line.strip() for line in serial_text.splitlines() if line.strip() in FAILURE_LINES]
+
+
+def compare_screen(report, shot, scenario, all_pictures, workdir):
+    width, height, pixels = read_ppm(shot)
+    report.note("screen %dx%d" % (width, height))
+    candidates = {0: None}
+    candidates.update(all_pictures)
+    shown = [mode for mode, picture in sorted(candidates.items())
+             if pixels == pictures.expected_screen(width, height, picture)]
+    report.note("screen matches: %s" % (", ".join("notice %d" % m if m else "black screen" for m in shown)
+                                         if shown else "no expected screen"))
+    expected = pictures.expected_screen(width, height, all_pictures.get(scenario.mode) if scenario.mode else None)
+    if pixels == expected:
+        return
+    diff = [i // 3 for i in range(0, len(pixels), 3) if pixels[i:i + 3] != expected[i:i + 3]]
+    xs = [p % width for p in diff]
+    ys = [p // width for p in diff]
+    report.check(False, "screen differs from the expected one in %d pixels (x %d-%d, y %d-%d); see %s"
+                 % (len(diff), min(xs), max(xs), min(ys), max(ys), shot))
+
+
+def check_ports(report, machine, scenario):
+    registers = scenario.ec_registers()
+    ec_commands = machine.port_writes(EC_COMMAND)
+    ec_data = machine.port_writes(EC_DATA)
+    report.note("EC writes: command port %s, data port %s" % (ec_commands.hex(" ") or "-", ec_data.hex(" ") or "-"))
+    report.check(ec_commands == bytes([EC_READ_COMMAND] * len(registers)),
+                 "EC command port saw %s, expected %d read commands" % (ec_commands.hex(" "), len(registers)))
+    report.check(ec_data == bytes(registers),
+                 "EC data port saw %s, expected registers %s" % (ec_data.hex(" "), bytes(registers).hex(" ")))
+    cmos_index = machine.port_writes(CMOS_INDEX)
+    cmos_data = machine.port_writes(CMOS_DATA)
+    report.note("CMOS writes: index %s, data %s" % (cmos_index.hex(" ") or "-", cmos_data.hex(" ") or "-"))
+    marks = [0x00, 0xAA] if scenario.mode else [0x00]
+    report.check(cmos_index == bytes([CMOS_MARKER_INDEX] * len(marks)) and cmos_data == bytes(marks),
+                 "CMOS marker writes %s / %s, expected index 0x30 with %s"
+                 % (cmos_index.hex(" "), cmos_data.hex(" "), bytes(marks).hex(" ")))
+
+
+def run_scenario(scenario, args, workdir, all_pictures):
+    report = Report(scenario)
+    os.makedirs(workdir, exist_ok=True)
+    app, driver = args.app, args.driver
+    if scenario.secure_boot:
+        app, driver = sign(app, workdir), sign(driver, workdir)
+    picture_files = {}
+    for mode, picture in all_pictures.items():
+        if mode in scenario.missing_pictures:
+            continue
+        path = os.path.join(workdir, "PICTURE%d.BMP" % mode)
+        with open(path, "wb") as f:
+            f.write(picture.bmp)
+        picture_files["PICTURE%d.BMP" % mode] = path
+    esp = build_esp(workdir, app, driver, picture_files)
+    nvme = ""
+    if scenario.nvme:
+        nvme = os.path.join(workdir, "nvme.img")
+        with open(nvme, "wb") as f:
+            f.truncate(1 << 20)
+
+    ec_status = EC_ABSENT if scenario.ec_byte == EC_ABSENT else EC_ANSWERS_AT_ONCE
+    config = MachineConfig(
+        code=SECURE_CODE if scenario.secure_boot else PLAIN_CODE,
+        vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
+        secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
+        port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
+        timeout_s=args.timeout)
+    shot = os.path.join(workdir, "screen.ppm")
+    with Machine(config, workdir) as machine:
+        try:
+            machine.start()
+            machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
+            if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
+                machine.screendump(shot)
+                machine.send_serial(HOST_ACK)
+            result = machine.wait_for_exit()
+            report.note("QEMU ended after %.1f s: exit status %d, shutdown reason %s"
+                        % (result.elapsed_s, result.returncode, result.shutdown_reason or "none"))
+            report.check(result.returncode == 0, "QEMU exit status %d" % result.returncode)
+            report.check(result.shutdown_reason == "guest-shutdown",
+                         "shutdown reason %r, expected guest-shutdown" % result.shutdown_reason)
+        except MachineFailure as failure:
+            report.check(False, str(failure))
+            machine.kill()
+        report.elapsed = time.monotonic() - machine.started_at if machine.started_at else 0.0
+        text = machine.serial_text()
+        lines = app_lines(text)
+        report.app_lines = lines
+        check_app_steps(report, lines)
+        console = driver_console_lines(text)
+        report.note("driver console lines: %s" % (console or "none"))
+        report.check(console == list(scenario.console_lines),
+                     "driver printed %s, expected %s" % (console, list(scenario.console_lines)))
+        if os.path.exists(shot) and scenario.check_screen:
+            compare_screen(report, shot, scenario, all_pictures, workdir)
+        elif scenario.check_screen:
+            report.check(False, "no screenshot taken")
+        if machine.process is not None:
+            check_ports(report, machine, scenario)
+    return report
+
+
+def print_report(report, workdir):
+    s = report.scenario
+    verdict = "PASS" if not report.problems else "FAIL"
+    print("== %s: %s (%.1f s) - %s; expected notice %d" % (s.name, verdict, report.elapsed, s.about, s.mode))
+    print("   app: " + " ".join("%s=%s" % (step, "-" if v is None else "0x%X" % v)
+                                for step, v in getattr(report, "app_lines", [])))
+    for note in report.notes:
+        print("   " + note)
+    for problem in report.problems:
+        print("   FAIL: " + problem)
+    if report.problems:
+        print("   files: %s (serial.log, screen.ppm, port*.log, qemu-command.txt)" % workdir)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default="/work/build/e2e-image",
+                        help="image build directory holding notice.efi and e2e/app/notice-e2e.efi")
+    parser.add_argument("--driver", help="driver image (default: BUILD_DIR/notice.efi)")
+    parser.add_argument("--app", help="test application (default: BUILD_DIR/e2e/app/notice-e2e.efi)")
+    parser.add_argument("--scenario", action="append", choices=SCENARIO_NAMES,
+                        help="scenario to run (repeatable; default: %s)" % ", ".join(DEFAULT_SCENARIOS))
+    parser.add_argument("--all", action="store_true", help="run every scenario")
+    parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
+    parser.add_argument("--timeout", type=float, default=90.0, help="hard limit per QEMU run in seconds")
+    parser.add_argument("--workdir", help="where run files go (default: a fresh temporary directory)")
+    args = parser.parse_args(argv)
+
+    if args.list:
+        for s in SCENARIOS:
+            print("%-20s notice %d  %s" % (s.name, s.mode, s.about))
+        return 0
+    args.driver = args.driver or os.path.join(args.build_dir, "notice.efi")
+    args.app = args.app or os.path.join(args.build_dir, "e2e", "app", "notice-e2e.efi")
+    for path in (args.driver, args.app):
+        if not os.path.isfile(path):
+            print("run.py: %s not found (build the image first)" % path, file=sys.stderr)
+            return 2
+    names = SCENARIO_NAMES if args.all else (args.scenario or DEFAULT_SCENARIOS)
+    root = args.workdir or tempfile.mkdtemp(prefix="notice-e2e-")
+    all_pictures = pictures.make_pictures()
+
+    failed = []
+    started = time.monotonic()
+    for name in names:
+        scenario = next(s for s in SCENARIOS if s.name == name)
+        workdir = os.path.join(root, name)
+        if os.path.isdir(workdir):
+            shutil.rmtree(workdir)
+        report = run_scenario(scenario, args, workdir, all_pictures)
+        print_report(report, workdir)
+        if report.problems:
+            failed.append(name)
+    print("== %d of %d scenarios passed in %.1f s%s" % (len(names) - len(failed), len(names),
+                                                       time.monotonic() - started,
+                                                       "; failed: " + ", ".join(failed) if failed else ""))
+    if not failed and not args.workdir:
+        shutil.rmtree(root, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
