@@ -1,0 +1,13 @@
+// Error raised when an input cannot be packed into a valid FFS file or volume.
+#pragma once
+
+#include <stdexcept>
+
+namespace notice_pack {
+
+class PackError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace notice_pack
