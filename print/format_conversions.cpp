@@ -1,0 +1,134 @@
+// The conversions that prepare numbers, GUIDs, times and status values as
+// elements of the engine. The GUID, time and unlisted-status texts are
+// formatted by the engine itself, one level deep, into the value buffer.
+#include "print/format_element.h"
+#include "print/status_text.h"
+
+namespace {
+
+constexpr CHAR8 kDigits[] = "0123456789ABCDEF";
+constexpr CHAR8 kNullGuid[] = "<null guid>";
+constexpr CHAR8 kNullTime[] = "<null time>";
+constexpr CHAR8 kGuidLayout[] = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
+constexpr CHAR8 kTimeLayout[] = "%02d/%02d/%04d  %02d:%02d";
+constexpr CHAR8 kUnlistedStatusLayout[] = "%08X";
+
+UINT16 ReadLe16(const UINT8 *Bytes) { return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8)); }
+
+UINT32 ReadLe32(const UINT8 *Bytes) {
+  return static_cast<UINT32>(ReadLe16(Bytes)) | (static_cast<UINT32>(ReadLe16(Bytes + 2)) << 16);
+}
+
+void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
+
+// The conversion's own flag changes: 'p' is 'X' with a 64-bit argument and
+// no sign prefix, 'X' is 'x' with zero fill, and only 'u' is unsigned decimal.
+FormatFlags AdjustNumberFlags(FormatFlags Flags, CHAR16 Conversion) {
+  switch (Conversion) {
+    case 'p':
+      return (Flags & ~(FMT_PLUS | FMT_SPACE)) | FMT_LONG | FMT_ZERO | FMT_HEX;
+    case 'X':
+      return Flags | FMT_ZERO | FMT_HEX;
+    case 'x':
+      return Flags | FMT_HEX;
+    case 'u':
+      return (Flags & ~FMT_PLUS) | FMT_UNSIGNED;
+    default:
+      return Flags;
+  }
+}
+
+}  // namespace
+
+void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8 *ValueBuffer) {
+  FormatFlags flags = AdjustNumberFlags(Element.Flags, Conversion);
+  const bool isLong = (flags & FMT_LONG) != 0;
+  const bool isHex = (flags & FMT_HEX) != 0;
+
+  // A 32-bit argument is the low half of its slot, sign-extended.
+  UINT64 value = isLong ? Slot : static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)));
+
+  if ((flags & FMT_PLUS) != 0) {
+    Element.Prefix = '+';
+  } else if ((flags & FMT_SPACE) != 0) {
+    Element.Prefix = ' ';
+  }
+  Element.Grouping = (flags & FMT_GROUP) != 0;
+
+  if (isHex) {
+    Element.Grouping = false;
+    if (!isLong) value = static_cast<UINT32>(value);
+  } else {
+    if (Element.Grouping) {
+      flags &= ~FMT_ZERO;
+      Element.Precision = 1;
+    }
+    if (static_cast<INT64>(value) < 0 && (flags & FMT_UNSIGNED) == 0) {
+      // Negated in unsigned arithmetic, so the most negative value prints in full.
+      Element.Prefix = '-';
+      value = 0 - value;
+    } else if ((flags & FMT_UNSIGNED) != 0 && !isLong) {
+      value = static_cast<UINT32>(value);
+    }
+  }
+
+  const UINT64 radix = isHex ? 16 : 10;
+  const bool isZero = value == 0;
+  UINT64 digitCount = 0;
+  ValueBuffer[0] = 0;
+  do {
+    ValueBuffer[++digitCount] = kDigits[value % radix];
+    value /= radix;
+  } while (value != 0);
+
+  if (isZero && Element.Precision == 0) {
+    digitCount = 0;
+    Element.GroupPhase = 0;
+  } else {
+    Element.GroupPhase = (3 - digitCount % 3) % 3;
+  }
+
+  Element.Count = digitCount;
+  if (Element.Grouping && digitCount > 0) Element.Count += (digitCount - 1) / 3;
+  if (Element.Prefix != 0) {
+    Element.Precision += 1;
+    Element.Count += 1;
+  }
+  if ((flags & (FMT_WIDTH | FMT_ZERO | FMT_LEFT | FMT_PRECISION)) == (FMT_WIDTH | FMT_ZERO)) {
+    Element.Precision = Element.Width;
+  }
+
+  Element.Flags = flags | FMT_BACKWARD;
+  Element.IsNumber = true;
+  UseText(Element, ValueBuffer + digitCount);
+}
+
+void PrepareGuid(FormatElement &Element, const UINT8 *Guid, CHAR8 *ValueBuffer) {
+  if (Guid == nullptr) {
+    UseText(Element, kNullGuid);
+    return;
+  }
+  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kGuidLayout, ReadLe32(Guid), ReadLe16(Guid + 4),
+             ReadLe16(Guid + 6), Guid[8], Guid[9], Guid[10], Guid[11], Guid[12], Guid[13], Guid[14], Guid[15]);
+  UseText(Element, ValueBuffer);
+}
+
+void PrepareTime(FormatElement &Element, const UINT8 *Time, CHAR8 *ValueBuffer) {
+  if (Time == nullptr) {
+    UseText(Element, kNullTime);
+    return;
+  }
+  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kTimeLayout, Time[2], Time[3], ReadLe16(Time), Time[4],
+             Time[5]);
+  UseText(Element, ValueBuffer);
+}
+
+void PrepareStatus(FormatElement &Element, UINT64 Status, CHAR8 *ValueBuffer) {
+  const CHAR8 *listed = StatusText(Status);
+  if (listed != nullptr) {
+    UseText(Element, listed);
+    return;
+  }
+  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kUnlistedStatusLayout, Status);
+  UseText(Element, ValueBuffer);
+}

@@ -1,0 +1,360 @@
+// The formatted text engine: checks, the reading of a format and its
+// conversions, and the emitting of each element with its width and precision.
+#include "print/format_text.h"
+
+#include "print/format_element.h"
+
+namespace {
+
+constexpr CHAR8 kNullString[] = "<null string>";
+constexpr CHAR8 kCarriageReturnLineFeed[] = "\r\n";
+constexpr CHAR8 kCarriageReturn[] = "\r";
+constexpr CHAR8 kEmpty[] = "";
+
+constexpr UINT64 kNoLimit = ~0ULL;
+
+// Reads one character of a text of the given character size, little-endian.
+CHAR16 ReadCharacter(const UINT8 *Text, UINTN CharacterSize) {
+  if (CharacterSize == 2) return static_cast<CHAR16>(Text[0] | (Text[1] << 8));
+  return Text[0];
+}
+
+// Characters before the terminator, counting no further than Limit.
+UINT64 TextLength(const UINT8 *Text, UINTN CharacterSize, UINT64 Limit) {
+  UINT64 length = 0;
+  while (length < Limit && ReadCharacter(Text + length * CharacterSize, CharacterSize) != 0) ++length;
+  return length;
+}
+
+// The length of an 8-bit or 16-bit format, FORMAT_TEXT_LIMIT + 1 once it passes the limit.
+UINTN FormatLength(const void *Format, bool Wide) {
+  if (Format == nullptr) return 0;
+  if (Wide) return WideStringLength(static_cast<const CHAR16 *>(Format));
+  return TextLength(static_cast<const UINT8 *>(Format), 1, FORMAT_TEXT_LIMIT + 1);
+}
+
+// The caller's arguments, taken left to right; past the last one every slot reads 0.
+class ArgumentReader {
+ public:
+  explicit ArgumentReader(FormatArgs Args) : slots_(Args.Slots), remaining_(Args.Slots ? Args.Count : 0) {}
+
+  UINT64 Next() {
+    if (remaining_ == 0) return 0;
+    --remaining_;
+    return *slots_++;
+  }
+
+  const UINT8 *NextPointer() { return reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Next())); }
+
+ private:
+  const UINT64 *slots_;
+  UINTN remaining_;
+};
+
+class FormatReader {
+ public:
+  FormatReader(const void *Format, UINTN CharacterSize)
+      : position_(static_cast<const UINT8 *>(Format)), size_(CharacterSize) {}
+
+  CHAR16 Current() const { return ReadCharacter(position_, size_); }
+  // Only called while the current character is not the terminator.
+  CHAR16 Next() const { return ReadCharacter(position_ + size_, size_); }
+  void Advance() { position_ += size_; }
+
+ private:
+  const UINT8 *position_;
+  UINTN size_;
+};
+
+// Where the characters go: the caller's buffer up to the end position, or,
+// with FMT_COUNT_ONLY, only a count.
+class Output {
+ public:
+  Output(UINT8 *Buffer, UINTN BufferSize, FormatFlags Flags)
+      : start_(Buffer),
+        position_(Buffer),
+        size_((Flags & FMT_OUT_WIDE) != 0 ? 2 : 1),
+        count_only_((Flags & FMT_COUNT_ONLY) != 0) {
+    end_ = count_only_ ? Buffer : Buffer + (BufferSize - 1) * size_;
+  }
+
+  bool Full() const { return !count_only_ && position_ >= end_; }
+
+  void Put(CHAR16 Character) {
+    if (count_only_) {
+      Add(1);
+      return;
+    }
+    if (position_ >= end_) return;
+    position_[0] = static_cast<UINT8>(Character);
+    if (size_ == 2) position_[1] = static_cast<UINT8>(Character >> 8);
+    position_ += size_;
+  }
+
+  void Fill(INT64 Count, CHAR16 Character) {
+    if (Count <= 0) return;
+    if (count_only_) {
+      Add(static_cast<UINT64>(Count));
+      return;
+    }
+    position_ = FillCharacters(position_, end_, Count, Character, size_);
+  }
+
+  // Terminates the text and returns the characters before the terminator.
+  UINTN Finish() {
+    if (count_only_) return counted_;
+    position_[0] = 0;
+    if (size_ == 2) position_[1] = 0;
+    return static_cast<UINTN>(position_ - start_) / size_;
+  }
+
+ private:
+  // Counting saturates, so no width can wrap the result.
+  void Add(UINT64 Characters) { counted_ = Characters > ~0ULL - counted_ ? ~0ULL : counted_ + Characters; }
+
+  UINT8 *start_;
+  UINT8 *position_;
+  UINT8 *end_;
+  UINTN size_;
+  bool count_only_;
+  UINT64 counted_ = 0;
+};
+
+void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
+
+// One character as 16-bit text in the value buffer.
+void UseCharacter(FormatElement &Element, CHAR16 Character, CHAR8 *ValueBuffer) {
+  ValueBuffer[0] = static_cast<CHAR8>(Character & 0xFF);
+  ValueBuffer[1] = static_cast<CHAR8>(Character >> 8);
+  ValueBuffer[2] = 0;
+  ValueBuffer[3] = 0;
+  Element.Flags |= FMT_TEXT_WIDE;
+  UseText(Element, ValueBuffer);
+}
+
+// "\n", "\n\r", "\r\n" give "\r\n"; a lone "\r" gives "\r".
+void UseLineEnd(FormatElement &Element, FormatReader &Format) {
+  const CHAR16 first = Format.Current();
+  const CHAR16 pair = first == '\n' ? '\r' : '\n';
+  if (Format.Next() == pair) {
+    Format.Advance();
+    UseText(Element, kCarriageReturnLineFeed);
+    return;
+  }
+  UseText(Element, first == '\n' ? kCarriageReturnLineFeed : kCarriageReturn);
+}
+
+bool IsDigit(CHAR16 Character) { return Character >= '0' && Character <= '9'; }
+
+// Reads the run of digits starting at the current character; leaves the
+// reader on its last digit.
+UINT64 ReadNumber(FormatReader &Format) {
+  UINT64 value = Format.Current() - '0';
+  while (IsDigit(Format.Next())) {
+    Format.Advance();
+    value = value * 10 + (Format.Current() - '0');
+  }
+  return value;
+}
+
+void SetWidthOrPrecision(FormatElement &Element, UINT64 Value) {
+  if ((Element.Flags & FMT_PRECISION) != 0) {
+    Element.Precision = Value;
+    return;
+  }
+  Element.Width = Value;
+  Element.Flags |= FMT_WIDTH;
+}
+
+// The text conversions 'a', 's' and 'S'.
+void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
+  if (Text == nullptr) {
+    UseText(Element, kNullString);
+  } else {
+    Element.Text = Text;
+    if (Wide) Element.Flags |= FMT_TEXT_WIDE;
+  }
+  if ((Element.Flags & FMT_PRECISION) == 0) Element.Precision = 0;
+}
+
+// Reads one conversion, the reader standing on its '%'. Leaves the reader on
+// the conversion's last character and returns false, or returns true when
+// the format ended inside the conversion.
+bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
+  for (;;) {
+    Format.Advance();
+    const CHAR16 c = Format.Current();
+    switch (c) {
+      case ' ':
+        Element.Flags |= FMT_SPACE;
+        continue;
+      case '+':
+        Element.Flags |= FMT_PLUS;
+        continue;
+      case ',':
+        Element.Flags |= FMT_GROUP;
+        continue;
+      case '-':
+        Element.Flags |= FMT_LEFT;
+        continue;
+      case '.':
+        Element.Flags |= FMT_PRECISION;
+        continue;
+      case 'l':
+      case 'L':
+        Element.Flags |= FMT_LONG;
+        continue;
+      case '*':
+        SetWidthOrPrecision(Element, Args.Next());
+        continue;
+      case '0':
+        if ((Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
+        SetWidthOrPrecision(Element, ReadNumber(Format));
+        continue;
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        SetWidthOrPrecision(Element, ReadNumber(Format));
+        continue;
+      case 0:
+        UseText(Element, kEmpty);
+        Element.Precision = 0;
+        return true;
+      case 'a':
+        UseArgumentText(Element, Args.NextPointer(), false);
+        return false;
+      case 's':
+      case 'S':
+        UseArgumentText(Element, Args.NextPointer(), true);
+        return false;
+      case 'c':
+        UseCharacter(Element, static_cast<CHAR16>(Args.Next()), ValueBuffer);
+        return false;
+      case 'd':
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'p':
+        PrepareNumber(Element, c, Args.Next(), ValueBuffer);
+        return false;
+      case 'g':
+        PrepareGuid(Element, Args.NextPointer(), ValueBuffer);
+        return false;
+      case 't':
+        PrepareTime(Element, Args.NextPointer(), ValueBuffer);
+        return false;
+      case 'r':
+        PrepareStatus(Element, Args.Next(), ValueBuffer);
+        return false;
+      case '\n':
+      case '\r':
+        UseLineEnd(Element, Format);
+        return false;
+      default:
+        UseCharacter(Element, c, ValueBuffer);
+        return false;
+    }
+  }
+}
+
+// The element's text, with grouping commas; stops early once the buffer is full.
+void EmitText(Output &Out, FormatElement &Element) {
+  const UINTN size = (Element.Flags & FMT_TEXT_WIDE) != 0 ? 2 : 1;
+  const bool backward = (Element.Flags & FMT_BACKWARD) != 0;
+  const UINT8 *text = Element.Text;
+  UINT64 index = Element.Prefix != 0 ? 1 : 0;
+  while (index < Element.Count && !Out.Full()) {
+    const CHAR16 c = ReadCharacter(text, size);
+    if (c == 0) break;
+    Out.Put(c);
+    text = backward ? text - 1 : text + size;
+    ++index;
+    if (Element.Grouping && ++Element.GroupPhase == 3) {
+      Element.GroupPhase = 0;
+      ++index;
+      if (index < Element.Count) Out.Put(',');
+    }
+  }
+}
+
+void EmitElement(Output &Out, FormatElement &Element) {
+  if (!Element.IsNumber) {
+    const UINTN size = (Element.Flags & FMT_TEXT_WIDE) != 0 ? 2 : 1;
+    const UINT64 limit = (Element.Flags & FMT_PRECISION) != 0 ? Element.Precision : kNoLimit;
+    Element.Count = TextLength(Element.Text, size, limit);
+  }
+  if (Element.Precision < Element.Count) Element.Precision = Element.Count;
+
+  // Fill counts are differences taken as signed counts; 0 or less fills nothing.
+  const INT64 widthFill = static_cast<INT64>(Element.Width - Element.Precision);
+  const INT64 precisionFill = static_cast<INT64>(Element.Precision - Element.Count);
+  const bool hasWidth = (Element.Flags & FMT_WIDTH) != 0;
+  const bool left = (Element.Flags & FMT_LEFT) != 0;
+
+  if (hasWidth && !left) Out.Fill(widthFill, ' ');
+  if (Element.IsNumber) {
+    if (Element.Prefix != 0) Out.Put(static_cast<CHAR16>(Element.Prefix));
+    Out.Fill(precisionFill, '0');
+  } else {
+    Out.Fill(precisionFill, ' ');
+  }
+  EmitText(Out, Element);
+  if (hasWidth && left) Out.Fill(widthFill, ' ');
+}
+
+// Refuses a call before any work: see FormatTextList in format_text.h.
+bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format) {
+  const bool countOnly = (Flags & FMT_COUNT_ONLY) != 0;
+  if (BufferSize != 0 || countOnly) {
+    if (Buffer == nullptr && !countOnly) return false;
+    if (Format == nullptr) return false;
+  }
+  if (BufferSize > FORMAT_TEXT_LIMIT) return false;
+  if (FormatLength(Format, (Flags & FMT_IN_WIDE) != 0) > FORMAT_TEXT_LIMIT) return false;
+  if (!countOnly && BufferSize == 0) return false;
+  return true;
+}
+
+}  // namespace
+
+UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args) {
+  if (!CallIsAccepted(Buffer, BufferSize, Flags, Format)) return 0;
+
+  const FormatFlags callerFlags = Flags & FMT_CALLER_FLAGS;
+  Output out(static_cast<UINT8 *>(Buffer), BufferSize, callerFlags);
+  FormatReader format(Format, (callerFlags & FMT_IN_WIDE) != 0 ? 2 : 1);
+  ArgumentReader args(Args);
+  CHAR8 valueBuffer[FORMAT_VALUE_BUFFER_SIZE];
+
+  for (CHAR16 c = format.Current(); c != 0; c = format.Current()) {
+    if (out.Full()) break;
+
+    FormatElement element = {};
+    element.Flags = callerFlags;
+    element.Precision = 1;
+
+    bool formatEnded = false;
+    switch (c) {
+      case '\n':
+      case '\r':
+        UseLineEnd(element, format);
+        break;
+      case '%':
+        formatEnded = ReadConversion(element, format, args, valueBuffer);
+        break;
+      default:
+        UseCharacter(element, c, valueBuffer);
+        break;
+    }
+    EmitElement(out, element);
+    if (formatEnded) break;
+    format.Advance();
+  }
+  return out.Finish();
+}

@@ -1,0 +1,67 @@
+// The two status tables, row by row, through the 'r' conversion.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "print/format_text.h"
+#include "print/status_text.h"
+
+namespace {
+
+const char *const kWarnings[] = {
+    "Success",
+    "Warning Unknown Glyph",
+    "Warning Delete Failure",
+    "Warning Write Failure",
+    "Warning Buffer Too Small",
+    "Warning Stale Data",
+};
+
+const char *const kErrors[] = {
+    "Load Error",       "Invalid Parameter", "Unsupported",     "Bad Buffer Size",      "Buffer Too Small",
+    "Not Ready",        "Device Error",      "Write Protected", "Out of Resources",     "Volume Corrupt",
+    "Volume Full",      "No Media",          "Media changed",   "Not Found",            "Access Denied",
+    "No Response",      "No mapping",        "Time out",        "Not started",          "Already started",
+    "Aborted",          "ICMP Error",        "TFTP Error",      "Protocol Error",       "Incompatible Version",
+    "Security Violation", "CRC Error",       "End of Media",    "Reserved (29)",        "Reserved (30)",
+    "End of File",      "Invalid Language",  "Compromised Data",
+};
+
+std::string RenderStatus(UINT64 status) {
+  char buffer[64];
+  const UINTN length = FormatText(buffer, sizeof buffer, 0, "%r", status);
+  return std::string(buffer, length);
+}
+
+TEST(StatusText, TablesHaveFixedRows) {
+  EXPECT_EQ(sizeof StatusWarningText, 6u * 25u);
+  EXPECT_EQ(sizeof StatusErrorText, 33u * 21u);
+}
+
+TEST(StatusText, WarningRows) {
+  for (UINT64 value = 0; value < 6; ++value) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(RenderStatus(value), kWarnings[value]);
+    EXPECT_STREQ(StatusWarningText[value], kWarnings[value]);
+  }
+}
+
+TEST(StatusText, ErrorRows) {
+  for (UINT64 code = 1; code <= 33; ++code) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(RenderStatus(EFI_ERROR_BIT | code), kErrors[code - 1]);
+    EXPECT_STREQ(StatusErrorText[code - 1], kErrors[code - 1]);
+  }
+}
+
+TEST(StatusText, ValuesOutsideBothTables) {
+  EXPECT_EQ(StatusText(6), nullptr);
+  EXPECT_EQ(StatusText(EFI_ERROR_BIT), nullptr);
+  EXPECT_EQ(StatusText(EFI_ERROR_BIT | 34), nullptr);
+  // An error code that would be a warning row without its top bit stays unlisted.
+  EXPECT_EQ(RenderStatus(EFI_ERROR_BIT | 0x100000003ULL), "00000003");
+  EXPECT_EQ(RenderStatus(34), "00000022");
+}
+
+}  // namespace
