@@ -1,0 +1,12 @@
+// Drawing the notice picture.
+#pragma once
+
+#include "core/firmware/efi.h"
+
+// Puts the picture chosen by gDriver.NoticeMode on the screen, centred with a
+// shift of 10 pixels to the left. The raw picture is left in
+// gDriver.NoticeImageBuffer for the caller to release; the decoded pixels are
+// released here. Each failure prints its line on the console.
+// Returns unsupported when there is no graphics output service, otherwise
+// success whatever else failed.
+EFI_STATUS ShowNotice();

@@ -1,0 +1,54 @@
+// Notice picture table and the firmware-volume read.
+#include "display/notice_image_lookup.h"
+
+#include "core/driver_state.h"
+
+namespace {
+
+// Indexed by notice mode - 1.
+constexpr EFI_GUID kNoticeImageGuids[] = {NoticeImage1Guid, NoticeImage2Guid, NoticeImage3Guid,
+                                          NoticeImage4Guid, NoticeImage5Guid, NoticeImage6Guid};
+constexpr UINT8 kNoticeImageCount = sizeof(kNoticeImageGuids) / sizeof(kNoticeImageGuids[0]);
+
+}  // namespace
+
+const EFI_GUID &NoticeImageGuid(UINT8 NoticeMode) {
+  if (NoticeMode < 1 || NoticeMode > kNoticeImageCount) return NoticeImage1Guid;
+  return kNoticeImageGuids[NoticeMode - 1];
+}
+
+EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *PictureSize) {
+  EFI_BOOT_SERVICES *bootServices = gDriver.BootServices;
+  UINTN handleCount = 0;
+  EFI_HANDLE *handles = nullptr;
+  if (EFI_ERROR(bootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
+                                                 &handleCount, &handles))) {
+    return EFI_NOT_FOUND;
+  }
+
+  EFI_STATUS result = EFI_NOT_FOUND;
+  for (UINTN index = 0; index < handleCount; ++index) {
+    void *interface = nullptr;
+    if (EFI_ERROR(bootServices->HandleProtocol(handles[index], &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &interface)) ||
+        interface == nullptr) {
+      continue;
+    }
+    const EFI_FIRMWARE_VOLUME2_PROTOCOL *volume = static_cast<const EFI_FIRMWARE_VOLUME2_PROTOCOL *>(interface);
+    UINT32 authenticationStatus = 0;
+    const EFI_STATUS status =
+        volume->ReadSection(volume, FileGuid, EFI_SECTION_RAW, 0, Picture, PictureSize, &authenticationStatus);
+    // The first volume that has the file, or that cannot hand it over whole, ends the search.
+    if (!EFI_ERROR(status)) {
+      result = EFI_SUCCESS;
+      break;
+    }
+    if (status == EFI_BUFFER_TOO_SMALL) {
+      result = status;
+      break;
+    }
+  }
+
+  // A firmware that reports success with no handles may hand back no buffer.
+  if (handles != nullptr) bootServices->FreePool(handles);
+  return result;
+}
