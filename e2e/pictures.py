@@ -119,3 +119,23 @@ def expected_screen(screen_width, screen_height, picture=None):
         start = ((top + y) * screen_width + left) * 3
         frame[start:start + len(row)] = row
     return bytes(frame)
+
+
+def write_pictures(directory):
+    """Writes PICTURE1.BMP ... PICTURE6.BMP into directory; returns {mode: path}."""
+    import os
+    os.makedirs(directory, exist_ok=True)
+    paths = {}
+    for mode, picture in make_pictures().items():
+        paths[mode] = os.path.join(directory, "PICTURE%d.BMP" % mode)
+        with open(paths[mode], "wb") as f:
+            f.write(picture.bmp)
+    return paths
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) != 2:
+        sys.exit("usage: pictures.py DIR   (writes the six test pictures as DIR/PICTURE<mode>.BMP)")
+    for mode, path in sorted(write_pictures(sys.argv[1]).items()):
+        print("notice %d: %s" % (mode, path))

@@ -71,6 +71,7 @@ class Machine:
         self.deadline = None
         self.events = []
         self.serial = bytearray()
+        self.serial_arrivals = []      # (seconds since start, serial length after the chunk)
         self._lock = threading.Condition()
         self._qmp = None
         self._qmp_replies = []
@@ -165,6 +166,7 @@ class Machine:
             self._serial_log.flush()
             with self._lock:
                 self.serial += chunk
+                self.serial_arrivals.append((time.monotonic() - self.started_at, len(self.serial)))
                 self._lock.notify_all()
         with self._lock:
             self._lock.notify_all()
@@ -226,6 +228,14 @@ class Machine:
         """Waits for a regular expression (bytes) in the serial output; returns the match."""
         regex = re.compile(pattern)
         return self._wait(lambda: regex.search(self.serial), "serial output %r" % pattern, timeout)
+
+    def serial_time(self, pattern):
+        """Seconds from start until the serial output first held the pattern, or None."""
+        with self._lock:
+            match = re.search(pattern, self.serial)
+            if not match:
+                return None
+            return next(t for t, length in self.serial_arrivals if length >= match.end())
 
     def send_serial(self, data):
         self.process.stdin.write(data)

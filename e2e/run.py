@@ -30,6 +30,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import pictures  # noqa: E402
+from png_read import read_png_rgb  # noqa: E402
 from qemu import (PLAIN_CODE, PLAIN_VARS, SECURE_CODE, SECURE_VARS, Machine, MachineConfig,  # noqa: E402
                   MachineFailure, read_ppm)
 
@@ -42,9 +43,7 @@ HOST_ACK = b"A"
 SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
 SNAKEOIL_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
 
-APP_STEPS = ["SetWatchdogTimer", "OpenBootVolume", "ReadDriver", "LoadImage", "StartImage",
-             "CreateEndOfDxe", "SignalEndOfDxe"] + ["ReadPicture%d" % i for i in range(1, 7)] + [
-             "InstallPictureVolume", "InstallTrigger", "HostAck"]
+NOT_FOUND = 0x800000000000000E
 FAILURE_LINES = ["Locate gop protocol failure...", "GetBitMapFromFV failure...",
                  "ConvertBmpToGopBltofTarvex failure...", "GraphicsOutput->Blt failure..."]
 
@@ -127,7 +126,8 @@ def build_esp(workdir, app, driver, picture_files):
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     run_tool(["mmd", "-i", esp, "::/EFI", "::/EFI/BOOT", "::/E2E"], env)
     run_tool(["mcopy", "-i", esp, app, "::/EFI/BOOT/BOOTX64.EFI"], env)
-    run_tool(["mcopy", "-i", esp, driver, "::/EFI/BOOT/notice.efi"], env)
+    if driver:
+        run_tool(["mcopy", "-i", esp, driver, "::/EFI/BOOT/notice.efi"], env)
     for name, path in picture_files.items():
         run_tool(["mcopy", "-i", esp, path, "::/E2E/" + name], env)
     return esp
@@ -142,18 +142,36 @@ def app_lines(serial_text):
     return [(m.group(1), int(m.group(2), 16) if m.group(2) else None) for m in E2E_LINE.finditer(serial_text)]
 
 
-def check_app_steps(report, lines):
-    seen = {}
-    for step, value in lines:
-        seen.setdefault(step, value)
-    expected = ["Begin"] + APP_STEPS + ["ResetSystem"]
-    order = [step for step, _ in lines if step in expected]
-    for step in expected:
-        if step not in seen:
-            report.check(False, "no report of step %s" % step)
-        elif step in APP_STEPS:
-            report.check(seen[step] == 0, "%s returned 0x%X" % (step, seen[step]))
-    report.check(order == [s for s in expected if s in seen], "steps reported out of order: %s" % order)
+def expected_app_steps(scenario, driver_in_firmware):
+    """The application's reports in order: (step, status, or None for a step without one)."""
+    if driver_in_firmware:
+        steps = [("DriverInFirmware", None)]
+        pictures_found = set()
+    else:
+        steps = [("ReadDriver", 0), ("LoadImage", 0), ("StartImage", 0), ("CreateEndOfDxe", 0),
+                 ("SignalEndOfDxe", 0)]
+        pictures_found = set(range(1, 7)) - set(scenario.missing_pictures)
+    steps += [("ReadPicture%d" % m, 0 if m in pictures_found else NOT_FOUND) for m in range(1, 7)]
+    return ([("Begin", None), ("SetWatchdogTimer", 0), ("OpenBootVolume", 0)] + steps +
+            [("InstallPictureVolume", 0), ("InstallTrigger", 0), ("TakePicture", None), ("HostAck", 0),
+             ("ResetSystem", None)])
+
+
+def check_app_steps(report, lines, expected):
+    actual = [(step, value) for step, value in lines if step != "DriverSize"]
+    for i, (step, status) in enumerate(expected):
+        if i >= len(actual):
+            report.check(False, "no report of step %s (the last report was %s)"
+                         % (step, actual[-1][0] if actual else "none"))
+            return
+        got_step, got_status = actual[i]
+        if got_step != step:
+            report.check(False, "report %d is %s, expected %s" % (i + 1, got_step, step))
+            return
+        if got_status != status:
+            report.check(False, "%s returned %s, expected %s" % (step, "-" if got_status is None else "0x%X" % got_status,
+                                                                 "0x%X" % status if status is not None else "-"))
+    report.check(len(actual) == len(expected), "unexpected reports after the last step: %s" % actual[len(expected):])
 
 
 def driver_console_lines(serial_text):
@@ -179,6 +197,46 @@ def compare_screen(report, shot, scenario, all_pictures, workdir):
                  % (len(diff), min(xs), max(xs), min(ys), max(ys), shot))
 
 
+def simulator_arguments(scenario, width, height, picture_files):
+    """notice-sim options describing the same machine as the scenario."""
+    args = ["--screen", "%dx%d" % (width, height)]
+    if scenario.machine == "pc":
+        args += ["--pci", "ide=01.01.80"]
+    else:
+        args += ["--pci", "sata=01.06.01"] + (["--pci", "nvme0=01.08.02"] if scenario.nvme else [])
+    args += ["--secure-boot", "1" if scenario.secure_boot else "0"]
+    if scenario.ec_byte == EC_ABSENT:
+        args += ["--ec-kind", "absent"]
+    else:
+        for register in (0x80, 0x93, 0x0D):
+            args += ["--ec", "0x%02X=0x%02X" % (register, scenario.ec_byte)]
+    for mode in range(1, 7):
+        name = "PICTURE%d.BMP" % mode
+        args += ["--picture", "%d=%s" % (mode, picture_files[name])] if name in picture_files else [
+            "--no-picture", str(mode)]
+    return args
+
+
+def compare_with_simulator(report, shot, scenario, simulator, workdir, picture_files):
+    """Runs the simulator on the same machine and compares its screen with the real one."""
+    width, height, pixels = read_ppm(shot)
+    out = os.path.join(workdir, "notice-sim")
+    command = [simulator, "--out", out] + simulator_arguments(scenario, width, height, picture_files)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    if not report.check(result.returncode == 0, "notice-sim failed (%d): %s"
+                        % (result.returncode, result.stdout.decode(errors="replace").strip())):
+        return
+    sim_width, sim_height, sim_pixels = read_png_rgb(os.path.join(out, "screen.png"))
+    if not report.check((sim_width, sim_height) == (width, height),
+                        "notice-sim screen is %dx%d, the real one %dx%d" % (sim_width, sim_height, width, height)):
+        return
+    differing = sum(1 for i in range(0, len(pixels), 3) if pixels[i:i + 3] != sim_pixels[i:i + 3]) \
+        if pixels != sim_pixels else 0
+    report.note("notice-sim screen: %s" % ("identical" if not differing else "%d pixels differ" % differing))
+    report.check(differing == 0, "the real screen differs from notice-sim's in %d pixels (%s/screen.png)"
+                 % (differing, out))
+
+
 def check_ports(report, machine, scenario):
     registers = scenario.ec_registers()
     ec_commands = machine.port_writes(EC_COMMAND)
@@ -202,10 +260,11 @@ def run_scenario(scenario, args, workdir, all_pictures):
     os.makedirs(workdir, exist_ok=True)
     app, driver = args.app, args.driver
     if scenario.secure_boot:
-        app, driver = sign(app, workdir), sign(driver, workdir)
+        app = sign(app, workdir)
+        driver = driver and sign(driver, workdir)
     picture_files = {}
     for mode, picture in all_pictures.items():
-        if mode in scenario.missing_pictures:
+        if mode in scenario.missing_pictures or args.driver_in_firmware:
             continue
         path = os.path.join(workdir, "PICTURE%d.BMP" % mode)
         with open(path, "wb") as f:
@@ -220,7 +279,7 @@ def run_scenario(scenario, args, workdir, all_pictures):
 
     ec_status = EC_ABSENT if scenario.ec_byte == EC_ABSENT else EC_ANSWERS_AT_ONCE
     config = MachineConfig(
-        code=SECURE_CODE if scenario.secure_boot else PLAIN_CODE,
+        code=args.secure_code if scenario.secure_boot else args.code,
         vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
         secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
         port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
@@ -244,9 +303,13 @@ def run_scenario(scenario, args, workdir, all_pictures):
             machine.kill()
         report.elapsed = time.monotonic() - machine.started_at if machine.started_at else 0.0
         text = machine.serial_text()
+        times = [(label, machine.serial_time(pattern)) for label, pattern in
+                 (("app started", rb"E2E Begin"), ("driver started", rb"E2E StartImage"),
+                  ("trigger installed", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))]
+        report.note("timeline: " + ", ".join("%s %.1f s" % (label, t) for label, t in times if t is not None))
         lines = app_lines(text)
         report.app_lines = lines
-        check_app_steps(report, lines)
+        check_app_steps(report, lines, expected_app_steps(scenario, args.driver_in_firmware))
         console = driver_console_lines(text)
         report.note("driver console lines: %s" % (console or "none"))
         report.check(console == list(scenario.console_lines),
@@ -255,8 +318,12 @@ def run_scenario(scenario, args, workdir, all_pictures):
             compare_screen(report, shot, scenario, all_pictures, workdir)
         elif scenario.check_screen:
             report.check(False, "no screenshot taken")
+        if os.path.exists(shot) and scenario.check_screen and args.notice_sim:
+            compare_with_simulator(report, shot, scenario, args.notice_sim, workdir, picture_files)
         if machine.process is not None:
             check_ports(report, machine, scenario)
+        if args.show_serial:
+            report.serial = text
     return report
 
 
@@ -270,6 +337,11 @@ def print_report(report, workdir):
         print("   " + note)
     for problem in report.problems:
         print("   FAIL: " + problem)
+    if getattr(report, "serial", None) is not None:
+        print("   ---- serial output ----")
+        for line in report.serial.splitlines():
+            if line.strip():
+                print("   | " + line)
     if report.problems:
         print("   files: %s (serial.log, screen.ppm, port*.log, qemu-command.txt)" % workdir)
 
@@ -284,7 +356,13 @@ def main(argv=None):
                         help="scenario to run (repeatable; default: %s)" % ", ".join(DEFAULT_SCENARIOS))
     parser.add_argument("--all", action="store_true", help="run every scenario")
     parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
-    parser.add_argument("--timeout", type=float, default=90.0, help="hard limit per QEMU run in seconds")
+    parser.add_argument("--code", default=PLAIN_CODE, help="firmware code image for Secure Boot off")
+    parser.add_argument("--secure-code", default=SECURE_CODE, help="firmware code image for Secure Boot on")
+    parser.add_argument("--driver-in-firmware", action="store_true",
+                        help="the firmware images carry the driver and pictures: boot only the application")
+    parser.add_argument("--notice-sim", metavar="PATH", help="also compare each screen with notice-sim's")
+    parser.add_argument("--show-serial", action="store_true", help="print each run's serial output")
+    parser.add_argument("--timeout", type=float, default=180.0, help="hard limit per QEMU run in seconds")
     parser.add_argument("--workdir", help="where run files go (default: a fresh temporary directory)")
     args = parser.parse_args(argv)
 
@@ -292,9 +370,9 @@ def main(argv=None):
         for s in SCENARIOS:
             print("%-20s notice %d  %s" % (s.name, s.mode, s.about))
         return 0
-    args.driver = args.driver or os.path.join(args.build_dir, "notice.efi")
+    args.driver = None if args.driver_in_firmware else (args.driver or os.path.join(args.build_dir, "notice.efi"))
     args.app = args.app or os.path.join(args.build_dir, "e2e", "app", "notice-e2e.efi")
-    for path in (args.driver, args.app):
+    for path in filter(None, (args.driver, args.app, args.code, args.secure_code, args.notice_sim)):
         if not os.path.isfile(path):
             print("run.py: %s not found (build the image first)" % path, file=sys.stderr)
             return 2
@@ -303,17 +381,22 @@ def main(argv=None):
     all_pictures = pictures.make_pictures()
 
     failed = []
+    ran = []
     started = time.monotonic()
     for name in names:
         scenario = next(s for s in SCENARIOS if s.name == name)
+        if scenario.missing_pictures and args.driver_in_firmware:
+            print("== %s: skipped (the firmware image carries every picture)" % name)
+            continue
         workdir = os.path.join(root, name)
         if os.path.isdir(workdir):
             shutil.rmtree(workdir)
+        ran.append(name)
         report = run_scenario(scenario, args, workdir, all_pictures)
         print_report(report, workdir)
         if report.problems:
             failed.append(name)
-    print("== %d of %d scenarios passed in %.1f s%s" % (len(names) - len(failed), len(names),
+    print("== %d of %d scenarios passed in %.1f s%s" % (len(ran) - len(failed), len(ran),
                                                        time.monotonic() - started,
                                                        "; failed: " + ", ".join(failed) if failed else ""))
     if not failed and not args.workdir:

@@ -29,12 +29,19 @@ constexpr UINTN kHostAckTimeoutMs = 20000;
 
 void EFIAPI IgnoreEvent(EFI_EVENT, void *) {}
 
-// Loads the driver from a buffer and runs its entry point.
-EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root) {
+// Loads the driver from a buffer and runs its entry point. A boot volume
+// without the driver file means the firmware carries the driver itself and
+// has dispatched it already: *Loaded then stays false.
+EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root, bool *Loaded) {
   EFI_BOOT_SERVICES *bs = gApp.BootServices;
+  *Loaded = false;
   void *image = nullptr;
   UINTN size = 0;
   EFI_STATUS status = ReadWholeFile(Root, kDriverPath, &image, &size);
+  if (status == EFI_NOT_FOUND) {
+    ReportStep("DriverInFirmware");
+    return EFI_SUCCESS;
+  }
   ReportStatus("ReadDriver", status);
   if (EFI_ERROR(status)) return status;
   ReportValue("DriverSize", size);
@@ -47,6 +54,7 @@ EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root) {
 
   status = bs->StartImage(driver, nullptr, nullptr);
   ReportStatus("StartImage", status);
+  *Loaded = !EFI_ERROR(status);
   return status;
 }
 
@@ -99,9 +107,11 @@ void RunSteps() {
   ReportStatus("OpenBootVolume", status);
   if (EFI_ERROR(status)) return;
 
-  status = StartDriver(root);
+  bool loaded = false;
+  status = StartDriver(root, &loaded);
   if (!EFI_ERROR(status)) {
-    SignalEndOfDxe();
+    // A driver dispatched by the firmware saw end of DXE at its proper time.
+    if (loaded) SignalEndOfDxe();
     LoadPictures(root);
     ReportStatus("InstallPictureVolume", InstallPictureVolume());
     InstallTrigger();
