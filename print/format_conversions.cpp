@@ -124,7 +124,7 @@ void PrepareTime(FormatElement &Element, const UINT8 *Time, CHAR8 *ValueBuffer) 
 }
 
 void PrepareStatus(FormatElement &Element, UINT64 Status, CHAR8 *ValueBuffer) {
-  const CHAR8 *listed = StatusText(Status);
+  const CHAR8 *listed = FindStatusText(Status);
   if (listed != nullptr) {
     UseText(Element, listed);
     return;

@@ -45,7 +45,7 @@ const CHAR8 StatusErrorText[STATUS_ERROR_ROWS][STATUS_ERROR_ROW_SIZE] = {
     "Compromised Data",      // 33
 };
 
-const CHAR8 *StatusText(EFI_STATUS Status) {
+const CHAR8 *FindStatusText(EFI_STATUS Status) {
   if (EFI_ERROR(Status)) {
     const UINT64 code = Status & ~EFI_ERROR_BIT;
     if (code >= 1 && code <= STATUS_ERROR_ROWS) return StatusErrorText[code - 1];

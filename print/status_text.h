@@ -14,4 +14,4 @@ extern const CHAR8 StatusWarningText[STATUS_WARNING_ROWS][STATUS_WARNING_ROW_SIZ
 extern const CHAR8 StatusErrorText[STATUS_ERROR_ROWS][STATUS_ERROR_ROW_SIZE];
 
 // The row for Status, or nullptr when neither table lists it.
-const CHAR8 *StatusText(EFI_STATUS Status);
+const CHAR8 *FindStatusText(EFI_STATUS Status);

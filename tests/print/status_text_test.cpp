@@ -56,9 +56,9 @@ TEST(StatusText, ErrorRows) {
 }
 
 TEST(StatusText, ValuesOutsideBothTables) {
-  EXPECT_EQ(StatusText(6), nullptr);
-  EXPECT_EQ(StatusText(EFI_ERROR_BIT), nullptr);
-  EXPECT_EQ(StatusText(EFI_ERROR_BIT | 34), nullptr);
+  EXPECT_EQ(FindStatusText(6), nullptr);
+  EXPECT_EQ(FindStatusText(EFI_ERROR_BIT), nullptr);
+  EXPECT_EQ(FindStatusText(EFI_ERROR_BIT | 34), nullptr);
   // An error code that would be a warning row without its top bit stays unlisted.
   EXPECT_EQ(RenderStatus(EFI_ERROR_BIT | 0x100000003ULL), "00000003");
   EXPECT_EQ(RenderStatus(34), "00000022");
