@@ -3,6 +3,7 @@
 #include "core/driver.h"
 #include "core/driver_state.h"
 #include "core/hob_walk.h"
+#include "trace/trace_setup.h"
 
 void *FindHobList() {
   if (gDriver.HobList != nullptr) return gDriver.HobList;
@@ -25,6 +26,7 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
   gDriver.RuntimeServices = SystemTable->RuntimeServices;
 
   gDriver.TraceHubBase = FindTraceHubBase(FindHobList());
+  TraceSetup(ImageHandle, SystemTable);
 
   return NoticeDriverInit(ImageHandle, SystemTable);
 }

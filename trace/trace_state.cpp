@@ -1,0 +1,3 @@
+#include "trace/trace_state.h"
+
+constinit TraceState gTrace;

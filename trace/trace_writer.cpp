@@ -1,0 +1,89 @@
+#include "trace/trace_writer.h"
+
+#include "core/memory.h"
+#include "trace/trace_crc.h"
+
+namespace {
+
+// One message on its way out: the hooks it goes through and the running CRC.
+struct Message {
+  TraceHandle *Handle;
+  const TraceHeader *Hooks;
+  bool Checksum;
+  UINT32 Crc;
+};
+
+// A little-endian value of 1, 2, 4 or 8 bytes at any alignment.
+UINT64 LoadValue(const UINT8 *Source, UINTN Bytes) {
+  UINT64 value = 0;
+  CopyBytes(&value, Source, Bytes);
+  return value;
+}
+
+// One store of Bytes bytes to the plain data register, then into the CRC.
+void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
+  switch (Bytes) {
+    case 1: M.Hooks->Write8(M.Handle, static_cast<UINT8>(Value)); break;
+    case 2: M.Hooks->Write16(M.Handle, static_cast<UINT16>(Value)); break;
+    case 4: M.Hooks->Write32(M.Handle, static_cast<UINT32>(Value)); break;
+    default: M.Hooks->Write64(M.Handle, Value); break;
+  }
+  if (M.Checksum) M.Crc = TraceCrcAdd(M.Crc, Value, Bytes);
+}
+
+// Count values of Bytes bytes each, read one after another from Source.
+void SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
+  for (UINTN i = 0; i < Count; ++i, Source += Bytes) SendValue(M, LoadValue(Source, Bytes), Bytes);
+}
+
+// Length bytes at Data: 64-bit stores while 8 bytes remain, then at most one
+// 32-, one 16- and one 8-bit store for the tail.
+void SendBlob(Message &M, const UINT8 *Data, UINTN Length) {
+  UINTN whole = Length / 8;
+  SendItems(M, Data, 8, whole);
+  Data += whole * 8;
+  Length -= whole * 8;
+  for (UINTN bytes = 4; bytes != 0; bytes /= 2) {
+    if (Length < bytes) continue;
+    SendValue(M, LoadValue(Data, bytes), bytes);
+    Data += bytes;
+    Length -= bytes;
+  }
+}
+
+}  // namespace
+
+void EFIAPI TraceScatterWrite(TraceHandle *Handle, const TraceScatterEntry *Program, const void *Descriptor) {
+  const UINT8 *descriptor = static_cast<const UINT8 *>(Descriptor);
+  Message m{Handle, Handle->Header, (Handle->Tag & kTraceTagChecksum) != 0, kTraceCrcPreset};
+  if (m.Checksum) TraceCrcPrepareTable();
+
+  UINT32 message_header = static_cast<UINT32>(LoadValue(descriptor, sizeof(UINT32)));
+  m.Hooks->Write32Stamped(Handle, message_header);
+  if (m.Checksum) m.Crc = TraceCrcAdd(m.Crc, message_header, sizeof(message_header));
+
+  // Entries are read byte-wise: a program may lie at any alignment, and of the
+  // terminator only its opcode byte may be read.
+  for (const UINT8 *entry = reinterpret_cast<const UINT8 *>(Program); entry[0] != kTraceScatterEnd;
+       entry += sizeof(TraceScatterEntry)) {
+    TraceScatterEntry e;
+    CopyBytes(&e, entry, sizeof(e));
+    const UINT8 *field = descriptor + e.Offset;
+    switch (e.Opcode) {
+      case kTraceScatter8:
+      case kTraceScatter16:
+      case kTraceScatter32:
+      case kTraceScatter64:
+        SendItems(m, field, e.Opcode, e.Count);
+        break;
+      case kTraceScatterBlob:
+        SendBlob(m, reinterpret_cast<const UINT8 *>(static_cast<UINTN>(LoadValue(field, sizeof(UINT64)))), e.Count);
+        break;
+      default:
+        break;  // unknown opcode: nothing sent, CRC unchanged
+    }
+  }
+
+  if (m.Checksum) m.Hooks->Write32(Handle, ~m.Crc);
+  m.Hooks->WriteEndFlag(Handle);
+}
