@@ -1,0 +1,96 @@
+#include "decision_rule.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace preview {
+
+namespace {
+
+constexpr uint8_t kStateRegister = 0x80;
+constexpr uint8_t kLevelRegister = 0x93;
+constexpr uint8_t kFlagRegister = 0x0D;
+constexpr uint8_t kCriticalLevel = 5;
+
+std::string Hex2(uint8_t v) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%02X", v);
+  return text;
+}
+
+std::vector<uint8_t> ReadsOf(const Notification &n, uint8_t reg) {
+  std::vector<uint8_t> values;
+  for (const auto &r : n.ec_reads) {
+    if (r.reg == reg) values.push_back(r.value);
+  }
+  return values;
+}
+
+std::string SecureBootReason(const Options &options, const Notification &n) {
+  if (n.get_variable_calls == 0) {
+    return "Secure Boot was already found not enabled earlier in this boot (state " + Hex2(n.secure_boot_state) + ")";
+  }
+  switch (options.secure_boot) {
+    case SecureBootVariable::kMissing: return "the SecureBoot variable does not exist, so its read failed";
+    case SecureBootVariable::kBig:
+      return "the SecureBoot variable is two bytes long, so the one-byte read was refused";
+    case SecureBootVariable::kByte: break;
+  }
+  return "the SecureBoot variable holds " + Hex2(n.secure_boot_state) + ", not 1";
+}
+
+}  // namespace
+
+std::string NoticeMeaning(unsigned mode) {
+  switch (mode) {
+    case 0: return "no notice";
+    case 1: return "EC state code 1";
+    case 2: return "EC flag: register 0x0D bit 1";
+    case 3: return "critical EC level, power-off";
+    case 4: return "no storage controller";
+    case 5: return "Secure Boot not enabled";
+    case 6: return "the sixth picture";
+  }
+  return "mode " + std::to_string(mode);
+}
+
+DecisionRule ExplainDecision(const Options &options, const Notification &n) {
+  if (!n.notified) {
+    return {"not_notified", "the driver's trigger notification did not run", n.mode_before};
+  }
+  if (n.storage_absent != 0) {
+    std::string reason = n.before_end_of_dxe
+                             ? "the trigger came before end of DXE, so no storage controller had been found yet"
+                             : "no NVM Express or SATA controller was found at end of DXE";
+    return {"storage_absent", reason + "; this outranks every other rule", 4};
+  }
+  if (n.secure_boot_state != 1) {
+    return {"secure_boot_not_enabled", SecureBootReason(options, n) + "; this outranks the EC rules", 5};
+  }
+  const auto flags = ReadsOf(n, kFlagRegister);
+  if (!flags.empty() && (flags.front() & 0x02) != 0) {
+    return {"ec_flag", "EC register 0x0D reads " + Hex2(flags.front()) + ", bit 1 set", 2};
+  }
+  const auto states = ReadsOf(n, kStateRegister);
+  const auto levels = ReadsOf(n, kLevelRegister);
+  const uint8_t code = states.empty() ? 0 : states.front() & 0x03;
+  if (code == 2 && levels.size() >= 2 && levels[0] <= kCriticalLevel && levels[1] <= kCriticalLevel) {
+    return {"ec_critical_level",
+            "EC state code 2 with level " + std::to_string(levels[0]) + " and, a second later, " +
+                std::to_string(levels[1]) + " (5 or below counts as critical)",
+            3};
+  }
+  if (code == 1) {
+    return {"ec_state_code_1", "EC register 0x80 reads " + Hex2(states.front()) + ", state code 1", 1};
+  }
+  if (n.mode_before != 0) {
+    return {"previous_notice",
+            "no rule applied this time, so the previous notification's notice " + std::to_string(n.mode_before) +
+                " stays",
+            n.mode_before};
+  }
+  return {"nothing_to_show", "storage is present, Secure Boot is enabled and the EC reports nothing", 0};
+}
+
+}  // namespace preview

@@ -1,0 +1,17 @@
+// Saves a graphics-output framebuffer as an 8-bit RGB PNG.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/firmware/efi_graphics_output.h"
+
+namespace preview {
+
+// Pixels are width x height blue-green-red-reserved entries, top row first.
+// Returns an empty string on success, otherwise what went wrong.
+std::string WritePng(const std::string &path, uint32_t width, uint32_t height,
+                     const std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> &pixels);
+
+}  // namespace preview
