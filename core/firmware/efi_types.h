@@ -75,6 +75,9 @@ constexpr EFI_STATUS EFI_ACCESS_DENIED = EfiErrorCode(15);
 constexpr EFI_STATUS EFI_TIMEOUT = EfiErrorCode(18);
 constexpr EFI_STATUS EFI_SECURITY_VIOLATION = EfiErrorCode(26);
 
+// Warnings: the top bit is clear.
+constexpr EFI_STATUS EFI_WARN_BUFFER_TOO_SMALL = 4;
+
 struct EFI_TABLE_HEADER {
   UINT64 Signature;
   UINT32 Revision;

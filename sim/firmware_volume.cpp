@@ -1,0 +1,151 @@
+// Simulated firmware volumes: each an EFI_FIRMWARE_VOLUME2_PROTOCOL on its own
+// handle, holding files of sections. ReadSection follows the PI rules:
+//  - *Buffer null: the firmware allocates the data from boot-services-data pool
+//    and stores its size;
+//  - *Buffer given and big enough: the data is copied, *BufferSize set to its size;
+//  - *Buffer given but too small: the data is cut to *BufferSize, the warning
+//    EFI_WARN_BUFFER_TOO_SMALL is returned and *BufferSize set to the full size;
+//  - no such file, or no such section in it: EFI_NOT_FOUND.
+#include <cstring>
+
+#include "sim/platform.h"
+
+namespace sim {
+
+namespace {
+
+Platform &P() { return Platform::Active(); }
+
+EFI_STATUS EFIAPI ReadSectionThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *self, const EFI_GUID *file,
+                                   EFI_SECTION_TYPE section_type, UINTN instance, void **buffer, UINTN *buffer_size,
+                                   UINT32 *authentication_status) {
+  Platform::Call call = P().BeginCall("ReadSection",
+                                      {{"NameGuid", file ? GuidText(*file) : "null"},
+                                       {"SectionType", HexText(section_type)},
+                                       {"SectionInstance", DecText(instance)},
+                                       {"Buffer", buffer ? HexText(reinterpret_cast<uintptr_t>(*buffer)) : "null"},
+                                       {"BufferSize", buffer_size ? DecText(*buffer_size) : "null"}});
+  if (call.forced()) return call.Finish(*call.forced());
+  EFI_STATUS status =
+      P().DoReadSection(self, file, section_type, instance, buffer, buffer_size, authentication_status);
+  if (buffer_size != nullptr) call.AddField("BufferSizeOut", DecText(*buffer_size));
+  return call.Finish(status);
+}
+
+EFI_STATUS EFIAPI VolumeAttributesThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, EFI_FV_ATTRIBUTES *) {
+  P().Unexpected("FirmwareVolume2.VolumeAttributes");
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS EFIAPI ReadFileThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, const EFI_GUID *, void **, UINTN *,
+                                EFI_FV_FILETYPE *, EFI_FV_FILE_ATTRIBUTES *, UINT32 *) {
+  P().Unexpected("FirmwareVolume2.ReadFile");
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS EFIAPI OtherServiceThunk() {
+  P().Unexpected("FirmwareVolume2.other");
+  return EFI_UNSUPPORTED;
+}
+
+}  // namespace
+
+FirmwareVolume::File *FirmwareVolume::FindFile(const EFI_GUID &name) {
+  for (File &f : files_) {
+    if (GuidEquals(f.name, name)) return &f;
+  }
+  return nullptr;
+}
+
+void FirmwareVolume::AddFile(const EFI_GUID &file, std::vector<FvSection> sections) {
+  if (File *existing = FindFile(file)) {
+    existing->sections = std::move(sections);
+    return;
+  }
+  files_.push_back(File{file, std::move(sections), std::nullopt});
+}
+
+void FirmwareVolume::AddRawFile(const EFI_GUID &file, std::vector<uint8_t> data) {
+  AddFile(file, {FvSection{EFI_SECTION_RAW, std::move(data)}});
+}
+
+void FirmwareVolume::ForceFileStatus(const EFI_GUID &file, EFI_STATUS status) {
+  File *target = FindFile(file);
+  if (target == nullptr) {
+    files_.push_back(File{file, {}, std::nullopt});
+    target = &files_.back();
+  }
+  target->forced_status = status;
+}
+
+FirmwareVolume &Platform::AddFirmwareVolume(std::string name) {
+  auto volume = std::make_unique<FirmwareVolume>();
+  volume->name_ = name;
+  EFI_FIRMWARE_VOLUME2_PROTOCOL &p = volume->protocol_;
+  p.GetVolumeAttributes = VolumeAttributesThunk;
+  p.SetVolumeAttributes = VolumeAttributesThunk;
+  p.ReadFile = ReadFileThunk;
+  p.ReadSection = ReadSectionThunk;
+  void *other = reinterpret_cast<void *>(&OtherServiceThunk);
+  p.WriteFile = p.GetNextFile = p.GetInfo = p.SetInfo = other;
+  p.KeySize = 16;
+  volume->handle_ =
+      static_cast<SimHandle *>(InstallProtocol(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &p, nullptr, name));
+  volumes_.push_back(std::move(volume));
+  return *volumes_.back();
+}
+
+EFI_STATUS Platform::DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, const EFI_GUID *file,
+                                   EFI_SECTION_TYPE section_type, UINTN instance, void **buffer,
+                                   UINTN *buffer_size, UINT32 *authentication_status) {
+  FirmwareVolume *volume = nullptr;
+  for (const auto &v : volumes_) {
+    if (v->protocol() == fv) volume = v.get();
+  }
+  if (volume == nullptr) {
+    Fault("ReadSection with a This that is no volume's");
+    return EFI_INVALID_PARAMETER;
+  }
+  ++volume->read_section_calls_;
+  if (volume->forced_status_) return *volume->forced_status_;
+  if (file == nullptr || buffer == nullptr || buffer_size == nullptr) {
+    Fault("ReadSection with a null name, buffer slot or size slot");
+    return EFI_INVALID_PARAMETER;
+  }
+  FirmwareVolume::File *entry = volume->FindFile(*file);
+  if (entry == nullptr) return EFI_NOT_FOUND;
+  if (entry->forced_status) return *entry->forced_status;
+
+  const FvSection *section = nullptr;
+  UINTN seen = 0;
+  for (const FvSection &s : entry->sections) {
+    if (s.type != section_type) continue;
+    if (seen++ == instance) {
+      section = &s;
+      break;
+    }
+  }
+  if (section == nullptr) return EFI_NOT_FOUND;
+  if (authentication_status != nullptr) *authentication_status = 0;
+
+  const UINTN size = section->data.size();
+  if (*buffer == nullptr) {
+    void *memory = AllocateInternal(EfiBootServicesData, size, "ReadSection");
+    if (memory == nullptr) return EFI_OUT_OF_RESOURCES;
+    std::memcpy(memory, section->data.data(), size);
+    *buffer = memory;
+    *buffer_size = size;
+    return EFI_SUCCESS;
+  }
+  EFI_STATUS status = EFI_SUCCESS;
+  UINTN copied = size;
+  if (*buffer_size < size) {
+    copied = *buffer_size;
+    status = EFI_WARN_BUFFER_TOO_SMALL;
+  }
+  std::memcpy(*buffer, section->data.data(), copied);
+  *buffer_size = size;
+  return status;
+}
+
+}  // namespace sim

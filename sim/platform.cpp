@@ -1,0 +1,258 @@
+// The platform's life cycle, failure injection, interaction log, pool and time.
+#include "sim/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/driver.h"
+#include "sim/driver_reload.h"
+#include "sim/hardware.h"
+
+namespace sim {
+
+namespace {
+
+Platform *g_active = nullptr;
+
+// Fresh pool memory is filled with this, so a driver reading memory it never wrote sees garbage.
+constexpr uint8_t kFreshPoolByte = 0xAF;
+
+}  // namespace
+
+Platform::Platform() {
+  if (g_active != nullptr) {
+    std::fprintf(stderr, "sim::Platform: a platform is already active\n");
+    std::abort();
+  }
+  g_active = this;
+  ResetHardware();
+  ReloadDriver();
+
+  system_table_.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
+  system_table_.Hdr.Revision = (2u << 16) | 70u;
+  system_table_.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
+  system_table_.FirmwareVendor = const_cast<CHAR16 *>(u"Simulated Platform");
+  system_table_.FirmwareRevision = 1;
+  system_table_.BootServices = &boot_services_;
+  system_table_.RuntimeServices = &runtime_services_;
+
+  image_handle_ = CreateHandle("image");
+  FillBootServices();
+  FillRuntimeServices();
+  FillConsole();
+  FillGop();
+}
+
+Platform::~Platform() {
+  for (auto &[buffer, block] : pool_) std::free(buffer);
+  pool_.clear();
+  g_active = nullptr;
+}
+
+Platform &Platform::Active() {
+  if (g_active == nullptr) {
+    std::fprintf(stderr, "sim::Platform: firmware called with no active platform\n");
+    std::abort();
+  }
+  return *g_active;
+}
+
+Platform *Platform::ActiveOrNull() { return g_active; }
+
+EFI_STATUS Platform::RunDriverEntry() { return DriverEntry(image_handle_, &system_table_); }
+
+// --- failure injection --------------------------------------------------------
+
+void Platform::FailCall(std::string_view service, unsigned call_number, EFI_STATUS status) {
+  failures_[std::string(service)].push_back({call_number, call_number, status});
+}
+
+void Platform::FailCallsFrom(std::string_view service, unsigned first_call, EFI_STATUS status) {
+  failures_[std::string(service)].push_back({first_call, ~0u, status});
+}
+
+void Platform::ClearFailures(std::string_view service) {
+  auto it = failures_.find(service);
+  if (it != failures_.end()) failures_.erase(it);
+}
+
+unsigned Platform::CallCount(std::string_view service) const {
+  auto it = call_counts_.find(service);
+  return it == call_counts_.end() ? 0 : it->second;
+}
+
+// --- interaction log -------------------------------------------------------------
+
+Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> fields) {
+  if (off_) Fault(std::string(name) + " called after ResetSystem");
+  const unsigned number = ++call_counts_[std::string(name)];
+
+  std::optional<EFI_STATUS> forced;
+  auto rules = failures_.find(name);
+  if (rules != failures_.end()) {
+    for (const FailureRule &rule : rules->second) {
+      if (number >= rule.first && number <= rule.last) forced = rule.status;
+    }
+  }
+
+  CallRecord record;
+  record.time_ns = now_ns();
+  record.name = std::string(name);
+  record.fields = std::move(fields);
+  record.depth = depth_;
+  if (forced) record.fields.push_back({"Injected", "yes"});
+  log_.push_back(std::move(record));
+  ++depth_;
+  return Call(*this, log_.size() - 1, forced);
+}
+
+void Platform::Call::AddField(std::string key, std::string value) {
+  platform_.log_[index_].fields.push_back({std::move(key), std::move(value)});
+}
+
+EFI_STATUS Platform::Call::Finish(EFI_STATUS status) {
+  CallRecord &record = platform_.log_[index_];
+  record.has_status = true;
+  record.status = status;
+  --platform_.depth_;
+  if (platform_.on_call) platform_.on_call(record);
+  return status;
+}
+
+void Platform::Call::FinishVoid() {
+  --platform_.depth_;
+  if (platform_.on_call) platform_.on_call(platform_.log_[index_]);
+}
+
+std::vector<CallRecord> Platform::LogOf(std::string_view name) const {
+  std::vector<CallRecord> out;
+  for (const CallRecord &r : log_) {
+    if (r.name == name) out.push_back(r);
+  }
+  return out;
+}
+
+void Platform::Unexpected(std::string_view service) {
+  unexpected_calls_.emplace_back(service);
+  BeginCall(service, {{"Unexpected", "yes"}}).Finish(EFI_UNSUPPORTED);
+}
+
+void Platform::Fault(std::string description) { faults_.push_back(std::move(description)); }
+
+// --- pool ---------------------------------------------------------------------------
+
+namespace {
+
+bool IsPoolType(EFI_MEMORY_TYPE type) {
+  // Reserved, the unusable and the persistent types cannot be pool.
+  return type >= EfiLoaderCode && type <= EfiRuntimeServicesData;
+}
+
+}  // namespace
+
+void *Platform::AllocateInternal(EFI_MEMORY_TYPE type, size_t size, std::string origin) {
+  void *buffer = std::malloc(size == 0 ? 1 : size);
+  if (buffer == nullptr) return nullptr;
+  std::memset(buffer, kFreshPoolByte, size);
+  pool_[buffer] = PoolBlock{type, size, 0, std::move(origin)};
+  pool_bytes_ += size;
+  if (pool_bytes_ > peak_pool_bytes_) peak_pool_bytes_ = pool_bytes_;
+  return buffer;
+}
+
+EFI_STATUS Platform::DoAllocatePool(EFI_MEMORY_TYPE type, UINTN size, void **buffer, unsigned call_number) {
+  if (buffer == nullptr) {
+    Fault("AllocatePool with a null Buffer slot");
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!IsPoolType(type)) {
+    Fault("AllocatePool of pool type " + DecText(type));
+    return EFI_INVALID_PARAMETER;
+  }
+  void *memory = AllocateInternal(type, size, "AllocatePool");
+  if (memory == nullptr) return EFI_OUT_OF_RESOURCES;
+  pool_[memory].call_number = call_number;
+  *buffer = memory;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Platform::DoFreePool(void *buffer) {
+  auto it = pool_.find(buffer);
+  if (it == pool_.end()) {
+    Fault("FreePool of " + HexText(reinterpret_cast<uintptr_t>(buffer)) + ", not an allocated pool block");
+    return EFI_INVALID_PARAMETER;
+  }
+  pool_bytes_ -= it->second.size;
+  std::free(buffer);
+  pool_.erase(it);
+  return EFI_SUCCESS;
+}
+
+PoolUsage Platform::pool_usage(EFI_MEMORY_TYPE type) const {
+  PoolUsage usage;
+  for (const auto &[buffer, block] : pool_) {
+    if (block.type != type) continue;
+    usage.bytes += block.size;
+    ++usage.blocks;
+  }
+  return usage;
+}
+
+PoolUsage Platform::pool_usage() const { return PoolUsage{pool_bytes_, pool_.size()}; }
+
+namespace {
+
+std::string LeakLine(const void *buffer, const PoolBlock &block) {
+  std::string line = "pool type " + DecText(block.type) + ", " + DecText(block.size) + " bytes at " +
+                     HexText(reinterpret_cast<uintptr_t>(buffer)) + " from " + block.origin;
+  if (block.call_number != 0) line += " call " + DecText(block.call_number);
+  return line + "\n";
+}
+
+}  // namespace
+
+std::string Platform::LeakReport() const {
+  std::string report;
+  for (const auto &[buffer, block] : pool_) report += LeakLine(buffer, block);
+  return report;
+}
+
+std::string Platform::LeakReport(EFI_MEMORY_TYPE type) const {
+  std::string report;
+  for (const auto &[buffer, block] : pool_) {
+    if (block.type == type) report += LeakLine(buffer, block);
+  }
+  return report;
+}
+
+// --- virtual time --------------------------------------------------------------------
+
+uint64_t Platform::now_ns() const { return CurrentHardware().now_ns(); }
+
+EFI_STATUS Platform::DoStall(UINTN microseconds) {
+  stalls_.push_back({microseconds, now_ns()});
+  total_stall_us_ += microseconds;
+  CurrentHardware().AdvanceNs(static_cast<uint64_t>(microseconds) * 1000u);
+  return EFI_SUCCESS;
+}
+
+// --- configuration table and HOB list -------------------------------------------------
+
+void Platform::AddConfigurationTable(const EFI_GUID &guid, void *table) {
+  configuration_table_.push_back(EFI_CONFIGURATION_TABLE{guid, table});
+  system_table_.ConfigurationTable = configuration_table_.data();
+  system_table_.NumberOfTableEntries = configuration_table_.size();
+}
+
+void *Platform::InstallHobList(std::vector<uint8_t> bytes) {
+  // Exactly sized, so a walk past the list's last byte is an out-of-bounds read the sanitizer sees.
+  auto copy = std::make_unique<uint8_t[]>(bytes.size() == 0 ? 1 : bytes.size());
+  std::memcpy(copy.get(), bytes.data(), bytes.size());
+  void *list = copy.get();
+  hob_lists_.push_back(std::move(copy));
+  AddConfigurationTable(EFI_HOB_LIST_GUID, list);
+  return list;
+}
+
+}  // namespace sim
