@@ -21,6 +21,26 @@ UINT32 ReadLe32(const UINT8 *Bytes) {
 
 void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
 
+// Stores a zero byte and then the digits of Value, least significant first;
+// always at least one digit. Returns the digit count. The two radixes have
+// their own loops so that each divides by a constant.
+UINT64 StoreDigits(UINT64 Value, bool Hex, CHAR8 *ValueBuffer) {
+  UINT64 count = 0;
+  ValueBuffer[0] = 0;
+  if (Hex) {
+    do {
+      ValueBuffer[++count] = kDigits[Value & 0xF];
+      Value >>= 4;
+    } while (Value != 0);
+  } else {
+    do {
+      ValueBuffer[++count] = kDigits[Value % 10];
+      Value /= 10;
+    } while (Value != 0);
+  }
+  return count;
+}
+
 // The conversion's own flag changes: 'p' is 'X' with a 64-bit argument and
 // no sign prefix, 'X' is 'x' with zero fill, and only 'u' is unsigned decimal.
 FormatFlags AdjustNumberFlags(FormatFlags Flags, CHAR16 Conversion) {
@@ -72,24 +92,15 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
     }
   }
 
-  const UINT64 radix = isHex ? 16 : 10;
   const bool isZero = value == 0;
-  UINT64 digitCount = 0;
-  ValueBuffer[0] = 0;
-  do {
-    ValueBuffer[++digitCount] = kDigits[value % radix];
-    value /= radix;
-  } while (value != 0);
+  const UINT64 digitCount = StoreDigits(value, isHex, ValueBuffer);
 
-  if (isZero && Element.Precision == 0) {
-    digitCount = 0;
-    Element.GroupPhase = 0;
-  } else {
-    Element.GroupPhase = (3 - digitCount % 3) % 3;
-  }
+  // A zero with a precision of 0 has no digit at all.
+  const UINT64 shown = isZero && Element.Precision == 0 ? 0 : digitCount;
+  Element.GroupPhase = shown == 0 ? 0 : (3 - shown % 3) % 3;
 
-  Element.Count = digitCount;
-  if (Element.Grouping && digitCount > 0) Element.Count += (digitCount - 1) / 3;
+  Element.Count = shown;
+  if (Element.Grouping && shown > 0) Element.Count += (shown - 1) / 3;
   if (Element.Prefix != 0) {
     Element.Precision += 1;
     Element.Count += 1;
@@ -100,7 +111,7 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
 
   Element.Flags = flags | FMT_BACKWARD;
   Element.IsNumber = true;
-  UseText(Element, ValueBuffer + digitCount);
+  UseText(Element, ValueBuffer + shown);
 }
 
 void PrepareGuid(FormatElement &Element, const UINT8 *Guid, CHAR8 *ValueBuffer) {

@@ -335,6 +335,14 @@ UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const vo
   for (CHAR16 c = format.Current(); c != 0; c = format.Current()) {
     if (out.Full()) break;
 
+    // An ordinary character is an element of its own text alone: with no
+    // width and a precision of 1 it emits exactly itself.
+    if (c != '%' && c != '\n' && c != '\r') {
+      out.Put(c);
+      format.Advance();
+      continue;
+    }
+
     FormatElement element = {};
     element.Flags = callerFlags;
     element.Precision = 1;
@@ -345,11 +353,8 @@ UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const vo
       case '\r':
         UseLineEnd(element, format);
         break;
-      case '%':
-        formatEnded = ReadConversion(element, format, args, valueBuffer);
-        break;
       default:
-        UseCharacter(element, c, valueBuffer);
+        formatEnded = ReadConversion(element, format, args, valueBuffer);
         break;
     }
     EmitElement(out, element);
