@@ -162,7 +162,8 @@ def check_volume(checks, args, uefiextract, workdir):
             checks.check("State: F8h" in info and "Data checksum: AAh, valid" in info and
                          "Header checksum:" in info, "%s: %s header state/checksums" % (label, root))
         if "Type: Volume" in info:
-            checks.check("Erase polarity: 1" in info and ", valid" in info.split("Checksum:")[1].splitlines()[0],
+            checksum_line = next((l for l in info.splitlines() if l.startswith("Checksum:")), "")
+            checks.check("Erase polarity: 1" in info and checksum_line.endswith(", valid"),
                          "%s: volume erase polarity and header checksum" % label)
     check_sections(checks, uefiextract, image, workdir, expected_inputs(args), label)
 

@@ -1,6 +1,5 @@
 // notice-pack: wraps the notice driver and its pictures as FFS files and,
 // optionally, one firmware volume holding them.
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -66,12 +65,17 @@ void Run(const notice_pack::PackRequest &request) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << notice_pack::kUsage;
+    return 0;
+  }
   try {
-    Run(notice_pack::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
+    Run(notice_pack::ParseCommandLine(args));
     return 0;
   } catch (const PackError &error) {
     std::cerr << "notice-pack: " << error.what() << "\n";
-    if (argc < 2) std::cerr << notice_pack::kUsage;
+    if (args.empty()) std::cerr << notice_pack::kUsage;
     return 1;
   } catch (const std::filesystem::filesystem_error &error) {
     std::cerr << "notice-pack: " << error.what() << "\n";
