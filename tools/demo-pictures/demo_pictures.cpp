@@ -75,12 +75,17 @@ DemoPicture Finish(unsigned mode, unsigned depth, const Canvas &canvas, const st
                    const std::vector<std::string_view> &lines) {
   auto bmp = EncodeBmp(canvas, depth, palette);
   if (!bmp) throw std::logic_error("demo picture " + std::to_string(mode) + " uses a colour outside its palette");
-  return DemoPicture{mode,
-                     depth,
-                     static_cast<unsigned>(canvas.width()),
-                     static_cast<unsigned>(canvas.height()),
-                     JoinCaption(lines),
-                     std::move(*bmp)};
+  DemoPicture picture{mode,
+                      depth,
+                      static_cast<unsigned>(canvas.width()),
+                      static_cast<unsigned>(canvas.height()),
+                      JoinCaption(lines),
+                      std::move(*bmp),
+                      {}};
+  for (int y = 0; y < canvas.height(); ++y) {
+    for (int x = 0; x < canvas.width(); ++x) picture.pixels.push_back(canvas.At(x, y));
+  }
+  return picture;
 }
 
 // 1: EC state code 1. Two colours, white on navy.
@@ -139,9 +144,8 @@ DemoPicture Notice4() {
   Layout shadow = layout;
   shadow.title_y += 4;
   shadow.caption_y += 3;
-  Canvas &c = canvas;
-  c.DrawTextCentred("NOTICE 4", shadow.title_y, kTitleScale, kBlack);
-  c.DrawTextCentred(lines[0], shadow.caption_y, kCaptionScale, kBlack);
+  canvas.DrawTextCentred("NOTICE 4", shadow.title_y, kTitleScale, kBlack);
+  canvas.DrawTextCentred(lines[0], shadow.caption_y, kCaptionScale, kBlack);
   DrawWords(canvas, layout, 4, lines, kWhite, kWhite);
   return Finish(4, 24, canvas, {}, lines);
 }

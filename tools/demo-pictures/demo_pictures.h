@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "canvas.h"
+
 namespace demo {
 
 inline constexpr unsigned kFirstDemoMode = 1;
@@ -19,6 +21,7 @@ struct DemoPicture {
   unsigned height;
   std::string caption;       // what the picture says besides its number
   std::vector<uint8_t> bmp;  // the complete BMP file
+  std::vector<Rgb> pixels;   // what it shows, width x height, top row first
 };
 
 // The demo picture for a notice mode from 1 to 6; throws std::out_of_range otherwise.

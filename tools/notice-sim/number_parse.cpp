@@ -25,7 +25,7 @@ std::optional<uint64_t> ParseDigits(std::string_view digits, unsigned base, uint
   for (char c : digits) {
     auto d = DigitValue(c, base);
     if (!d) return std::nullopt;
-    if (value > (max - *d) / base) return std::nullopt;
+    if (*d > max || value > (max - *d) / base) return std::nullopt;
     value = value * base + *d;
   }
   return value;

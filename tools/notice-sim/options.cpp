@@ -264,7 +264,7 @@ ParseResult ParseOptions(const std::vector<std::string> &args) {
     if (spec->takes_value) {
       if (inline_value) {
         value = *inline_value;
-      } else if (i + 1 < args.size()) {
+      } else if (i + 1 < args.size() && !std::string_view(args[i + 1]).starts_with("--")) {
         value = args[++i];
       } else {
         return Fail(std::string(name) + " needs a value (see --help)");
