@@ -114,32 +114,36 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
   UseText(Element, ValueBuffer + shown);
 }
 
-void PrepareGuid(FormatElement &Element, const UINT8 *Guid, CHAR8 *ValueBuffer) {
-  if (Guid == nullptr) {
-    UseText(Element, kNullGuid);
-    return;
-  }
-  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kGuidLayout, ReadLe32(Guid), ReadLe16(Guid + 4),
-             ReadLe16(Guid + 6), Guid[8], Guid[9], Guid[10], Guid[11], Guid[12], Guid[13], Guid[14], Guid[15]);
+namespace {
+
+// Formats Slots with Layout into the value buffer and makes that the element's text.
+void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots, UINTN Count,
+                      CHAR8 *ValueBuffer) {
+  FormatTextList(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, Layout, FormatArgs{Slots, Count});
   UseText(Element, ValueBuffer);
 }
 
+}  // namespace
+
+void PrepareGuid(FormatElement &Element, const UINT8 *Guid, CHAR8 *ValueBuffer) {
+  if (Guid == nullptr) return UseText(Element, kNullGuid);
+
+  // The 32-bit field, the two 16-bit fields, then the eight bytes.
+  UINT64 slots[11] = {ReadLe32(Guid), ReadLe16(Guid + 4), ReadLe16(Guid + 6)};
+  for (UINTN i = 0; i < 8; ++i) slots[3 + i] = Guid[8 + i];
+  UseFormattedText(Element, kGuidLayout, slots, 11, ValueBuffer);
+}
+
 void PrepareTime(FormatElement &Element, const UINT8 *Time, CHAR8 *ValueBuffer) {
-  if (Time == nullptr) {
-    UseText(Element, kNullTime);
-    return;
-  }
-  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kTimeLayout, Time[2], Time[3], ReadLe16(Time), Time[4],
-             Time[5]);
-  UseText(Element, ValueBuffer);
+  if (Time == nullptr) return UseText(Element, kNullTime);
+
+  // Month, day, year, hour, minute; nothing after the minute is read.
+  const UINT64 slots[5] = {Time[2], Time[3], ReadLe16(Time), Time[4], Time[5]};
+  UseFormattedText(Element, kTimeLayout, slots, 5, ValueBuffer);
 }
 
 void PrepareStatus(FormatElement &Element, UINT64 Status, CHAR8 *ValueBuffer) {
   const CHAR8 *listed = FindStatusText(Status);
-  if (listed != nullptr) {
-    UseText(Element, listed);
-    return;
-  }
-  FormatText(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, kUnlistedStatusLayout, Status);
-  UseText(Element, ValueBuffer);
+  if (listed != nullptr) return UseText(Element, listed);
+  UseFormattedText(Element, kUnlistedStatusLayout, &Status, 1, ValueBuffer);
 }

@@ -44,8 +44,6 @@ class ArgumentReader {
     return *slots_++;
   }
 
-  const UINT8 *NextPointer() { return reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Next())); }
-
  private:
   const UINT64 *slots_;
   UINTN remaining_;
@@ -177,6 +175,66 @@ void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
   if ((Element.Flags & FMT_PRECISION) == 0) Element.Precision = 0;
 }
 
+// The characters that only set a flag inside a conversion.
+struct FlagCharacter {
+  CHAR8 Character;
+  FormatFlags Flag;
+};
+constexpr FlagCharacter kFlagCharacters[] = {
+    {' ', FMT_SPACE}, {'+', FMT_PLUS},      {',', FMT_GROUP}, {'-', FMT_LEFT},
+    {'.', FMT_PRECISION}, {'l', FMT_LONG}, {'L', FMT_LONG},
+};
+
+FormatFlags FlagOf(CHAR16 Character) {
+  for (const FlagCharacter &entry : kFlagCharacters) {
+    if (entry.Character == Character) return entry.Flag;
+  }
+  return 0;
+}
+
+// The conversion characters that take an argument.
+constexpr CHAR8 kArgumentConversions[] = "asScduxXpgtr";
+
+bool TakesArgument(CHAR16 Conversion) {
+  for (const CHAR8 *c = kArgumentConversions; *c != 0; ++c) {
+    if (*c == Conversion) return true;
+  }
+  return false;
+}
+
+// Prepares the element of one conversion character.
+void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
+                   CHAR8 *ValueBuffer) {
+  const UINT64 slot = TakesArgument(Conversion) ? Args.Next() : 0;
+  const UINT8 *pointer = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(slot));
+  switch (Conversion) {
+    case 'a':
+      return UseArgumentText(Element, pointer, false);
+    case 's':
+    case 'S':
+      return UseArgumentText(Element, pointer, true);
+    case 'c':
+      return UseCharacter(Element, static_cast<CHAR16>(slot), ValueBuffer);
+    case 'g':
+      return PrepareGuid(Element, pointer, ValueBuffer);
+    case 't':
+      return PrepareTime(Element, pointer, ValueBuffer);
+    case 'r':
+      return PrepareStatus(Element, slot, ValueBuffer);
+    case '\n':
+    case '\r':
+      return UseLineEnd(Element, Format);
+    case '%':
+      break;
+    default:
+      // Every other conversion that takes an argument is a number.
+      if (TakesArgument(Conversion)) return PrepareNumber(Element, Conversion, slot, ValueBuffer);
+      break;
+  }
+  // '%' and every unlisted character print themselves.
+  UseCharacter(Element, Conversion, ValueBuffer);
+}
+
 // Reads one conversion, the reader standing on its '%'. Leaves the reader on
 // the conversion's last character and returns false, or returns true when
 // the format ended inside the conversion.
@@ -184,81 +242,24 @@ bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader
   for (;;) {
     Format.Advance();
     const CHAR16 c = Format.Current();
-    switch (c) {
-      case ' ':
-        Element.Flags |= FMT_SPACE;
-        continue;
-      case '+':
-        Element.Flags |= FMT_PLUS;
-        continue;
-      case ',':
-        Element.Flags |= FMT_GROUP;
-        continue;
-      case '-':
-        Element.Flags |= FMT_LEFT;
-        continue;
-      case '.':
-        Element.Flags |= FMT_PRECISION;
-        continue;
-      case 'l':
-      case 'L':
-        Element.Flags |= FMT_LONG;
-        continue;
-      case '*':
-        SetWidthOrPrecision(Element, Args.Next());
-        continue;
-      case '0':
-        if ((Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
-        SetWidthOrPrecision(Element, ReadNumber(Format));
-        continue;
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9':
-        SetWidthOrPrecision(Element, ReadNumber(Format));
-        continue;
-      case 0:
-        UseText(Element, kEmpty);
-        Element.Precision = 0;
-        return true;
-      case 'a':
-        UseArgumentText(Element, Args.NextPointer(), false);
-        return false;
-      case 's':
-      case 'S':
-        UseArgumentText(Element, Args.NextPointer(), true);
-        return false;
-      case 'c':
-        UseCharacter(Element, static_cast<CHAR16>(Args.Next()), ValueBuffer);
-        return false;
-      case 'd':
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'p':
-        PrepareNumber(Element, c, Args.Next(), ValueBuffer);
-        return false;
-      case 'g':
-        PrepareGuid(Element, Args.NextPointer(), ValueBuffer);
-        return false;
-      case 't':
-        PrepareTime(Element, Args.NextPointer(), ValueBuffer);
-        return false;
-      case 'r':
-        PrepareStatus(Element, Args.Next(), ValueBuffer);
-        return false;
-      case '\n':
-      case '\r':
-        UseLineEnd(Element, Format);
-        return false;
-      default:
-        UseCharacter(Element, c, ValueBuffer);
-        return false;
+    if (c == 0) {
+      // Only the blanks that fill to a width remain.
+      UseText(Element, kEmpty);
+      Element.Precision = 0;
+      return true;
+    }
+    const FormatFlags flag = FlagOf(c);
+    if (flag != 0) {
+      Element.Flags |= flag;
+    } else if (c == '*') {
+      SetWidthOrPrecision(Element, Args.Next());
+    } else if (IsDigit(c)) {
+      // A leading '0' of a width also asks for zero fill.
+      if (c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
+      SetWidthOrPrecision(Element, ReadNumber(Format));
+    } else {
+      UseConversion(Element, c, Format, Args, ValueBuffer);
+      return false;
     }
   }
 }
