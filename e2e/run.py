@@ -153,7 +153,7 @@ def expected_app_steps(scenario, driver_in_firmware):
         pictures_found = set(range(1, 7)) - set(scenario.missing_pictures)
     steps += [("ReadPicture%d" % m, 0 if m in pictures_found else NOT_FOUND) for m in range(1, 7)]
     return ([("Begin", None), ("SetWatchdogTimer", 0), ("OpenBootVolume", 0)] + steps +
-            [("InstallPictureVolume", 0), ("InstallTrigger", 0), ("TakePicture", None), ("HostAck", 0),
+            [("InstallPictureVolume", 0), ("CheckPictureVolume", 0), ("InstallTrigger", 0), ("TakePicture", None), ("HostAck", 0),
              ("ResetSystem", None)])
 
 
@@ -305,7 +305,11 @@ def run_scenario(scenario, args, workdir, all_pictures):
         text = machine.serial_text()
         times = [(label, machine.serial_time(pattern)) for label, pattern in
                  (("app started", rb"E2E Begin"), ("driver started", rb"E2E StartImage"),
-                  ("trigger installed", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))]
+                  ("end of DXE signalled", rb"E2E SignalEndOfDxe"), ("pictures served", rb"E2E CheckPictureVolume"),
+                  ("trigger returned", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))]
+        served, returned = times[3][1], times[4][1]
+        if served is not None and returned is not None:
+            report.note("the trigger installation (the driver's notice) took %.1f s" % (returned - served))
         report.note("timeline: " + ", ".join("%s %.1f s" % (label, t) for label, t in times if t is not None))
         lines = app_lines(text)
         report.app_lines = lines

@@ -9,6 +9,7 @@
 #include "e2e/app/boot_volume.h"
 #include "e2e/app/picture_volume.h"
 #include "e2e/app/serial_report.h"
+#include "e2e/app/volume_self_check.h"
 
 AppState gApp;
 
@@ -114,6 +115,7 @@ void RunSteps() {
     if (loaded) SignalEndOfDxe();
     LoadPictures(root);
     ReportStatus("InstallPictureVolume", InstallPictureVolume());
+    ReportValue("CheckPictureVolume", CheckPictureVolume(PictureVolume()));
     InstallTrigger();
     LetHostTakePicture();
   }

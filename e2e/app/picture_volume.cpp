@@ -156,6 +156,13 @@ void SetNoticePicture(UINTN Index, const void *Data, UINTN Size) {
   gPictures[Index].Size = Size;
 }
 
+const void *NoticePictureData(UINTN Index, UINTN *Size) {
+  *Size = gPictures[Index].Size;
+  return gPictures[Index].Data;
+}
+
+const EFI_FIRMWARE_VOLUME2_PROTOCOL *PictureVolume() { return &gVolume; }
+
 EFI_STATUS InstallPictureVolume() {
   gVolume.GetVolumeAttributes = GetVolumeAttributes;
   gVolume.SetVolumeAttributes = SetVolumeAttributes;

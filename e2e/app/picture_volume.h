@@ -13,5 +13,11 @@ const EFI_GUID &NoticePictureGuid(UINTN Index);
 // Hands the volume the bytes of picture Index (the volume keeps the buffer).
 void SetNoticePicture(UINTN Index, const void *Data, UINTN Size);
 
+// The bytes of picture Index and their size; empty when it has none.
+const void *NoticePictureData(UINTN Index, UINTN *Size);
+
 // Installs the volume's protocol on a new handle.
 EFI_STATUS InstallPictureVolume();
+
+// The volume's protocol interface (filled in by InstallPictureVolume).
+const EFI_FIRMWARE_VOLUME2_PROTOCOL *PictureVolume();
