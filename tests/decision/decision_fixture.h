@@ -57,9 +57,6 @@ class DecisionTest : public ::testing::Test {
   // Register numbers written to the controller's data port, in order.
   std::vector<uint8_t> EcRegistersAsked() const;
   unsigned ShutdownCalls() const;
-
- private:
-  size_t pool_blocks_before_trigger_ = 0;
 };
 
 }  // namespace decisiontest
