@@ -6,10 +6,10 @@
 
 namespace {
 
-// The address of one register of the handle's channel, or 0 when the handle
-// is bound to no channel.
+// A handle bound to no channel gets no stores.
+bool IsBound(const TraceHandle *Handle) { return Handle->ChannelMmio != nullptr; }
+
 UINTN ChannelRegister(const TraceHandle *Handle, UINTN Offset) {
-  if (Handle->ChannelMmio == nullptr) return 0;
   return reinterpret_cast<UINTN>(Handle->ChannelMmio) + Offset;
 }
 
@@ -26,35 +26,43 @@ void EFIAPI TraceHandleInitHook(TraceHandle *Handle) {
 void EFIAPI TraceHandleReleaseHook(TraceHandle *) {}
 
 void EFIAPI TraceWrite32Stamped(TraceHandle *Handle, UINT32 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterDataStamped)) MmioWrite32(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite32(ChannelRegister(Handle, kTraceRegisterDataStamped), Value);
 }
 
 void EFIAPI TraceWrite32MarkStamped(TraceHandle *Handle, UINT32 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterDataMarkedStamped)) MmioWrite32(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite32(ChannelRegister(Handle, kTraceRegisterDataMarkedStamped), Value);
 }
 
 void EFIAPI TraceWrite64MarkStamped(TraceHandle *Handle, UINT64 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterDataMarkedStamped)) MmioWrite64(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite64(ChannelRegister(Handle, kTraceRegisterDataMarkedStamped), Value);
 }
 
 void EFIAPI TraceWrite8(TraceHandle *Handle, UINT8 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterData)) MmioWrite8(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite8(ChannelRegister(Handle, kTraceRegisterData), Value);
 }
 
 void EFIAPI TraceWrite16(TraceHandle *Handle, UINT16 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterData)) MmioWrite16(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite16(ChannelRegister(Handle, kTraceRegisterData), Value);
 }
 
 void EFIAPI TraceWrite32(TraceHandle *Handle, UINT32 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterData)) MmioWrite32(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite32(ChannelRegister(Handle, kTraceRegisterData), Value);
 }
 
 void EFIAPI TraceWrite64(TraceHandle *Handle, UINT64 Value) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterData)) MmioWrite64(reg, Value);
+  if (!IsBound(Handle)) return;
+  MmioWrite64(ChannelRegister(Handle, kTraceRegisterData), Value);
 }
 
 void EFIAPI TraceWriteEndFlag(TraceHandle *Handle) {
-  if (UINTN reg = ChannelRegister(Handle, kTraceRegisterFlag)) MmioWrite32(reg, 0);
+  if (!IsBound(Handle)) return;
+  MmioWrite32(ChannelRegister(Handle, kTraceRegisterFlag), 0);
 }
 
 void EFIAPI TraceHookTableInit(TraceHeader *Header, UINT64) {

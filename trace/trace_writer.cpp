@@ -37,17 +37,11 @@ void SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
 }
 
 // Length bytes at Data: 64-bit stores while 8 bytes remain, then at most one
-// 32-, one 16- and one 8-bit store for the tail.
+// 32-, one 16- and one 8-bit store for the tail (after the wider stores fewer
+// than twice the narrower width remain, so each narrower loop runs at most once).
 void SendBlob(Message &M, const UINT8 *Data, UINTN Length) {
-  UINTN whole = Length / 8;
-  SendItems(M, Data, 8, whole);
-  Data += whole * 8;
-  Length -= whole * 8;
-  for (UINTN bytes = 4; bytes != 0; bytes /= 2) {
-    if (Length < bytes) continue;
-    SendValue(M, LoadValue(Data, bytes), bytes);
-    Data += bytes;
-    Length -= bytes;
+  for (UINTN bytes = 8; bytes != 0; bytes /= 2) {
+    for (; Length >= bytes; Length -= bytes, Data += bytes) SendValue(M, LoadValue(Data, bytes), bytes);
   }
 }
 
