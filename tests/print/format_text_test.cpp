@@ -70,6 +70,7 @@ const Case kCases[] = {
     {"empty precision is 1", 0, "%.a", {Slot(kHello)}, 20, "h", 1},
     {"width and precision", 0, "%6.2a|", {Slot(kHello)}, 20, "    he|", 7},
     {"star precision", 0, "%.*a", {Slot(2), Slot(kHello)}, 20, "he", 2},
+    {"empty text is no field at all", 0, "%a|%s|", {Slot(""), Slot(u"")}, 20, "||", 2},
     {"absent text", 0, "%a", {Slot(nullptr)}, 20, "<null string>", 13},
     {"absent text cut", 0, "%.4a", {Slot(nullptr)}, 20, "<nul", 4},
 
