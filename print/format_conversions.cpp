@@ -19,8 +19,6 @@ UINT32 ReadLe32(const UINT8 *Bytes) {
   return static_cast<UINT32>(ReadLe16(Bytes)) | (static_cast<UINT32>(ReadLe16(Bytes + 2)) << 16);
 }
 
-void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
-
 // Stores a zero byte and then the digits of Value, least significant first;
 // always at least one digit. Returns the digit count. The two radixes have
 // their own loops so that each divides by a constant.

@@ -118,8 +118,6 @@ class Output {
   UINT64 counted_ = 0;
 };
 
-void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
-
 // One character as 16-bit text in the value buffer.
 void UseCharacter(FormatElement &Element, CHAR16 Character, CHAR8 *ValueBuffer) {
   ValueBuffer[0] = static_cast<CHAR8>(Character & 0xFF);
