@@ -93,9 +93,8 @@ void InstallTrigger() {
 // The screen now shows whatever the notice left; the host grabs it and
 // answers with one byte.
 void LetHostTakePicture() {
-  ReportStep("TakePicture");
   UINT8 answer = 0;
-  EFI_STATUS status = WaitForHostByte(kHostAckTimeoutMs, &answer);
+  EFI_STATUS status = AskHostAndWait("TakePicture", kHostAckTimeoutMs, &answer);
   ReportStatus("HostAck", status);
 }
 

@@ -35,48 +35,55 @@ void PutHex(UINT64 Value) {
 }
 
 // The firmware's console mirror writes to the same port from timer
-// notifications; a line written at the highest priority is never split.
-class WholeLine {
+// notifications, and its terminal driver polls the same receiver: at the
+// highest priority neither can run, so a line is never split and a byte from
+// the host is never taken first.
+class HighestPriority {
  public:
-  WholeLine() : old_tpl_(gApp.BootServices->RaiseTPL(TPL_HIGH_LEVEL)) { PutText("\r\nE2E "); }
-  ~WholeLine() {
-    PutText("\r\n");
-    gApp.BootServices->RestoreTPL(old_tpl_);
-  }
-  WholeLine(const WholeLine &) = delete;
-  WholeLine &operator=(const WholeLine &) = delete;
+  HighestPriority() : old_tpl_(gApp.BootServices->RaiseTPL(TPL_HIGH_LEVEL)) {}
+  ~HighestPriority() { gApp.BootServices->RestoreTPL(old_tpl_); }
+  HighestPriority(const HighestPriority &) = delete;
+  HighestPriority &operator=(const HighestPriority &) = delete;
 
  private:
   EFI_TPL old_tpl_;
 };
 
+void PutLine(const char *Step, const EFI_STATUS *Status) {
+  PutText("\r\nE2E ");
+  PutText(Step);
+  if (Status != nullptr) {
+    PutByte(' ');
+    PutHex(*Status);
+  }
+  PutText("\r\n");
+}
+
 }  // namespace
 
 void ReportStatus(const char *Step, EFI_STATUS Status) {
-  WholeLine line;
-  PutText(Step);
-  PutByte(' ');
-  PutHex(Status);
+  HighestPriority priority;
+  PutLine(Step, &Status);
 }
 
 void ReportStep(const char *Step) {
-  WholeLine line;
-  PutText(Step);
+  HighestPriority priority;
+  PutLine(Step, nullptr);
 }
 
-EFI_STATUS WaitForHostByte(UINTN TimeoutMs, UINT8 *Byte) {
-  // The firmware's terminal driver polls the same receiver from a timer; at
-  // the highest priority it cannot take the byte first.
-  EFI_TPL old_tpl = gApp.BootServices->RaiseTPL(TPL_HIGH_LEVEL);
-  EFI_STATUS status = EFI_TIMEOUT;
+EFI_STATUS AskHostAndWait(const char *Step, UINTN TimeoutMs, UINT8 *Byte) {
+  HighestPriority priority;
+  // Bytes that came before the question are not the answer.
+  for (UINTN i = 0; i < kTransmitPolls && (IoRead8(kCom1LineStatus) & kLineStatusDataReady) != 0; ++i) {
+    IoRead8(kCom1Data);
+  }
+  PutLine(Step, nullptr);
   for (UINTN waited = 0; waited < TimeoutMs; ++waited) {
     if ((IoRead8(kCom1LineStatus) & kLineStatusDataReady) != 0) {
       *Byte = IoRead8(kCom1Data);
-      status = EFI_SUCCESS;
-      break;
+      return EFI_SUCCESS;
     }
     gApp.BootServices->Stall(1000);
   }
-  gApp.BootServices->RestoreTPL(old_tpl);
-  return status;
+  return EFI_TIMEOUT;
 }

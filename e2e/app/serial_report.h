@@ -16,6 +16,7 @@ inline void ReportValue(const char *Step, UINT64 Value) { ReportStatus(Step, Val
 // Writes "E2E <step>".
 void ReportStep(const char *Step);
 
-// Polls COM1's receiver for one byte from the host for at most TimeoutMs
-// milliseconds. Returns success with the byte, or time-out.
-EFI_STATUS WaitForHostByte(UINTN TimeoutMs, UINT8 *Byte);
+// Writes "E2E <step>", then polls COM1's receiver for one byte from the host
+// for at most TimeoutMs milliseconds. Returns success with the byte, or
+// time-out.
+EFI_STATUS AskHostAndWait(const char *Step, UINTN TimeoutMs, UINT8 *Byte);
