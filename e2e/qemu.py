@@ -29,7 +29,7 @@ PLAIN_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.fd")
 SECURE_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.secboot.fd")
 SECURE_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.snakeoil.fd")
 
-ANSI_ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b[()][A-Za-z0-9]|\x1b[=>c78]")
+ANSI_ESCAPE = re.compile(rb"\x1b\[[0-9;?=]*[A-Za-z]|\x1b[()][A-Za-z0-9]|\x1b[=>c78]")
 
 
 class MachineFailure(Exception):

@@ -197,6 +197,14 @@ def compare_screen(report, shot, scenario, all_pictures, workdir):
                  % (len(diff), min(xs), max(xs), min(ys), max(ys), shot))
 
 
+def check_screen(report, shot, scenario, args, workdir, all_pictures, picture_files):
+    if not report.check(os.path.exists(shot), "no screenshot taken"):
+        return
+    compare_screen(report, shot, scenario, all_pictures, workdir)
+    if args.notice_sim:
+        compare_with_simulator(report, shot, scenario, args.notice_sim, workdir, picture_files)
+
+
 def simulator_arguments(scenario, width, height, picture_files):
     """notice-sim options describing the same machine as the scenario."""
     args = ["--screen", "%dx%d" % (width, height)]
@@ -255,9 +263,8 @@ def check_ports(report, machine, scenario):
                  % (cmos_index.hex(" "), cmos_data.hex(" "), bytes(marks).hex(" ")))
 
 
-def run_scenario(scenario, args, workdir, all_pictures):
-    report = Report(scenario)
-    os.makedirs(workdir, exist_ok=True)
+def prepare_disks(scenario, args, workdir, all_pictures):
+    """The FAT boot disk (signed files for Secure Boot) and the NVMe disk; returns them and the pictures used."""
     app, driver = args.app, args.driver
     if scenario.secure_boot:
         app = sign(app, workdir)
@@ -266,64 +273,78 @@ def run_scenario(scenario, args, workdir, all_pictures):
     for mode, picture in all_pictures.items():
         if mode in scenario.missing_pictures or args.driver_in_firmware:
             continue
-        path = os.path.join(workdir, "PICTURE%d.BMP" % mode)
-        with open(path, "wb") as f:
+        name = "PICTURE%d.BMP" % mode
+        picture_files[name] = os.path.join(workdir, name)
+        with open(picture_files[name], "wb") as f:
             f.write(picture.bmp)
-        picture_files["PICTURE%d.BMP" % mode] = path
     esp = build_esp(workdir, app, driver, picture_files)
     nvme = ""
     if scenario.nvme:
         nvme = os.path.join(workdir, "nvme.img")
         with open(nvme, "wb") as f:
             f.truncate(1 << 20)
+    return esp, nvme, picture_files
 
+
+def machine_config(scenario, args, esp, nvme):
+    # A present controller answers every command at once; an absent one reads 0xFF everywhere.
     ec_status = EC_ABSENT if scenario.ec_byte == EC_ABSENT else EC_ANSWERS_AT_ONCE
-    config = MachineConfig(
+    return MachineConfig(
         code=args.secure_code if scenario.secure_boot else args.code,
         vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
         secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
         port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
         timeout_s=args.timeout)
+
+
+def boot(report, machine, shot):
+    """Runs the machine to its end, taking the screenshot when the application asks for it."""
+    try:
+        machine.start()
+        machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
+        if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
+            machine.screendump(shot)
+            machine.send_serial(HOST_ACK)
+        result = machine.wait_for_exit()
+        report.note("QEMU ended after %.1f s: exit status %d, shutdown reason %s"
+                    % (result.elapsed_s, result.returncode, result.shutdown_reason or "none"))
+        report.check(result.returncode == 0, "QEMU exit status %d" % result.returncode)
+        report.check(result.shutdown_reason == "guest-shutdown",
+                     "shutdown reason %r, expected guest-shutdown" % result.shutdown_reason)
+    except MachineFailure as failure:
+        report.check(False, str(failure))
+        machine.kill()
+    report.elapsed = time.monotonic() - machine.started_at if machine.started_at else 0.0
+
+
+def note_timeline(report, machine):
+    times = [(label, machine.serial_time(pattern)) for label, pattern in
+             (("app started", rb"E2E Begin"), ("driver started", rb"E2E StartImage"),
+              ("end of DXE signalled", rb"E2E SignalEndOfDxe"), ("pictures served", rb"E2E CheckPictureVolume"),
+              ("trigger returned", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))]
+    served, returned = times[3][1], times[4][1]
+    if served is not None and returned is not None:
+        report.note("the trigger installation (the driver's notice) took %.1f s" % (returned - served))
+    report.note("timeline: " + ", ".join("%s %.1f s" % (label, t) for label, t in times if t is not None))
+
+
+def run_scenario(scenario, args, workdir, all_pictures):
+    report = Report(scenario)
+    os.makedirs(workdir, exist_ok=True)
+    esp, nvme, picture_files = prepare_disks(scenario, args, workdir, all_pictures)
     shot = os.path.join(workdir, "screen.ppm")
-    with Machine(config, workdir) as machine:
-        try:
-            machine.start()
-            machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
-            if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
-                machine.screendump(shot)
-                machine.send_serial(HOST_ACK)
-            result = machine.wait_for_exit()
-            report.note("QEMU ended after %.1f s: exit status %d, shutdown reason %s"
-                        % (result.elapsed_s, result.returncode, result.shutdown_reason or "none"))
-            report.check(result.returncode == 0, "QEMU exit status %d" % result.returncode)
-            report.check(result.shutdown_reason == "guest-shutdown",
-                         "shutdown reason %r, expected guest-shutdown" % result.shutdown_reason)
-        except MachineFailure as failure:
-            report.check(False, str(failure))
-            machine.kill()
-        report.elapsed = time.monotonic() - machine.started_at if machine.started_at else 0.0
+    with Machine(machine_config(scenario, args, esp, nvme), workdir) as machine:
+        boot(report, machine, shot)
+        note_timeline(report, machine)
         text = machine.serial_text()
-        times = [(label, machine.serial_time(pattern)) for label, pattern in
-                 (("app started", rb"E2E Begin"), ("driver started", rb"E2E StartImage"),
-                  ("end of DXE signalled", rb"E2E SignalEndOfDxe"), ("pictures served", rb"E2E CheckPictureVolume"),
-                  ("trigger returned", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))]
-        served, returned = times[3][1], times[4][1]
-        if served is not None and returned is not None:
-            report.note("the trigger installation (the driver's notice) took %.1f s" % (returned - served))
-        report.note("timeline: " + ", ".join("%s %.1f s" % (label, t) for label, t in times if t is not None))
-        lines = app_lines(text)
-        report.app_lines = lines
-        check_app_steps(report, lines, expected_app_steps(scenario, args.driver_in_firmware))
+        report.app_lines = app_lines(text)
+        check_app_steps(report, report.app_lines, expected_app_steps(scenario, args.driver_in_firmware))
         console = driver_console_lines(text)
         report.note("driver console lines: %s" % (console or "none"))
         report.check(console == list(scenario.console_lines),
                      "driver printed %s, expected %s" % (console, list(scenario.console_lines)))
-        if os.path.exists(shot) and scenario.check_screen:
-            compare_screen(report, shot, scenario, all_pictures, workdir)
-        elif scenario.check_screen:
-            report.check(False, "no screenshot taken")
-        if os.path.exists(shot) and scenario.check_screen and args.notice_sim:
-            compare_with_simulator(report, shot, scenario, args.notice_sim, workdir, picture_files)
+        if scenario.check_screen:
+            check_screen(report, shot, scenario, args, workdir, all_pictures, picture_files)
         if machine.process is not None:
             check_ports(report, machine, scenario)
         if args.show_serial:

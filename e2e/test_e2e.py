@@ -166,7 +166,7 @@ class FileReaderTest(unittest.TestCase):
 
 def serial_of(steps):
     """Serial text as the application writes it, with the firmware's console noise around."""
-    text = "\x1b[2J\x1b[01;01HBdsDxe: starting Boot0002\r\n"
+    text = "\x1b[=3h\x1b[2J\x1b[01;01HBdsDxe: starting Boot0002\r\n"
     for step, status in steps:
         text += "\r\nE2E %s%s\r\n" % (step, "" if status is None else " 0x%X" % status)
         text += "\x1b[0m\x1b[40m"
