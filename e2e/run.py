@@ -102,7 +102,16 @@ class Report:
 
 # ---- preparing the boot disk ----------------------------------------------
 
+def find_tool(name):
+    """A program from PATH, or from the system folders a user's PATH may lack (mkfs.vfat)."""
+    found = shutil.which(name) or shutil.which(name, path="/usr/sbin:/sbin")
+    if not found:
+        raise RuntimeError("%s not found: install qemu-system-x86 ovmf mtools dosfstools sbsigntool openssl" % name)
+    return found
+
+
 def run_tool(args, env=None):
+    args = [find_tool(args[0])] + list(args[1:])
     result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
     if result.returncode != 0:
         raise RuntimeError("%s failed: %s" % (args[0], result.stdout.decode(errors="replace").strip()))
@@ -417,7 +426,12 @@ def main(argv=None):
         if os.path.isdir(workdir):
             shutil.rmtree(workdir)
         ran.append(name)
-        report = run_scenario(scenario, args, workdir, all_pictures)
+        try:
+            report = run_scenario(scenario, args, workdir, all_pictures)
+        except (RuntimeError, OSError) as error:
+            report = Report(scenario)
+            report.elapsed = 0.0
+            report.check(False, "could not prepare the run: %s" % error)
         print_report(report, workdir)
         if report.problems:
             failed.append(name)
