@@ -312,6 +312,8 @@ class Platform {
   // --- reset --------------------------------------------------------------------------------------------
   const std::vector<ResetCall> &reset_calls() const { return reset_calls_; }
   // True once ResetSystem was called: the machine is off (or restarting).
+  // Unlike real firmware, ResetSystem returns to its caller; calls made after
+  // it are still served, and their log records carry the field AfterReset.
   bool is_off() const { return off_; }
 
   // --- configuration table and HOB list --------------------------------------------------------------------

@@ -1,0 +1,34 @@
+// Builds HOB lists as PI firmware lays them out: 8-byte aligned HOBs, each
+// starting with type, length and a reserved word, ended by an end HOB. Raw
+// HOBs with any length field let tests build malformed lists.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/firmware/efi_types.h"
+
+namespace sim {
+
+class HobListBuilder {
+ public:
+  // A GUID-extension HOB (type 4): name, then the data, padded to 8 bytes.
+  HobListBuilder &Guid(const EFI_GUID &name, const std::vector<uint8_t> &data);
+  // The trace-hub HOB: TraceHubInfoHobGuid with the 32-bit base at byte 20 of
+  // its data (byte 44 of the HOB), 48 bytes in all.
+  HobListBuilder &TraceHub(uint32_t base);
+  // A HOB of any type holding `data` after its header, padded to 8 bytes.
+  HobListBuilder &Generic(uint16_t type, const std::vector<uint8_t> &data);
+  // Exactly these bytes after a header claiming `length`, whatever it is; no padding.
+  HobListBuilder &Raw(uint16_t type, uint16_t length, const std::vector<uint8_t> &body);
+  // The end-of-list HOB (type 0xFFFF, 8 bytes).
+  HobListBuilder &End();
+
+  const std::vector<uint8_t> &bytes() const { return bytes_; }
+
+ private:
+  void Header(uint16_t type, uint16_t length);
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace sim
