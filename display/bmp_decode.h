@@ -6,7 +6,7 @@
 // Checks the BMP picture of BmpImageSize bytes at BmpImage and converts it into
 // a pool buffer (boot-services data) of width x height pixels, top row first.
 // Only uncompressed pictures with the 40-byte information header and 1, 4, 8 or
-// 24 bits per pixel are converted; the reserved byte of each pixel is not written.
+// 24 bits per pixel are converted; the reserved byte of each pixel is 0.
 //
 // Every read stays inside the BmpImageSize bytes given, whatever the header
 // claims. On success the caller owns *GopBlt; on failure *GopBlt is empty and
