@@ -44,6 +44,7 @@ SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
 SNAKEOIL_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
 
 NOT_FOUND = 0x800000000000000E
+ACCESS_DENIED = 0x800000000000000F
 FAILURE_LINES = ["Locate gop protocol failure...", "GetBitMapFromFV failure...",
                  "ConvertBmpToGopBltofTarvex failure...", "GraphicsOutput->Blt failure..."]
 
@@ -60,9 +61,15 @@ class Scenario:
     missing_pictures: tuple = ()   # modes whose picture file is left out
     console_lines: tuple = ()      # failure lines the driver must print
     check_screen: bool = True
+    sign_driver: bool = True       # with Secure Boot on: an unsigned driver must be refused
+
+    def driver_runs(self):
+        return self.sign_driver or not self.secure_boot
 
     def ec_registers(self):
         """Registers the decision reads, in order, for this EC byte."""
+        if not self.driver_runs():
+            return []
         level_check = (self.ec_byte & 0x03) == 2 and self.ec_byte <= 5
         return [0x80, 0x93] + ([0x93] if level_check else []) + [0x0D]
 
@@ -77,6 +84,8 @@ SCENARIOS = [
              mode=2, secure_boot=True, ec_byte=0x02),
     Scenario("secure-ec-idle", "Secure Boot on, EC reads 0: nothing to show", mode=0, secure_boot=True,
              ec_byte=0x00),
+    Scenario("secure-unsigned-driver", "Secure Boot on, the driver left unsigned: the firmware refuses it",
+             mode=0, secure_boot=True, ec_byte=0x01, sign_driver=False, check_screen=False),
     Scenario("missing-picture", "Secure Boot off, the mode-5 picture file absent", mode=5, missing_pictures=(5,),
              console_lines=("GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."),
              check_screen=False),
@@ -157,6 +166,9 @@ def expected_app_steps(scenario, driver_in_firmware):
         steps = [("DriverInFirmware", None)]
         pictures_found = set()
     else:
+        steps = [("ReadDriver", 0), ("LoadImage", ACCESS_DENIED)]
+        if not scenario.driver_runs():
+            return [("Begin", None), ("SetWatchdogTimer", 0), ("OpenBootVolume", 0)] + steps + [("ResetSystem", None)]
         steps = [("ReadDriver", 0), ("LoadImage", 0), ("StartImage", 0), ("CreateEndOfDxe", 0),
                  ("SignalEndOfDxe", 0)]
         pictures_found = set(range(1, 7)) - set(scenario.missing_pictures)
@@ -266,7 +278,7 @@ def check_ports(report, machine, scenario):
     cmos_index = machine.port_writes(CMOS_INDEX)
     cmos_data = machine.port_writes(CMOS_DATA)
     report.note("CMOS writes: index %s, data %s" % (cmos_index.hex(" ") or "-", cmos_data.hex(" ") or "-"))
-    marks = [0x00, 0xAA] if scenario.mode else [0x00]
+    marks = [] if not scenario.driver_runs() else [0x00, 0xAA] if scenario.mode else [0x00]
     report.check(cmos_index == bytes([CMOS_MARKER_INDEX] * len(marks)) and cmos_data == bytes(marks),
                  "CMOS marker writes %s / %s, expected index 0x30 with %s"
                  % (cmos_index.hex(" "), cmos_data.hex(" "), bytes(marks).hex(" ")))
@@ -277,7 +289,8 @@ def prepare_disks(scenario, args, workdir, all_pictures):
     app, driver = args.app, args.driver
     if scenario.secure_boot:
         app = sign(app, workdir)
-        driver = driver and sign(driver, workdir)
+        if scenario.sign_driver:
+            driver = driver and sign(driver, workdir)
     picture_files = {}
     for mode, picture in all_pictures.items():
         if mode in scenario.missing_pictures or args.driver_in_firmware:
@@ -419,8 +432,8 @@ def main(argv=None):
     started = time.monotonic()
     for name in names:
         scenario = next(s for s in SCENARIOS if s.name == name)
-        if scenario.missing_pictures and args.driver_in_firmware:
-            print("== %s: skipped (the firmware image carries every picture)" % name)
+        if (scenario.missing_pictures or not scenario.sign_driver) and args.driver_in_firmware:
+            print("== %s: skipped (the firmware image carries the driver and every picture)" % name)
             continue
         workdir = os.path.join(root, name)
         if os.path.isdir(workdir):

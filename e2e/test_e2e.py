@@ -215,6 +215,16 @@ class AppStepCheckTest(unittest.TestCase):
         run.check_app_steps(report, run.app_lines(serial_of(self.good())), run.expected_app_steps(scenario, False))
         self.assertEqual(report.problems, ["ReadPicture5 returned 0x0, expected 0x800000000000000E"])
 
+    def test_a_refused_driver_ends_the_run_at_once(self):
+        scenario = next(x for x in run.SCENARIOS if not x.sign_driver)
+        steps = run.expected_app_steps(scenario, False)
+        self.assertEqual([s for s, _ in steps][-3:], ["ReadDriver", "LoadImage", "ResetSystem"])
+        self.assertEqual(dict(steps)["LoadImage"], run.ACCESS_DENIED)
+        self.assertEqual(scenario.ec_registers(), [])
+        report = run.Report(scenario)
+        run.check_app_steps(report, run.app_lines(serial_of(self.good())), steps)
+        self.assertNotEqual(report.problems, [])
+
     def test_loading_reports_fail_a_firmware_carried_run(self):
         self.assertNotEqual(self.problems(self.good(), driver_in_firmware=True), [])
 
