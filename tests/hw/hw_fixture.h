@@ -1,5 +1,5 @@
-// A fresh machine and a freshly loaded driver whose boot services offer only
-// Stall, which advances the virtual clock and is counted.
+// A fresh simulated platform and a freshly loaded driver that holds the
+// platform's boot services (the Stall fallback of the delay needs them).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,21 +8,16 @@
 #include <vector>
 
 #include "core/driver_state.h"
-#include "sim/driver_reload.h"
 #include "sim/hardware.h"
+#include "sim/platform.h"
 
 class HwTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    sim::ResetHardware();
-    sim::ReloadDriver();
-    stalls_.clear();
-    boot_services_ = {};
-    boot_services_.Stall = &RecordStall;
-    gDriver.BootServices = &boot_services_;
+  HwTest() {
+    gDriver.SystemTable = platform_.system_table();
+    gDriver.BootServices = platform_.boot_services();
+    gDriver.RuntimeServices = platform_.runtime_services();
   }
-
-  void TearDown() override { sim::ReloadDriver(); }
 
   sim::Hardware &hw() { return sim::CurrentHardware(); }
 
@@ -32,7 +27,12 @@ class HwTest : public ::testing::Test {
     hw().SetCpuidLeaf(0x15, CpuidResult{eax, ebx, ecx, 0});
   }
 
-  static const std::vector<UINTN> &stalls() { return stalls_; }
+  // The microseconds of every Stall call so far.
+  std::vector<UINTN> stalls() const {
+    std::vector<UINTN> out;
+    for (const sim::StallCall &s : platform_.stalls()) out.push_back(s.microseconds);
+    return out;
+  }
 
   // Status-port reads so far.
   size_t StatusReads() {
@@ -41,13 +41,5 @@ class HwTest : public ::testing::Test {
     return n;
   }
 
- private:
-  static EFI_STATUS EFIAPI RecordStall(UINTN Microseconds) {
-    stalls_.push_back(Microseconds);
-    sim::CurrentHardware().AdvanceNs(uint64_t{Microseconds} * 1000);
-    return EFI_SUCCESS;
-  }
-
-  static inline std::vector<UINTN> stalls_;
-  EFI_BOOT_SERVICES boot_services_{};
+  sim::Platform platform_;
 };
