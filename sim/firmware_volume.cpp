@@ -132,7 +132,7 @@ EFI_STATUS Platform::DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, cons
   if (*buffer == nullptr) {
     void *memory = AllocateInternal(EfiBootServicesData, size, "ReadSection");
     if (memory == nullptr) return EFI_OUT_OF_RESOURCES;
-    std::memcpy(memory, section->data.data(), size);
+    if (size != 0) std::memcpy(memory, section->data.data(), size);  // an empty section has no data pointer
     *buffer = memory;
     *buffer_size = size;
     return EFI_SUCCESS;
