@@ -138,6 +138,42 @@ TEST(NoticeSim, HealthyMachineGetsNoNotice) {
   ExpectBlackScreen(run.Screen(), 1280, 800);
 }
 
+struct LevelCase {
+  const char *name;
+  std::vector<std::string> args;
+  unsigned mode;
+  const char *rule;
+  uint64_t stall_us;
+  bool shutdown;
+};
+
+class CriticalLevelCheck : public testing::TestWithParam<LevelCase> {};
+
+// The second level read, a second after the first, happens only when the first is critical.
+TEST_P(CriticalLevelCheck, WaitsAndDecidesAsTheLevelsSay) {
+  const LevelCase &c = GetParam();
+  const ToolRun run = RunNoticeSim(c.args, c.name);
+  ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+  const json summary = run.Summary();
+  const json &n = summary["notifications"][0];
+  EXPECT_EQ(n["notice_mode"], c.mode);
+  EXPECT_EQ(n["rule"], c.rule);
+  EXPECT_EQ(n["rule_mode"], c.mode);
+  EXPECT_EQ(n["stall_us"], c.stall_us);
+  EXPECT_EQ(n["shutdown"], c.shutdown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, CriticalLevelCheck,
+    testing::Values(LevelCase{"levels_5_then_6", {"--ec", "0x80=2", "--ec", "0x93=5,6"}, 0, "nothing_to_show",
+                              1000000, false},
+                    LevelCase{"level_6", {"--ec", "0x80=2", "--ec", "0x93=6"}, 0, "nothing_to_show", 0, false},
+                    LevelCase{"level_ff", {"--ec", "0x80=0x0E", "--ec", "0x93=0xFF"}, 0, "nothing_to_show", 0, false},
+                    // The flag outranks the critical level: notice 2 and no power-off.
+                    LevelCase{"flag_beats_critical", {"--ec", "0x80=2", "--ec", "0x93=4,3", "--ec", "0x0D=0x02"}, 2,
+                              "ec_flag", 5000000, false}),
+    [](const testing::TestParamInfo<LevelCase> &info) { return std::string(info.param.name); });
+
 struct FailureCase {
   const char *name;
   std::vector<std::string> args;
@@ -267,7 +303,7 @@ TEST(NoticeSim, TimelineIsOrderedAndCarriesTheCmosMarkers) {
       ++blts;
       EXPECT_EQ(e["status"], "EFI_SUCCESS");
     }
-    if (e["device"] == "ec") ++ec_ports;
+    if (e.value("device", "") == "ec") ++ec_ports;
   }
   EXPECT_EQ(cmos_data, (std::vector<std::string>{"0x0", "0xAA"}));
   EXPECT_EQ(blts, 1u);

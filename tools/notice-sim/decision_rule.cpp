@@ -84,13 +84,21 @@ DecisionRule ExplainDecision(const Options &options, const Notification &n) {
   if (code == 1) {
     return {"ec_state_code_1", "EC register 0x80 reads " + Hex2(states.front()) + ", state code 1", 1};
   }
+  // Why the EC rules did not apply, for the two answers below.
+  std::string ec_state = "the EC reports nothing (state code " + std::to_string(code) + ", register 0x0D " +
+                         (flags.empty() ? std::string("not read") : Hex2(flags.front())) + ")";
+  if (code == 2) {
+    std::string seen;
+    for (uint8_t level : levels) seen += (seen.empty() ? "" : " then ") + std::to_string(level);
+    ec_state = "the EC reports state code 2 but the level (" + seen + ") is not critical";
+  }
   if (n.mode_before != 0) {
     return {"previous_notice",
-            "no rule applied this time, so the previous notification's notice " + std::to_string(n.mode_before) +
-                " stays",
+            "no rule applied this time (" + ec_state + "), so the previous notification's notice " +
+                std::to_string(n.mode_before) + " stays",
             n.mode_before};
   }
-  return {"nothing_to_show", "storage is present, Secure Boot is enabled and the EC reports nothing", 0};
+  return {"nothing_to_show", "storage is present, Secure Boot is enabled and " + ec_state, 0};
 }
 
 }  // namespace preview
