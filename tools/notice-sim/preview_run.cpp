@@ -7,10 +7,10 @@
 #include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
 #include "ec_read_tracker.h"
-#include "hob_list.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
 #include "sim/hardware.h"
+#include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 #include "timeline.h"
 
@@ -93,7 +93,10 @@ class BootRun {
     cmos_ = std::make_unique<sim::ExtendedCmos>();
     cmos_->Attach();
     SetUpProcessor(options);
-    platform_.InstallHobList(BuildHobList(options.trace_hub_base));
+    // Real firmware always publishes a HOB list; the trace HOB is there only when asked for.
+    sim::HobListBuilder hobs;
+    if (options.trace_hub_base) hobs.TraceHub(*options.trace_hub_base);
+    platform_.InstallHobList(hobs.End().bytes());
     if (options.fail_alloc) platform_.FailAllocatePool(static_cast<unsigned>(*options.fail_alloc));
 
     sim::Hardware &hw = sim::CurrentHardware();
