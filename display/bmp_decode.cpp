@@ -99,9 +99,9 @@ inline void PutColour(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel, UINT32 Colour) { Cop
 typedef UINT64 FourPixels __attribute__((vector_size(16)));
 
 // Stores four pixels at a 16-byte boundary without first reading the cache
-// line in: the output is written once, front to back, and is larger than the
-// caches. The rows are filled bottom row first, which defeats the processor's
-// own streaming of ordinary stores.
+// line in. The output is written once and is larger than the caches, and its
+// rows are filled bottom row first, where ordinary stores would wait for every
+// line to be read before overwriting it.
 inline void StreamFourPixels(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Destination, FourPixels Pixels) {
 #if defined(__clang__)
   __builtin_nontemporal_store(Pixels, reinterpret_cast<FourPixels *>(Destination));
@@ -114,63 +114,57 @@ inline void StreamFourPixels(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Destination, FourPix
 // Orders the streaming stores before whatever reads the output next.
 inline void FinishStreaming() { __builtin_ia32_sfence(); }
 
-// The pixels of a row before its first 16-byte boundary (the whole row if the
-// buffer is not 4-byte aligned, which the pool never hands out).
-UINT32 PixelsBeforeBoundary(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
-  const UINTN address = reinterpret_cast<UINTN>(Row);
-  if ((address & 3) != 0) return Width;
-  const UINT32 lead = static_cast<UINT32>(((16 - (address & 15)) & 15) / 4);
-  return lead < Width ? lead : Width;
+inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
+  return (reinterpret_cast<UINTN>(Pixel) & 15) == 0;
 }
 
-// One row of each depth. Source and destination never overlap. Each reads
-// only the bytes its row's pixels occupy, at most R bytes.
-void ConvertRow24(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width) {
+// The rows below read only the bytes their pixels occupy, at most R bytes.
+// Where four pixels start at a 16-byte boundary they are converted and stored
+// together; the first pixels of a row up to that boundary, and its last ones,
+// go one at a time.
+
+// 24 bits: blue, green and red bytes.
+void ConvertDirectRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width) {
   const FourPixels firstOfPair = {0x0000000000FFFFFFull, 0x0000000000FFFFFFull};
   const FourPixels secondOfPair = {0x00FFFFFF00000000ull, 0x00FFFFFF00000000ull};
-  UINT32 x = 0;
-  for (const UINT32 lead = PixelsBeforeBoundary(Row, Width); x < lead; ++x, Source += 3) {
+  for (UINT32 x = 0; x < Width;) {
+    // Four pixels from bytes 3x to 3x + 13: inside the row while x + 5 <= width.
+    if (x + 5 <= Width && IsStreamAligned(Row + x)) {
+      UINT64 first;
+      UINT64 second;
+      CopyBytes(&first, Source, sizeof(first));        // pixels x, x + 1 and two more bytes
+      CopyBytes(&second, Source + 6, sizeof(second));  // pixels x + 2, x + 3 and two more bytes
+      const FourPixels packed = {first, second};
+      StreamFourPixels(Row + x, (packed & firstOfPair) | ((packed << 8) & secondOfPair));
+      x += 4;
+      Source += 12;
+      continue;
+    }
     PutColour(Row + x, PackColour(Source));
-  }
-  // Four pixels a step from bytes 3x to 3x + 13: inside the row while x + 5 <= width.
-  for (; x + 5 <= Width; x += 4, Source += 12) {
-    UINT64 first;
-    UINT64 second;
-    CopyBytes(&first, Source, sizeof(first));        // pixels x, x + 1 and the next two bytes
-    CopyBytes(&second, Source + 6, sizeof(second));  // pixels x + 2, x + 3 and the next two bytes
-    const FourPixels packed = {first, second};
-    StreamFourPixels(Row + x, (packed & firstOfPair) | ((packed << 8) & secondOfPair));
-  }
-  for (; x < Width; ++x, Source += 3) PutColour(Row + x, PackColour(Source));
-}
-
-void ConvertRow8(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width,
-                 const UINT32 *__restrict Map) {
-  UINT32 x = 0;
-  for (const UINT32 lead = PixelsBeforeBoundary(Row, Width); x < lead; ++x) PutColour(Row + x, Map[Source[x]]);
-  for (; x + 4 <= Width; x += 4) {
-    const FourPixels pixels = {Map[Source[x]] | static_cast<UINT64>(Map[Source[x + 1]]) << 32,
-                               Map[Source[x + 2]] | static_cast<UINT64>(Map[Source[x + 3]]) << 32};
-    StreamFourPixels(Row + x, pixels);
-  }
-  for (; x < Width; ++x) PutColour(Row + x, Map[Source[x]]);
-}
-
-// The high nibble is the left pixel; an odd width uses only the high nibble of
-// the row's last byte.
-void ConvertRow4(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width,
-                 const UINT32 *__restrict Map) {
-  for (UINT32 x = 0; x < Width; ++Source) {
-    PutColour(Row + x++, Map[*Source >> 4]);
-    if (x < Width) PutColour(Row + x++, Map[*Source & 0x0F]);
+    x += 1;
+    Source += 3;
   }
 }
 
-// Bit 7 is the left pixel; the last byte of a row may be used only in part.
-void ConvertRow1(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width,
-                 const UINT32 *__restrict Map) {
-  for (UINT32 x = 0; x < Width; ++Source) {
-    for (int bit = 7; bit >= 0 && x < Width; --bit, ++x) PutColour(Row + x, Map[(*Source >> bit) & 1]);
+// 1, 4 or 8 bits: pixel x's colour-map index is the Depth bits at bit
+// x x Depth of the row, the leftmost pixel in the high bits of a byte. So a
+// 4-bit row of odd width uses only the high nibble of its last byte, and a
+// 1-bit row only the leading bits of its last byte.
+void ConvertIndexedRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width,
+                       UINT32 Depth, const UINT32 *__restrict Map) {
+  const UINT32 indexMask = (1u << Depth) - 1;
+  for (UINT32 x = 0; x < Width;) {
+    if (Depth == 8 && x + 4 <= Width && IsStreamAligned(Row + x)) {
+      const FourPixels pixels = {Map[Source[x]] | static_cast<UINT64>(Map[Source[x + 1]]) << 32,
+                                 Map[Source[x + 2]] | static_cast<UINT64>(Map[Source[x + 3]]) << 32};
+      StreamFourPixels(Row + x, pixels);
+      x += 4;
+      continue;
+    }
+    const UINTN bit = static_cast<UINTN>(x) * Depth;
+    const UINT32 index = (Source[bit / 8] >> (8 - Depth - bit % 8)) & indexMask;
+    PutColour(Row + x, Map[index]);
+    x += 1;
   }
 }
 
@@ -237,19 +231,10 @@ EFI_STATUS ConvertBmpToGopBltofTarvex(const void *BmpImage, UINTN BmpImageSize, 
   const UINT8 *source = bmp + header.PixelOffset;
   for (UINT32 fileRow = 0; width != 0 && fileRow < height; ++fileRow, source += rowSize) {
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *row = pixels + static_cast<UINTN>(height - 1 - fileRow) * width;
-    switch (header.BitsPerPixel) {
-      case 24:
-        ConvertRow24(source, row, width);
-        break;
-      case 8:
-        ConvertRow8(source, row, width, colourMap);
-        break;
-      case 4:
-        ConvertRow4(source, row, width, colourMap);
-        break;
-      default:
-        ConvertRow1(source, row, width, colourMap);
-        break;
+    if (header.BitsPerPixel == 24) {
+      ConvertDirectRow(source, row, width);
+    } else {
+      ConvertIndexedRow(source, row, width, header.BitsPerPixel, colourMap);
     }
   }
 
