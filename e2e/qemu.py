@@ -45,6 +45,7 @@ class MachineConfig:
     secure_boot: bool = False          # q35,smm=on plus the secure pflash
     machine: str = "q35"               # "pc" has no NVMe or SATA controller
     esp_image: str = ""                # FAT boot disk, attached as virtio-blk
+    esp_bootindex: int = None          # a boot index for it: the boot manager then connects only it
     nvme_image: str = ""               # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
     memory_mb: int = 256
@@ -95,7 +96,10 @@ class Machine:
                 "-drive", "if=pflash,format=raw,unit=1,file=" + vars_copy]
         if c.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
-        if c.esp_image:
+        if c.esp_image and c.esp_bootindex is not None:
+            args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
+                     "-device", "virtio-blk-pci,drive=esp0,bootindex=%d" % c.esp_bootindex]
+        elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=virtio" % c.esp_image]
         if c.nvme_image:
             args += ["-drive", "file=%s,if=none,id=nv0,format=raw" % c.nvme_image,

@@ -19,6 +19,7 @@ Exit status: 0 when every scenario passed, 1 otherwise, 2 on bad usage.
 
 import argparse
 import dataclasses
+import json
 import os
 import re
 import shutil
@@ -30,6 +31,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import pictures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "firmware"))
+import make_images  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 from qemu import (PLAIN_CODE, PLAIN_VARS, SECURE_CODE, SECURE_VARS, Machine, MachineConfig,  # noqa: E402
                   MachineFailure, read_ppm)
@@ -42,6 +45,10 @@ CMOS_MARKER_INDEX = 0x30
 HOST_ACK = b"A"
 SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
 SNAKEOIL_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
+SNAKEOIL_PASSPHRASE = "snakeoil"
+SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.sh")
+# Lines the application reports with counts rather than statuses.
+STORAGE_REPORTS = ("NvmePassThruHandles", "BlockIoHandles")
 
 NOT_FOUND = 0x800000000000000E
 ACCESS_DENIED = 0x800000000000000F
@@ -59,9 +66,24 @@ class Scenario:
     secure_boot: bool = False
     ec_byte: int = EC_ABSENT       # what every EC register reads
     missing_pictures: tuple = ()   # modes whose picture file is left out
+    malformed_pictures: tuple = ()  # modes whose picture file is cut short after its headers
     console_lines: tuple = ()      # failure lines the driver must print
     check_screen: bool = True
     sign_driver: bool = True       # with Secure Boot on: an unsigned driver must be refused
+    boot_disk_only: bool = False   # the boot disk alone has a boot index: the boot manager connects only it
+    probe_nvme: bool = False       # check whether the NVMe controller is bound when the application starts
+
+    def firmware_variant(self):
+        """The make_images.py variant carrying the pictures this scenario needs."""
+        if self.missing_pictures:
+            return "missing-%d" % self.missing_pictures[0]
+        if self.malformed_pictures:
+            return "malformed-%d" % self.malformed_pictures[0]
+        return "full"
+
+    def runs_in_firmware(self):
+        """Whether the scenario means something with the driver inside the firmware image."""
+        return self.sign_driver and len(self.missing_pictures) + len(self.malformed_pictures) <= 1
 
     def driver_runs(self):
         return self.sign_driver or not self.secure_boot
@@ -89,6 +111,15 @@ SCENARIOS = [
     Scenario("missing-picture", "Secure Boot off, the mode-5 picture file absent", mode=5, missing_pictures=(5,),
              console_lines=("GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."),
              check_screen=False),
+    Scenario("malformed-picture", "Secure Boot off, the mode-5 picture cut short after its headers", mode=5,
+             malformed_pictures=(5,), console_lines=("ConvertBmpToGopBltofTarvex failure...",),
+             check_screen=False),
+    # The boot manager connects only the devices with a boot index (the boot
+    # disk) and the consoles, so the NVMe controller is bound when the
+    # application starts only if the driver connected it at end of DXE. With
+    # the driver loaded from disk (after end of DXE) it must not be.
+    Scenario("end-of-dxe-probe", "Secure Boot off, NVMe without a boot index: bound only by the driver at end of DXE",
+             mode=5, boot_disk_only=True, probe_nvme=True),
 ]
 SCENARIO_NAMES = [s.name for s in SCENARIOS]
 DEFAULT_SCENARIOS = ["plain"]
@@ -127,11 +158,10 @@ def run_tool(args, env=None):
 
 
 def sign(path, workdir):
-    key = os.path.join(workdir, "db.key")
-    if not os.path.exists(key):
-        run_tool(["openssl", "pkey", "-in", SNAKEOIL_KEY, "-passin", "pass:snakeoil", "-out", key])
-    signed = path + ".signed"
-    run_tool(["sbsign", "--key", key, "--cert", SNAKEOIL_CERT, "--output", signed, path])
+    """A copy of the image signed with the key the snakeoil variables trust (e2e/sign.sh)."""
+    signed = os.path.join(workdir, os.path.basename(path) + ".signed")
+    run_tool([SIGN_SCRIPT, SNAKEOIL_KEY, SNAKEOIL_CERT, path, signed],
+             dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE))
     return signed
 
 
@@ -179,7 +209,7 @@ def expected_app_steps(scenario, driver_in_firmware):
 
 
 def check_app_steps(report, lines, expected):
-    actual = [(step, value) for step, value in lines if step != "DriverSize"]
+    actual = [(step, value) for step, value in lines if step != "DriverSize" and step not in STORAGE_REPORTS]
     for i, (step, status) in enumerate(expected):
         if i >= len(actual):
             report.check(False, "no report of step %s (the last report was %s)"
@@ -218,17 +248,31 @@ def compare_screen(report, shot, scenario, all_pictures, workdir):
                  % (len(diff), min(xs), max(xs), min(ys), max(ys), shot))
 
 
-def check_screen(report, shot, scenario, args, workdir, all_pictures, picture_files):
+def check_screen(report, shot, scenario, all_pictures, workdir):
     if not report.check(os.path.exists(shot), "no screenshot taken"):
         return
-    compare_screen(report, shot, scenario, all_pictures, workdir)
-    if args.notice_sim:
-        compare_with_simulator(report, shot, scenario, args.notice_sim, workdir, picture_files)
+    if all_pictures is not None:
+        compare_screen(report, shot, scenario, all_pictures, workdir)
+
+
+def check_storage_probe(report, lines, scenario, driver_in_firmware):
+    counts = {step: value for step, value in lines if step in STORAGE_REPORTS}
+    report.note("when the application started: %s" % ", ".join("%s %s" % item for item in sorted(counts.items())))
+    if not scenario.probe_nvme:
+        return
+    bound = counts.get("NvmePassThruHandles")
+    expected = 1 if driver_in_firmware else 0
+    report.check(bound == expected,
+                 "%s NVMe controllers bound when the application started, expected %d (%s)"
+                 % (bound, expected, "connected by the driver at end of DXE" if driver_in_firmware
+                    else "the boot manager leaves a device without a boot index alone"))
 
 
 def simulator_arguments(scenario, width, height, picture_files):
     """notice-sim options describing the same machine as the scenario."""
     args = ["--screen", "%dx%d" % (width, height)]
+    # The boot disk is a virtio block device (mass storage, subclass 0) on both machines.
+    args += ["--pci", "virtio=01.00.00"]
     if scenario.machine == "pc":
         args += ["--pci", "ide=01.01.80"]
     else:
@@ -246,14 +290,60 @@ def simulator_arguments(scenario, width, height, picture_files):
     return args
 
 
-def compare_with_simulator(report, shot, scenario, simulator, workdir, picture_files):
-    """Runs the simulator on the same machine and compares its screen with the real one."""
-    width, height, pixels = read_ppm(shot)
+def run_simulator(report, scenario, simulator, workdir, width, height, picture_files):
+    """Runs notice-sim on the same machine state; returns its output folder, or None when it failed."""
     out = os.path.join(workdir, "notice-sim")
     command = [simulator, "--out", out] + simulator_arguments(scenario, width, height, picture_files)
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    with open(os.path.join(workdir, "notice-sim-command.txt"), "w") as f:
+        f.write(" ".join(command) + "\n" + result.stdout.decode(errors="replace"))
     if not report.check(result.returncode == 0, "notice-sim failed (%d): %s"
                         % (result.returncode, result.stdout.decode(errors="replace").strip())):
+        return None
+    return out
+
+
+def simulated_port_writes(out):
+    """port -> bytes written, in order, from notice-sim's event log."""
+    writes = {}
+    with open(os.path.join(out, "events.jsonl")) as f:
+        for line in f:
+            event = json.loads(line)
+            if event.get("kind") == "port_write":
+                port, value = (int(str(event[k]), 0) for k in ("port", "value"))
+                writes.setdefault(port, bytearray()).append(value & 0xFF)
+    return {port: bytes(data) for port, data in writes.items()}
+
+
+def simulated_console(out):
+    """The driver's console texts in notice-sim's summary, one stripped line each."""
+    with open(os.path.join(out, "summary.json")) as f:
+        summary = json.load(f)
+    lines = []
+    for notification in summary.get("notifications", []):
+        for text in notification.get("console", []):
+            lines += [line.strip() for line in text.splitlines() if line.strip()]
+    return summary, lines
+
+
+def compare_with_simulator(report, machine, shot, scenario, simulator, workdir, picture_files, console):
+    """Runs the simulator on the same machine and compares the screen (where a
+    picture is drawn), the console lines and every EC and CMOS port write."""
+    width, height, pixels = read_ppm(shot) if shot and os.path.exists(shot) else (1280, 800, None)
+    out = run_simulator(report, scenario, simulator, workdir, width, height, picture_files)
+    if out is None:
+        return
+    summary, sim_console = simulated_console(out)
+    modes = [n.get("notice_mode") for n in summary.get("notifications", [])]
+    report.note("notice-sim: notice %s, console %s" % (modes, sim_console or "none"))
+    report.check(modes == [scenario.mode], "notice-sim chose notice %s, expected [%d]" % (modes, scenario.mode))
+    report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
+    sim_writes = simulated_port_writes(out)
+    for port in (EC_COMMAND, EC_DATA, CMOS_INDEX, CMOS_DATA):
+        real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
+        report.check(real == simulated, "port 0x%02X saw %s, notice-sim wrote %s"
+                     % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
+    if pixels is None or not scenario.check_screen:
         return
     sim_width, sim_height, sim_pixels = read_png_rgb(os.path.join(out, "screen.png"))
     if not report.check((sim_width, sim_height) == (width, height),
@@ -292,14 +382,20 @@ def prepare_disks(scenario, args, workdir, all_pictures):
         if scenario.sign_driver:
             driver = driver and sign(driver, workdir)
     picture_files = {}
-    for mode, picture in all_pictures.items():
-        if mode in scenario.missing_pictures or args.driver_in_firmware:
+    for mode, picture in ({} if args.driver_in_firmware else all_pictures).items():
+        if mode in scenario.missing_pictures:
             continue
         name = "PICTURE%d.BMP" % mode
         picture_files[name] = os.path.join(workdir, name)
         with open(picture_files[name], "wb") as f:
-            f.write(picture.bmp)
+            f.write(picture.bmp[:make_images.MALFORMED_KEEP_BYTES] if mode in scenario.malformed_pictures
+                    else picture.bmp)
     esp = build_esp(workdir, app, driver, picture_files)
+    if args.driver_in_firmware:
+        # The pictures the firmware image carries, under the names the simulator options use.
+        directory = os.path.join(firmware_dir(args, scenario), "pictures")
+        picture_files = {"PICTURE%d.BMP" % mode: os.path.join(directory, "notice%d.bmp" % mode)
+                         for mode in range(1, 7) if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
     nvme = ""
     if scenario.nvme:
         nvme = os.path.join(workdir, "nvme.img")
@@ -308,11 +404,23 @@ def prepare_disks(scenario, args, workdir, all_pictures):
     return esp, nvme, picture_files
 
 
+def firmware_dir(args, scenario):
+    return args.firmware_dirs[scenario.firmware_variant()]
+
+
+def firmware_code(args, scenario):
+    """The code image to boot: the scenario's variant when images were built here, else --code/--secure-code."""
+    if args.firmware_dirs is not None:
+        name = make_images.SECURE_IMAGE if scenario.secure_boot else make_images.PLAIN_IMAGE
+        return os.path.join(firmware_dir(args, scenario), name)
+    return args.secure_code if scenario.secure_boot else args.code
+
+
 def machine_config(scenario, args, esp, nvme):
     # A present controller answers every command at once; an absent one reads 0xFF everywhere.
     ec_status = EC_ABSENT if scenario.ec_byte == EC_ABSENT else EC_ANSWERS_AT_ONCE
     return MachineConfig(
-        code=args.secure_code if scenario.secure_boot else args.code,
+        code=firmware_code(args, scenario), esp_bootindex=0 if scenario.boot_disk_only else None,
         vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
         secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
         port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
@@ -361,14 +469,18 @@ def run_scenario(scenario, args, workdir, all_pictures):
         text = machine.serial_text()
         report.app_lines = app_lines(text)
         check_app_steps(report, report.app_lines, expected_app_steps(scenario, args.driver_in_firmware))
+        check_storage_probe(report, report.app_lines, scenario, args.driver_in_firmware)
         console = driver_console_lines(text)
         report.note("driver console lines: %s" % (console or "none"))
         report.check(console == list(scenario.console_lines),
                      "driver printed %s, expected %s" % (console, list(scenario.console_lines)))
         if scenario.check_screen:
-            check_screen(report, shot, scenario, args, workdir, all_pictures, picture_files)
+            check_screen(report, shot, scenario, None if args.demo_pictures else all_pictures, workdir)
         if machine.process is not None:
             check_ports(report, machine, scenario)
+            if args.notice_sim and scenario.driver_runs():
+                compare_with_simulator(report, machine, shot, scenario, args.notice_sim, workdir, picture_files,
+                                       console)
         if args.show_serial:
             report.serial = text
     return report
@@ -407,6 +519,12 @@ def main(argv=None):
     parser.add_argument("--secure-code", default=SECURE_CODE, help="firmware code image for Secure Boot on")
     parser.add_argument("--driver-in-firmware", action="store_true",
                         help="the firmware images carry the driver and pictures: boot only the application")
+    parser.add_argument("--notice-pack", metavar="PATH",
+                        help="with --driver-in-firmware: build each scenario's firmware image with this notice-pack "
+                             "(cached in --firmware-cache) instead of booting --code/--secure-code")
+    parser.add_argument("--firmware-cache", metavar="DIR",
+                        help="where built firmware images are kept, keyed by their inputs "
+                             "(default: BUILD_DIR/firmware-images)")
     parser.add_argument("--notice-sim", metavar="PATH", help="also compare each screen with notice-sim's")
     parser.add_argument("--show-serial", action="store_true", help="print each run's serial output")
     parser.add_argument("--timeout", type=float, default=180.0, help="hard limit per QEMU run in seconds")
@@ -417,13 +535,45 @@ def main(argv=None):
         for s in SCENARIOS:
             print("%-20s notice %d  %s" % (s.name, s.mode, s.about))
         return 0
+    return run_scenarios(args)
+
+
+def prepare_firmware(args, scenarios):
+    """Builds (or finds cached) the firmware variants the scenarios boot; sets args.firmware_dirs."""
+    args.firmware_dirs = None
+    if not (args.driver_in_firmware and args.notice_pack):
+        return True
+    driver = args.driver or os.path.join(args.build_dir, "notice.efi")
+    cache = args.firmware_cache or os.path.join(args.build_dir, "firmware-images")
+    variants = sorted({s.firmware_variant() for s in scenarios if s.runs_in_firmware()})
+    started = time.monotonic()
+    for path in (args.notice_pack, driver):
+        if not os.path.isfile(path):
+            print("run.py: %s not found (build it first)" % path, file=sys.stderr)
+            return False
+    args.firmware_dirs = make_images.ensure_variants(args.notice_pack, driver, cache, variants,
+                                                     getattr(args, "demo_pictures", None))
+    if args.firmware_dirs is None:
+        print("run.py: building the firmware images failed", file=sys.stderr)
+        return False
+    print("== firmware images %s ready in %.1f s (%s)" % (", ".join(variants), time.monotonic() - started, cache))
+    return True
+
+
+def run_scenarios(args):
+    """Runs the chosen scenarios; returns the exit status."""
+    if not hasattr(args, "demo_pictures"):
+        args.demo_pictures = None
+    names = SCENARIO_NAMES if args.all else (args.scenario or DEFAULT_SCENARIOS)
+    chosen = [next(s for s in SCENARIOS if s.name == name) for name in names]
+    if not prepare_firmware(args, chosen):
+        return 2
     args.driver = None if args.driver_in_firmware else (args.driver or os.path.join(args.build_dir, "notice.efi"))
     args.app = args.app or os.path.join(args.build_dir, "e2e", "app", "notice-e2e.efi")
     for path in filter(None, (args.driver, args.app, args.code, args.secure_code, args.notice_sim)):
         if not os.path.isfile(path):
             print("run.py: %s not found (build the image first)" % path, file=sys.stderr)
             return 2
-    names = SCENARIO_NAMES if args.all else (args.scenario or DEFAULT_SCENARIOS)
     root = args.workdir or tempfile.mkdtemp(prefix="notice-e2e-")
     all_pictures = pictures.make_pictures()
 
@@ -432,8 +582,8 @@ def main(argv=None):
     started = time.monotonic()
     for name in names:
         scenario = next(s for s in SCENARIOS if s.name == name)
-        if (scenario.missing_pictures or not scenario.sign_driver) and args.driver_in_firmware:
-            print("== %s: skipped (the firmware image carries the driver and every picture)" % name)
+        if args.driver_in_firmware and not scenario.runs_in_firmware():
+            print("== %s: skipped (needs the driver loaded from disk)" % name)
             continue
         workdir = os.path.join(root, name)
         if os.path.isdir(workdir):

@@ -9,6 +9,7 @@
 #include "e2e/app/boot_volume.h"
 #include "e2e/app/picture_volume.h"
 #include "e2e/app/serial_report.h"
+#include "e2e/app/storage_report.h"
 #include "e2e/app/volume_self_check.h"
 
 AppState gApp;
@@ -106,6 +107,10 @@ void RunSteps() {
   EFI_STATUS status = OpenBootVolume(&root);
   ReportStatus("OpenBootVolume", status);
   if (EFI_ERROR(status)) return;
+
+  // Before the trigger: what the boot manager and, at end of DXE, the
+  // driver have connected.
+  ReportStorageBindings();
 
   bool loaded = false;
   status = StartDriver(root, &loaded);

@@ -1,17 +1,31 @@
 #!/usr/bin/env python3
-"""Makes every firmware artefact the QEMU runs use, in one directory:
+"""Makes the firmware artefacts the QEMU runs use, in one directory per variant:
 
-    OUT/pictures/notice<N>.bmp        the six test pictures (e2e/pictures.py)
-    OUT/ffs/<GUID>.ffs                driver and picture files (notice-pack --ffs-out)
-    OUT/notice.fv                     one volume holding them (notice-pack --fv-out)
-    OUT/OVMF_CODE_4M.notice.fd        plain OVMF code with the files in its DXE volume
-    OUT/OVMF_CODE_4M.secboot.notice.fd  the same for the Secure Boot build
+    OUT/<variant>/pictures/notice<N>.bmp          the pictures that went in
+    OUT/<variant>/ffs/<GUID>.ffs                  driver and picture files (notice-pack --ffs-out)
+    OUT/<variant>/notice.fv                       one volume holding them (notice-pack --fv-out)
+    OUT/<variant>/OVMF_CODE_4M.notice.fd          plain OVMF code with the files in its DXE volume
+    OUT/<variant>/OVMF_CODE_4M.secboot.notice.fd  the same for the Secure Boot build
+    OUT/<variant>/inputs.sha256                   what the variant was built from
+
+Variants: `full` (the driver and all six pictures), `missing-N` (picture N
+left out) and `malformed-N` (picture N cut short after its headers, so it
+cannot be decoded). Without --variant the `full` files go straight into OUT.
+
+A variant whose inputs (driver, pictures, base images, notice-pack program,
+these scripts) hash the same as when it was last built is not rebuilt.
 
     make_images.py --notice-pack BUILD/tools/notice-pack/notice-pack --driver IMAGE_BUILD/notice.efi --out OUT
+        [--pictures DIR] [--variant full --variant missing-5 ...]
+
+The pictures are e2e/pictures.py's test pictures, or notice1.bmp ...
+notice6.bmp from --pictures DIR (the demo pictures).
 """
 
 import argparse
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,16 +42,71 @@ BASE_IMAGES = {
     "OVMF_CODE_4M.notice.fd": os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd"),
     "OVMF_CODE_4M.secboot.notice.fd": os.path.join(OVMF_DIR, "OVMF_CODE_4M.secboot.fd"),
 }
+PLAIN_IMAGE, SECURE_IMAGE = BASE_IMAGES
 DRIVER_NAME = "NoticeDxe"
+VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6]))$")
+# A malformed picture keeps its file and info headers and loses the rest:
+# it still starts with "BM" and declares its full size and pixel data.
+MALFORMED_KEEP_BYTES = 54
+SCRIPTS = ("make_images.py", "build_image.py", "ffs.py")
 
 
-def write_pictures(directory):
-    os.makedirs(directory, exist_ok=True)
+def check_variant(name):
+    if not VARIANT.match(name):
+        raise argparse.ArgumentTypeError("variant must be full, missing-N or malformed-N (N 1-6), not %r" % name)
+    return name
+
+
+def source_pictures(pictures_dir):
+    """mode -> BMP bytes: the demo pictures from a directory, or the test pictures."""
+    if pictures_dir:
+        result = {}
+        for mode in range(1, 7):
+            with open(os.path.join(pictures_dir, "notice%d.bmp" % mode), "rb") as f:
+                result[mode] = f.read()
+        return result
+    return {mode: picture.bmp for mode, picture in pictures.make_pictures().items()}
+
+
+def variant_pictures(variant, all_pictures):
+    """The pictures a variant carries: one may be left out or cut short."""
+    match = VARIANT.match(variant)
+    chosen = dict(all_pictures)
+    if match.group(2):
+        del chosen[int(match.group(2))]
+    if match.group(3):
+        mode = int(match.group(3))
+        chosen[mode] = chosen[mode][:MALFORMED_KEEP_BYTES]
+    return chosen
+
+
+def inputs_digest(notice_pack, driver, chosen):
+    digest = hashlib.sha256()
+
+    def add_file(label, path):
+        digest.update(label.encode() + b"\0")
+        with open(path, "rb") as f:
+            digest.update(hashlib.sha256(f.read()).digest())
+
+    add_file("notice-pack", notice_pack)
+    add_file("driver", driver)
+    for name, base in sorted(BASE_IMAGES.items()):
+        add_file(name, base)
+    for script in SCRIPTS:
+        add_file(script, os.path.join(HERE, script))
+    for mode, data in sorted(chosen.items()):
+        digest.update(b"picture%d\0" % mode + hashlib.sha256(data).digest())
+    return digest.hexdigest()
+
+
+def write_pictures(directory, chosen):
+    shutil.rmtree(directory, ignore_errors=True)
+    os.makedirs(directory)
     paths = {}
-    for mode, picture in sorted(pictures.make_pictures().items()):
+    for mode, data in sorted(chosen.items()):
         paths[mode] = os.path.join(directory, "notice%d.bmp" % mode)
         with open(paths[mode], "wb") as f:
-            f.write(picture.bmp)
+            f.write(data)
     return paths
 
 
@@ -49,25 +118,65 @@ def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
     subprocess.run(args, check=True)
 
 
+def build_variant(notice_pack, driver, chosen, out):
+    """Builds one variant into `out`, unless its recorded inputs are the same. Returns 0 on success."""
+    digest = inputs_digest(notice_pack, driver, chosen)
+    stamp = os.path.join(out, "inputs.sha256")
+    outputs = [os.path.join(out, name) for name in BASE_IMAGES]
+    if os.path.exists(stamp) and all(os.path.exists(p) for p in outputs):
+        with open(stamp) as f:
+            if f.read().strip() == digest:
+                print("make_images: %s is up to date" % out)
+                return 0
+    os.makedirs(out, exist_ok=True)
+    if os.path.exists(stamp):
+        os.unlink(stamp)
+    picture_paths = write_pictures(os.path.join(out, "pictures"), chosen)
+    ffs_dir = os.path.join(out, "ffs")
+    try:
+        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"))
+    except (subprocess.CalledProcessError, OSError) as error:
+        print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
+        return 1
+    for name, base in BASE_IMAGES.items():
+        if build_image.main(["--base", base, "--ffs-dir", ffs_dir, "--out", os.path.join(out, name)]) != 0:
+            return 1
+    with open(stamp, "w") as f:
+        f.write(digest + "\n")
+    return 0
+
+
+def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=False):
+    """Builds (or finds up to date) each variant; returns {variant: directory} or None on failure."""
+    all_pictures = source_pictures(pictures_dir)
+    directories = {}
+    for variant in variants:
+        directory = out if flat else os.path.join(out, variant)
+        if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory) != 0:
+            return None
+        directories[variant] = directory
+    return directories
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--notice-pack", required=True, help="the notice-pack program")
     parser.add_argument("--driver", required=True, help="notice.efi")
     parser.add_argument("--out", required=True, help="output directory")
+    parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
+    parser.add_argument("--variant", action="append", type=check_variant,
+                        help="full, missing-N or malformed-N (repeatable; each in OUT/<variant>)")
     args = parser.parse_args(argv)
 
     started = time.monotonic()
-    os.makedirs(args.out, exist_ok=True)
-    picture_paths = write_pictures(os.path.join(args.out, "pictures"))
-    ffs_dir = os.path.join(args.out, "ffs")
     try:
-        run_notice_pack(args.notice_pack, args.driver, picture_paths, ffs_dir, os.path.join(args.out, "notice.fv"))
-    except (subprocess.CalledProcessError, OSError) as error:
-        print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
+        built = ensure_variants(args.notice_pack, args.driver, args.out, args.variant or ["full"],
+                                args.pictures, flat=not args.variant)
+    except OSError as error:
+        print("make_images: %s" % error, file=sys.stderr)
         return 1
-    for name, base in BASE_IMAGES.items():
-        if build_image.main(["--base", base, "--ffs-dir", ffs_dir, "--out", os.path.join(args.out, name)]) != 0:
-            return 1
+    if built is None:
+        return 1
     print("make_images: done in %.1f s" % (time.monotonic() - started))
     return 0
 
