@@ -2,7 +2,8 @@
 // a plain copy of the same output bytes (the limit: the decoder must write
 // that much) and against stb_image decoding the same file to 4 bytes a pixel.
 // All three allocate their output from the C heap each time, so they pay the
-// same for memory. The ratios are printed at the end of the run.
+// same for memory. The ratios are printed at the end of the run; with
+// --benchmark_repetitions they are of the medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -137,7 +138,9 @@ BENCHMARK(BM_Decode8)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Stb24)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Stb8)->Unit(benchmark::kMicrosecond);
 
-// Remembers each benchmark's time per iteration for the ratios.
+// Remembers each benchmark's processor time per iteration for the ratios
+// (processor rather than wall time: on a shared machine the wall time also
+// counts the time other jobs held the processor).
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run> &runs) override {
@@ -145,7 +148,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run &run : runs) {
       if (run.error_occurred || run.iterations == 0) continue;
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      times_[run.run_name.function_name] = run.GetAdjustedRealTime();
+      times_[run.run_name.function_name] = run.GetAdjustedCPUTime();
     }
   }
 
@@ -155,7 +158,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (ta == times_.end() || tb == times_.end()) return;
       std::printf("  %-14s / %-14s = %.2f\n", a, b, ta->second / tb->second);
     };
-    std::printf("Ratios of time per picture:\n");
+    std::printf("Ratios of processor time per picture:\n");
     ratio("BM_Decode24", "BM_CopyOutput");  // target: at most 1.5
     ratio("BM_Stb24", "BM_Decode24");       // target: at least 2
     ratio("BM_Decode8", "BM_Decode24");     // target: at most 2
