@@ -116,19 +116,9 @@ TEST_F(GetBitMapFromFVTest, VolumeWhoseInterfaceCannotBeHadIsSkipped) {
   EXPECT_EQ(first.read_section_calls(), 0u);
 }
 
-TEST_F(GetBitMapFromFVTest, OnlyTheRawSectionCounts) {
-  // A file without a raw section answers not found; the next volume's raw section is read.
-  platform_.AddFirmwareVolume("fv0").AddFile(kPicture3, {sim::FvSection{EFI_SECTION_PE32, {1, 1}}});
-  platform_.AddFirmwareVolume("fv1").AddFile(
-      kPicture3, {sim::FvSection{EFI_SECTION_USER_INTERFACE, {2}}, sim::FvSection{EFI_SECTION_RAW, {3, 3, 3}}});
-  const Result result = Read();
-  EXPECT_EQ(result.status, EFI_SUCCESS);
-  EXPECT_EQ(result.bytes, (std::vector<uint8_t>{3, 3, 3}));
-}
-
-TEST_F(GetBitMapFromFVTest, NoVolumeHoldsTheFile) {
+TEST_F(GetBitMapFromFVTest, NoVolumeYieldingTheFileIsNotFoundWhateverTheyAnswered) {
   platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture1, {1});
-  platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture2, {1});
+  platform_.AddFirmwareVolume("fv1").ForceStatus(EFI_DEVICE_ERROR);
   const Result result = Read();
   EXPECT_EQ(result.status, EFI_NOT_FOUND);
   EXPECT_FALSE(result.has_picture);
