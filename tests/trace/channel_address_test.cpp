@@ -52,13 +52,4 @@ TEST_F(TraceTest, EmptyOutSlotIsInvalidParameter) {
   EXPECT_TRUE(trace_test::Stores().empty());
 }
 
-TEST_F(TraceTest, AddressFollowsTheCurrentBase) {
-  uint64_t first = 0, second = 0;
-  TraceChannelAddress(72, 14, &first);
-  gDriver.TraceHubBase = 0x1000;
-  TraceChannelAddress(72, 14, &second);
-  EXPECT_EQ(first, uint64_t{kHubBase} + 0x70380);
-  EXPECT_EQ(second, 0x1000u + 0x70380u);
-}
-
 }  // namespace

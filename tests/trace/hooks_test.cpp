@@ -1,7 +1,6 @@
 // The header's hook table and the output hooks' stores.
 #include "trace/trace_hooks.h"
 
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -42,14 +41,6 @@ TEST_F(TraceTest, InitHookBindsTheDriverChannelWithoutStoring) {
   EXPECT_EQ(handle.Master, 72u);
   EXPECT_EQ(handle.Channel, 14u);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(handle.ChannelMmio), kChannel);
-  EXPECT_TRUE(Stores().empty());
-}
-
-TEST_F(TraceTest, ReleaseHookChangesNothing) {
-  TraceHandle *handle = BoundHandle();
-  TraceHandle before = *handle;
-  TraceHandleReleaseHook(handle);
-  EXPECT_EQ(std::memcmp(&before, handle, sizeof(before)), 0);
   EXPECT_TRUE(Stores().empty());
 }
 

@@ -59,13 +59,6 @@ TEST_F(Writer, ChecksumExampleOverTheNineDigits) {
                                               At(0x00, 32, 0xE3069283), At(0x30, 32, 0)}));
 }
 
-TEST_F(Writer, ChecksumOfTheHeaderWordAlone) {
-  const uint32_t descriptor = 0x34333231;  // "1234"
-  Send(BoundHandle(kTraceTagChecksum), Program({}), &descriptor);
-  ASSERT_EQ(Stores().size(), 3u);
-  EXPECT_EQ(Stores()[1], At(0x00, 32, trace_test::ReferenceCrc32c({'1', '2', '3', '4'})));
-}
-
 TEST_F(Writer, HandleTagNotDescriptorDecidesTheChecksum) {
   const uint32_t with_bit = kTraceTagChecksum;
   Send(BoundHandle(0), Program({}), &with_bit);
@@ -80,14 +73,6 @@ TEST_F(Writer, FixedWidthOpcodesReadUnalignedLittleEndianFields) {
   EXPECT_EQ(Stores(), (std::vector<MmioStore>{At(0x10, 32, 0x13121110), At(0x00, 16, 0x1211), At(0x00, 16, 0x1413),
                                               At(0x00, 32, 0x1A191817), At(0x00, 32, 0x1E1D1C1B),
                                               At(0x00, 64, 0x1A19181716151413ull), At(0x30, 32, 0)}));
-}
-
-TEST_F(Writer, OffsetReachesByte255) {
-  uint8_t descriptor[256] = {};
-  descriptor[255] = 0x77;
-  Send(BoundHandle(), Program({{kTraceScatter8, 255, 1}}), descriptor);
-  ASSERT_EQ(Stores().size(), 3u);
-  EXPECT_EQ(Stores()[1], At(0x00, 8, 0x77));
 }
 
 TEST_F(Writer, FixedWidthCountZeroSendsNothing) {
