@@ -44,7 +44,8 @@ class MachineConfig:
     vars_template: str = PLAIN_VARS
     secure_boot: bool = False          # q35,smm=on plus the secure pflash
     machine: str = "q35"               # "pc" has no NVMe or SATA controller
-    esp_image: str = ""                # FAT boot disk, attached as virtio-blk
+    esp_image: str = ""                # FAT boot disk
+    esp_interface: str = "virtio"      # how it is attached: "virtio" (virtio-blk) or "ide"
     esp_bootindex: int = None          # a boot index for it: the boot manager then connects only it
     nvme_image: str = ""               # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
@@ -100,7 +101,7 @@ class Machine:
             args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
                      "-device", "virtio-blk-pci,drive=esp0,bootindex=%d" % c.esp_bootindex]
         elif c.esp_image:
-            args += ["-drive", "file=%s,format=raw,if=virtio" % c.esp_image]
+            args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
         if c.nvme_image:
             args += ["-drive", "file=%s,if=none,id=nv0,format=raw" % c.nvme_image,
                      "-device", "nvme,serial=n0,drive=nv0"]

@@ -63,6 +63,7 @@ class Scenario:
     mode: int                      # the notice expected on screen, 0 for none
     machine: str = "q35"
     nvme: bool = True
+    boot_disk: str = "virtio"      # how the boot disk is attached: virtio or ide
     secure_boot: bool = False
     ec_byte: int = EC_ABSENT       # what every EC register reads
     missing_pictures: tuple = ()   # modes whose picture file is left out
@@ -98,7 +99,8 @@ class Scenario:
 
 SCENARIOS = [
     Scenario("plain", "Secure Boot off, NVMe and SATA present, no EC", mode=5),
-    Scenario("no-storage", "i440FX machine without NVMe or SATA controller", mode=4, machine="pc", nvme=False),
+    Scenario("no-storage", "i440FX machine without NVMe or SATA controller, boot disk on IDE", mode=4,
+             machine="pc", nvme=False, boot_disk="ide"),
     Scenario("secure-no-ec", "Secure Boot on, no EC (reads 0xFF: register 0x0D bit 1)", mode=2,
              secure_boot=True),
     Scenario("secure-ec-state1", "Secure Boot on, EC state code 1", mode=1, secure_boot=True, ec_byte=0x01),
@@ -271,8 +273,8 @@ def check_storage_probe(report, lines, scenario, driver_in_firmware):
 def simulator_arguments(scenario, width, height, picture_files):
     """notice-sim options describing the same machine as the scenario."""
     args = ["--screen", "%dx%d" % (width, height)]
-    # The boot disk is a virtio block device (mass storage, subclass 0) on both machines.
-    args += ["--pci", "virtio=01.00.00"]
+    if scenario.boot_disk == "virtio":
+        args += ["--pci", "virtio=01.00.00"]  # a virtio block device is mass storage, subclass 0
     if scenario.machine == "pc":
         args += ["--pci", "ide=01.01.80"]
     else:
@@ -421,6 +423,7 @@ def machine_config(scenario, args, esp, nvme):
     ec_status = EC_ABSENT if scenario.ec_byte == EC_ABSENT else EC_ANSWERS_AT_ONCE
     return MachineConfig(
         code=firmware_code(args, scenario), esp_bootindex=0 if scenario.boot_disk_only else None,
+        esp_interface=scenario.boot_disk,
         vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
         secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
         port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
@@ -545,7 +548,13 @@ def prepare_firmware(args, scenarios):
         return True
     driver = args.driver or os.path.join(args.build_dir, "notice.efi")
     cache = args.firmware_cache or os.path.join(args.build_dir, "firmware-images")
-    variants = sorted({s.firmware_variant() for s in scenarios if s.runs_in_firmware()})
+    variants = {}
+    for s in scenarios:
+        if s.runs_in_firmware():
+            names = variants.setdefault(s.firmware_variant(), [])
+            name = make_images.SECURE_IMAGE if s.secure_boot else make_images.PLAIN_IMAGE
+            if name not in names:
+                names.append(name)
     started = time.monotonic()
     for path in (args.notice_pack, driver):
         if not os.path.isfile(path):
@@ -556,7 +565,8 @@ def prepare_firmware(args, scenarios):
     if args.firmware_dirs is None:
         print("run.py: building the firmware images failed", file=sys.stderr)
         return False
-    print("== firmware images %s ready in %.1f s (%s)" % (", ".join(variants), time.monotonic() - started, cache))
+    print("== firmware images %s ready in %.1f s (%s)" % (", ".join(sorted(variants)), time.monotonic() - started,
+                                                         cache))
     return True
 
 

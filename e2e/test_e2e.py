@@ -5,6 +5,8 @@ readers, and the checks that decide whether a real-firmware run passed.
     python3 -m unittest discover -s e2e -p 'test_*.py'
 """
 
+import argparse
+import json
 import os
 import struct
 import sys
@@ -15,6 +17,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pictures  # noqa: E402
 import png_read  # noqa: E402
+import png_write  # noqa: E402
 import qemu  # noqa: E402
 import run  # noqa: E402
 
@@ -254,6 +257,88 @@ class ScenarioTest(unittest.TestCase):
 
     def test_scenario_names_are_unique(self):
         self.assertEqual(len(run.SCENARIO_NAMES), len(set(run.SCENARIO_NAMES)))
+
+
+class StorageProbeTest(unittest.TestCase):
+    """The NVMe binding the application saw: one with the driver in the firmware, none with it loaded late."""
+    probe = next(s for s in run.SCENARIOS if s.probe_nvme)
+
+    def problems(self, bound, driver_in_firmware, scenario=None):
+        report = run.Report(scenario or self.probe)
+        lines = run.app_lines(serial_of([("Begin", None), ("NvmePassThruHandles", bound), ("BlockIoHandles", 2)]))
+        run.check_storage_probe(report, lines, scenario or self.probe, driver_in_firmware)
+        return report.problems
+
+    def test_binding_expected_only_from_the_firmware_carried_driver(self):
+        cases = [(1, True, True), (0, True, False), (0, False, True), (1, False, False)]
+        for bound, in_firmware, passes in cases:
+            with self.subTest(bound=bound, in_firmware=in_firmware):
+                self.assertEqual(self.problems(bound, in_firmware) == [], passes)
+
+    def test_other_scenarios_only_note_the_counts(self):
+        self.assertEqual(self.problems(0, True, run.SCENARIOS[0]), [])
+
+    def test_counts_do_not_count_as_steps(self):
+        steps = list(run.expected_app_steps(run.SCENARIOS[0], True))
+        steps[3:3] = [("NvmePassThruHandles", 1), ("BlockIoHandles", 2)]
+        report = run.Report(run.SCENARIOS[0])
+        run.check_app_steps(report, run.app_lines(serial_of(steps)), run.expected_app_steps(run.SCENARIOS[0], True))
+        self.assertEqual(report.problems, [])
+
+    def test_only_the_probe_boots_the_disk_alone(self):
+        config = run.machine_config(self.probe, argparse.Namespace(firmware_dirs=None, code="c", secure_code="s",
+                                                                   timeout=1.0), "esp.img", "")
+        command = " ".join(qemu.Machine(config, tempfile.mkdtemp()).command_line())
+        self.assertIn("virtio-blk-pci,drive=esp0,bootindex=0", command)
+        self.assertNotIn("bootindex", " ".join(qemu.Machine(run.machine_config(
+            run.SCENARIOS[0], argparse.Namespace(firmware_dirs=None, code="c", secure_code="s", timeout=1.0),
+            "esp.img", ""), tempfile.mkdtemp()).command_line()))
+
+
+class SimulatorOutputTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+
+    def test_port_writes_in_order_per_port(self):
+        events = [{"kind": "port_write", "port": "0x72", "value": "0x30"},
+                  {"kind": "port_read", "port": "0x66", "value": "0x1"},
+                  {"kind": "port_write", "port": "0x66", "value": "0x80"},
+                  {"kind": "port_write", "port": "0x73", "value": "0x0"},
+                  {"kind": "call", "name": "Stall"},
+                  {"kind": "port_write", "port": "0x72", "value": "0x30"},
+                  {"kind": "port_write", "port": "0x73", "value": "0xAA"}]
+        with open(os.path.join(self.dir, "events.jsonl"), "w") as f:
+            f.write("".join(json.dumps(e) + "\n" for e in events))
+        self.assertEqual(run.simulated_port_writes(self.dir),
+                         {0x72: b"\x30\x30", 0x73: b"\x00\xAA", 0x66: b"\x80"})
+
+    def test_console_texts_become_stripped_lines(self):
+        summary = {"notifications": [{"console": ["GetBitMapFromFV failure...\r\n",
+                                                   "ConvertBmpToGopBltofTarvex failure...\r\n"]}]}
+        with open(os.path.join(self.dir, "summary.json"), "w") as f:
+            json.dump(summary, f)
+        self.assertEqual(run.simulated_console(self.dir)[1],
+                         ["GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."])
+
+    def test_ide_boot_disk_is_no_virtio_device(self):
+        no_storage = next(s for s in run.SCENARIOS if s.machine == "pc")
+        self.assertNotIn("virtio=01.00.00", run.simulator_arguments(no_storage, 1280, 800, {}))
+        self.assertIn("virtio=01.00.00", run.simulator_arguments(run.SCENARIOS[0], 1280, 800, {}))
+
+    def test_png_written_reads_back(self):
+        pixels = bytes((x * 7 + y * 3) & 255 for y in range(5) for x in range(3 * 4))
+        path = os.path.join(self.dir, "s.png")
+        png_write.write_png_rgb(path, 4, 5, pixels)
+        self.assertEqual(png_read.read_png_rgb(path), (4, 5, pixels))
+
+
+class FirmwareVariantTest(unittest.TestCase):
+    def test_each_scenario_boots_the_variant_with_its_pictures(self):
+        variants = {s.name: s.firmware_variant() for s in run.SCENARIOS if s.runs_in_firmware()}
+        self.assertEqual(variants["plain"], "full")
+        self.assertEqual(variants["missing-picture"], "missing-5")
+        self.assertEqual(variants["malformed-picture"], "malformed-5")
+        self.assertNotIn("secure-unsigned-driver", variants)
 
 
 if __name__ == "__main__":

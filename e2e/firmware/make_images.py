@@ -6,14 +6,15 @@
     OUT/<variant>/notice.fv                       one volume holding them (notice-pack --fv-out)
     OUT/<variant>/OVMF_CODE_4M.notice.fd          plain OVMF code with the files in its DXE volume
     OUT/<variant>/OVMF_CODE_4M.secboot.notice.fd  the same for the Secure Boot build
-    OUT/<variant>/inputs.sha256                   what the variant was built from
+    OUT/<variant>/<image>.sha256                  what each image was built from
 
 Variants: `full` (the driver and all six pictures), `missing-N` (picture N
 left out) and `malformed-N` (picture N cut short after its headers, so it
 cannot be decoded). Without --variant the `full` files go straight into OUT.
 
-A variant whose inputs (driver, pictures, base images, notice-pack program,
-these scripts) hash the same as when it was last built is not rebuilt.
+An image whose inputs (driver, pictures, its base image, notice-pack
+program, these scripts) hash the same as when it was last built is not
+rebuilt. --plain-only skips the Secure Boot image.
 
     make_images.py --notice-pack BUILD/tools/notice-pack/notice-pack --driver IMAGE_BUILD/notice.efi --out OUT
         [--pictures DIR] [--variant full --variant missing-5 ...]
@@ -80,7 +81,7 @@ def variant_pictures(variant, all_pictures):
     return chosen
 
 
-def inputs_digest(notice_pack, driver, chosen):
+def inputs_digest(notice_pack, driver, base, chosen):
     digest = hashlib.sha256()
 
     def add_file(label, path):
@@ -90,8 +91,7 @@ def inputs_digest(notice_pack, driver, chosen):
 
     add_file("notice-pack", notice_pack)
     add_file("driver", driver)
-    for name, base in sorted(BASE_IMAGES.items()):
-        add_file(name, base)
+    add_file("base", base)
     for script in SCRIPTS:
         add_file(script, os.path.join(HERE, script))
     for mode, data in sorted(chosen.items()):
@@ -118,19 +118,26 @@ def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
     subprocess.run(args, check=True)
 
 
-def build_variant(notice_pack, driver, chosen, out):
-    """Builds one variant into `out`, unless its recorded inputs are the same. Returns 0 on success."""
-    digest = inputs_digest(notice_pack, driver, chosen)
-    stamp = os.path.join(out, "inputs.sha256")
-    outputs = [os.path.join(out, name) for name in BASE_IMAGES]
-    if os.path.exists(stamp) and all(os.path.exists(p) for p in outputs):
-        with open(stamp) as f:
-            if f.read().strip() == digest:
-                print("make_images: %s is up to date" % out)
-                return 0
+def up_to_date(path, digest):
+    stamp = path + ".sha256"
+    if not (os.path.exists(stamp) and os.path.exists(path)):
+        return False
+    with open(stamp) as f:
+        return f.read().strip() == digest
+
+
+def build_variant(notice_pack, driver, chosen, out, image_names):
+    """Builds the named images of one variant into `out`, each unless its
+    recorded inputs are the same. Returns 0 on success."""
+    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen) for name in image_names}
+    stale = [name for name in image_names if not up_to_date(os.path.join(out, name), digests[name])]
+    if not stale:
+        print("make_images: %s is up to date" % out)
+        return 0
     os.makedirs(out, exist_ok=True)
-    if os.path.exists(stamp):
-        os.unlink(stamp)
+    for name in stale:
+        if os.path.exists(os.path.join(out, name + ".sha256")):
+            os.unlink(os.path.join(out, name + ".sha256"))
     picture_paths = write_pictures(os.path.join(out, "pictures"), chosen)
     ffs_dir = os.path.join(out, "ffs")
     try:
@@ -138,21 +145,26 @@ def build_variant(notice_pack, driver, chosen, out):
     except (subprocess.CalledProcessError, OSError) as error:
         print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
         return 1
-    for name, base in BASE_IMAGES.items():
-        if build_image.main(["--base", base, "--ffs-dir", ffs_dir, "--out", os.path.join(out, name)]) != 0:
+    for name in stale:
+        path = os.path.join(out, name)
+        if build_image.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
             return 1
-    with open(stamp, "w") as f:
-        f.write(digest + "\n")
+        with open(path + ".sha256", "w") as f:
+            f.write(digests[name] + "\n")
     return 0
 
 
 def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=False):
-    """Builds (or finds up to date) each variant; returns {variant: directory} or None on failure."""
+    """Builds (or finds up to date) each variant; returns {variant: directory} or None on failure.
+    `variants` maps each variant to the image names it needs (a list of names alone means all)."""
     all_pictures = source_pictures(pictures_dir)
+    if not isinstance(variants, dict):
+        variants = {variant: list(BASE_IMAGES) for variant in variants}
     directories = {}
-    for variant in variants:
+    for variant, image_names in variants.items():
         directory = out if flat else os.path.join(out, variant)
-        if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory) != 0:
+        if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory,
+                         image_names) != 0:
             return None
         directories[variant] = directory
     return directories
@@ -166,11 +178,14 @@ def main(argv=None):
     parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
     parser.add_argument("--variant", action="append", type=check_variant,
                         help="full, missing-N or malformed-N (repeatable; each in OUT/<variant>)")
+    parser.add_argument("--plain-only", action="store_true", help="build only the image without Secure Boot")
     args = parser.parse_args(argv)
 
     started = time.monotonic()
     try:
-        built = ensure_variants(args.notice_pack, args.driver, args.out, args.variant or ["full"],
+        images = [PLAIN_IMAGE] if args.plain_only else list(BASE_IMAGES)
+        built = ensure_variants(args.notice_pack, args.driver, args.out,
+                                {variant: images for variant in args.variant or ["full"]},
                                 args.pictures, flat=not args.variant)
     except OSError as error:
         print("make_images: %s" % error, file=sys.stderr)
