@@ -14,15 +14,16 @@ namespace preview_test {
 namespace {
 
 std::string ShellQuote(const std::string &text) {
-  std::string out = "'";
+  std::string out(1, '\'');
   for (char c : text) {
     if (c == '\'') {
-      out += "'\\''";
+      out.append("'\\''");
     } else {
-      out += c;
+      out.push_back(c);
     }
   }
-  return out + "'";
+  out.push_back('\'');
+  return out;
 }
 
 std::string Slurp(const std::string &path) {
@@ -47,8 +48,9 @@ ToolRun RunNoticeSimRaw(const std::vector<std::string> &args, const std::string 
   const std::string dir = FreshDir(name);
   run.out_dir = dir + "/out";
   std::string command = ShellQuote(NOTICE_SIM_PATH);
-  for (const auto &a : args) command += " " + ShellQuote(a);
-  command += " >" + ShellQuote(dir + "/stdout.txt") + " 2>" + ShellQuote(dir + "/stderr.txt");
+  for (const auto &a : args) command.append(" ").append(ShellQuote(a));
+  command.append(" >").append(ShellQuote(dir + "/stdout.txt"));
+  command.append(" 2>").append(ShellQuote(dir + "/stderr.txt"));
   const int status = std::system(command.c_str());
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.standard_output = Slurp(dir + "/stdout.txt");

@@ -301,7 +301,8 @@ DIR/screen.png, DIR/summary.json and DIR/events.jsonl. Numbers are decimal or 0x
   --no-gop                     no graphics output protocol
   --no-console                 no console text output in the system table
   --trace-hub-base ADDR        publish a trace HOB with that base address
-  --fail-alloc N               the Nth pool allocation fails
+  --fail-alloc N               the driver's Nth AllocatePool call fails (1 and 2 are
+                               the trace records at start-up, 3 the first decoded picture)
   --cpuid-15 EAX,EBX,ECX       the timestamp-counter leaf
   --cpuid-max-leaf N           the highest basic CPUID leaf
   --help                       this text
