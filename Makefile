@@ -1,10 +1,12 @@
-# Top-level orchestration. `make test` runs every test; `make run` builds the
-# image and shows what the driver does. Each does its own set-up.
+# Top-level orchestration. `make test` runs every test; `make run` boots the
+# driver inside real firmware and shows what it did. Each does its own set-up.
 
-BUILD       ?= build
-JOBS        ?= 2
+BUILD        ?= build
+JOBS         ?= 2
 FUZZ_SECONDS ?= 30
-CMAKE_GEN   := -G Ninja
+SCENARIO     ?= plain
+OUT          ?= out
+CMAKE_GEN    := -G Ninja
 
 HOST_GCC   := $(BUILD)/host-gcc
 HOST_CLANG := $(BUILD)/host-clang
@@ -12,16 +14,22 @@ HOST_ASAN  := $(BUILD)/host-asan
 HOST_FUZZ  := $(BUILD)/host-fuzz
 IMAGE_DIR  := $(BUILD)/image
 
-.PHONY: all deps host host-clang asan fuzz image e2e test run clean
+NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
+NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 
-all: host image
+.PHONY: all deps host-build host host-clang asan fuzz image firmware-checks e2e test run sign preview clean
+
+all: host-build image
 
 deps:
 	@scripts/install-deps.sh
 
-host: deps
+# --- host: driver library, simulator, tests, tools ------------------------
+host-build: deps
 	cmake -S . -B $(HOST_GCC) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=g++ -DNOTICE_WERROR=ON
 	cmake --build $(HOST_GCC) -j$(JOBS)
+
+host: host-build
 	ctest --test-dir $(HOST_GCC) --output-on-failure -j$(JOBS)
 
 host-clang: deps
@@ -40,19 +48,45 @@ fuzz: deps
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
 
+# --- the driver image -------------------------------------------------------
 image: deps
 	cmake -S . -B $(IMAGE_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/efi-x64.cmake -DNOTICE_WERROR=ON
 	cmake --build $(IMAGE_DIR) -j$(JOBS)
 	scripts/check-image.sh $(IMAGE_DIR)/notice.efi
 
-e2e: image
-	python3 e2e/run.py --build $(IMAGE_DIR)
+# --- real firmware ----------------------------------------------------------
+# Packaging and image-builder checks: our volume and the patched OVMF images
+# must parse with UEFIExtract and give back every file byte for byte.
+firmware-checks: host-build image
+	python3 -m unittest discover -s e2e -p 'test_*.py'
+	python3 -m unittest discover -s e2e/firmware -p 'test_*.py'
+	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
+	  --out $(BUILD)/firmware
+	python3 e2e/firmware/check_image.py --dir $(BUILD)/firmware --driver $(IMAGE_DIR)/notice.efi
 
-test: host host-clang asan fuzz image e2e
+# Every scenario twice: the driver loaded from disk by the test application,
+# and the driver dispatched from inside the firmware; each checked against
+# the simulator on the same machine state.
+e2e: host-build image
+	python3 e2e/run.py --build-dir $(IMAGE_DIR) --all --notice-sim $(NOTICE_SIM)
+	python3 e2e/run.py --build-dir $(IMAGE_DIR) --driver-in-firmware --notice-pack $(NOTICE_PACK) \
+	  --notice-sim $(NOTICE_SIM) --all
+
+test: host host-clang asan fuzz image firmware-checks e2e
 	@echo "make test: all stages passed"
 
-run: image
-	python3 e2e/run.py --build $(IMAGE_DIR)
+# Boots the firmware with the driver and the demo pictures; leaves
+# $(OUT)/screen.png and $(OUT)/console.log.
+run: host-build image
+	python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) --scenario $(SCENARIO)
+
+# The same machine on the simulator alone, in virtual time.
+preview: host-build
+	$(NOTICE_SIM) --out $(OUT)/preview
+
+sign: image
+	@test -n "$(KEY)" -a -n "$(CERT)" || { echo "usage: make sign KEY=key.pem CERT=cert.pem" >&2; exit 2; }
+	e2e/sign.sh $(KEY) $(CERT) $(IMAGE_DIR)/notice.efi $(IMAGE_DIR)/notice.signed.efi
 
 clean:
-	rm -rf $(BUILD) out
+	rm -rf $(BUILD) $(OUT)
