@@ -101,7 +101,7 @@ def main(argv=None):
     for name in ("screen.png", "console.log"):
         if os.path.exists(os.path.join(args.out, name)):
             os.unlink(os.path.join(args.out, name))
-    root = os.path.join(args.out, "run")
+    root = os.path.abspath(os.path.join(args.out, "run"))
     shutil.rmtree(root, ignore_errors=True)
     status = run.run_scenarios(run_arguments(args, notice_pack, notice_sim, pictures_dir, root))
     scenario = next(s for s in run.SCENARIOS if s.name == args.scenario)

@@ -584,7 +584,8 @@ def run_scenarios(args):
         if not os.path.isfile(path):
             print("run.py: %s not found (build the image first)" % path, file=sys.stderr)
             return 2
-    root = args.workdir or tempfile.mkdtemp(prefix="notice-e2e-")
+    # Absolute: QEMU runs in each scenario's folder and gets these paths.
+    root = os.path.abspath(args.workdir) if args.workdir else tempfile.mkdtemp(prefix="notice-e2e-")
     all_pictures = pictures.make_pictures()
 
     failed = []
