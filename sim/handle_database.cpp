@@ -46,7 +46,7 @@ void Platform::FailHandleProtocol(EFI_HANDLE handle, EFI_STATUS status) {
   if (SimHandle *h = FindHandle(handle)) h->handle_protocol_status = status;
 }
 
-const std::vector<SimRegistration *> Platform::registrations() const {
+std::vector<SimRegistration *> Platform::registrations() const {
   std::vector<SimRegistration *> out;
   for (const auto &r : registrations_) out.push_back(r.get());
   return out;

@@ -281,7 +281,7 @@ class Platform {
   std::string HandleName(EFI_HANDLE handle) const;
   // HandleProtocol on the handle answers this status.
   void FailHandleProtocol(EFI_HANDLE handle, EFI_STATUS status);
-  const std::vector<SimRegistration *> registrations() const;
+  std::vector<SimRegistration *> registrations() const;
   const std::vector<ConnectCall> &connect_calls() const { return connect_calls_; }
   std::vector<std::string> connected_names() const;  // ConnectController handles, by name, in order
   void SetConnectStatus(EFI_STATUS status) { connect_status_ = status; }

@@ -12,6 +12,10 @@ constexpr EFI_GUID kOtherTable = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00,
 
 class HobListLookup : public ::testing::Test {
  protected:
+  void TearDown() override {
+    EXPECT_EQ(platform_.LeakReport(EfiBootServicesData), "");
+    EXPECT_TRUE(platform_.faults().empty()) << platform_.faults().front();
+  }
   sim::Platform platform_;
   int other_table_ = 0;
 };

@@ -119,6 +119,7 @@ const WalkCase kWalkCases[] = {
 
 class HobWalk : public ::testing::TestWithParam<WalkCase> {
  protected:
+  void TearDown() override { EXPECT_EQ(platform_.LeakReport(EfiBootServicesData), ""); }
   sim::Platform platform_;
 };
 
