@@ -20,22 +20,15 @@ UINT32 ReadLe32(const UINT8 *Bytes) {
 }
 
 // Stores a zero byte and then the digits of Value, least significant first;
-// always at least one digit. Returns the digit count. The two radixes have
-// their own loops so that each divides by a constant.
+// always at least one digit. Returns the digit count.
 UINT64 StoreDigits(UINT64 Value, bool Hex, CHAR8 *ValueBuffer) {
+  const UINT64 radix = Hex ? 16 : 10;
   UINT64 count = 0;
   ValueBuffer[0] = 0;
-  if (Hex) {
-    do {
-      ValueBuffer[++count] = kDigits[Value & 0xF];
-      Value >>= 4;
-    } while (Value != 0);
-  } else {
-    do {
-      ValueBuffer[++count] = kDigits[Value % 10];
-      Value /= 10;
-    } while (Value != 0);
-  }
+  do {
+    ValueBuffer[++count] = kDigits[Value % radix];
+    Value /= radix;
+  } while (Value != 0);
   return count;
 }
 

@@ -95,7 +95,8 @@ class Output {
       Add(static_cast<UINT64>(Count));
       return;
     }
-    position_ = FillCharacters(position_, end_, Count, Character, size_);
+    // Put stops at the end of the buffer, so the loop ends there at the latest.
+    for (; Count > 0 && !Full(); --Count) Put(Character);
   }
 
   // Terminates the text and returns the characters before the terminator.
@@ -173,19 +174,13 @@ void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
   if ((Element.Flags & FMT_PRECISION) == 0) Element.Precision = 0;
 }
 
-// The characters that only set a flag inside a conversion.
-struct FlagCharacter {
-  CHAR8 Character;
-  FormatFlags Flag;
-};
-constexpr FlagCharacter kFlagCharacters[] = {
-    {' ', FMT_SPACE}, {'+', FMT_PLUS},      {',', FMT_GROUP}, {'-', FMT_LEFT},
-    {'.', FMT_PRECISION}, {'l', FMT_LONG}, {'L', FMT_LONG},
-};
+// The characters that only set a flag inside a conversion, and their flags.
+constexpr CHAR8 kFlagCharacters[] = " +,-.lL";
+constexpr UINT16 kFlagBits[] = {FMT_SPACE, FMT_PLUS, FMT_GROUP, FMT_LEFT, FMT_PRECISION, FMT_LONG, FMT_LONG};
 
 FormatFlags FlagOf(CHAR16 Character) {
-  for (const FlagCharacter &entry : kFlagCharacters) {
-    if (entry.Character == Character) return entry.Flag;
+  for (UINTN i = 0; kFlagCharacters[i] != 0; ++i) {
+    if (kFlagCharacters[i] == Character) return kFlagBits[i];
   }
   return 0;
 }
