@@ -78,36 +78,35 @@ class Output {
 
   bool Full() const { return !count_only_ && position_ >= end_; }
 
-  void Put(CHAR16 Character) {
-    if (count_only_) {
-      Add(1);
-      return;
-    }
-    if (position_ >= end_) return;
-    position_[0] = static_cast<UINT8>(Character);
-    if (size_ == 2) position_[1] = static_cast<UINT8>(Character >> 8);
-    position_ += size_;
-  }
+  void Put(CHAR16 Character) { Fill(1, Character); }
 
+  // Writes Character Count times, as far as the buffer has room.
   void Fill(INT64 Count, CHAR16 Character) {
     if (Count <= 0) return;
     if (count_only_) {
       Add(static_cast<UINT64>(Count));
       return;
     }
-    // Put stops at the end of the buffer, so the loop ends there at the latest.
-    for (; Count > 0 && !Full(); --Count) Put(Character);
+    for (; Count > 0 && position_ < end_; --Count) {
+      Store(Character);
+      position_ += size_;
+    }
   }
 
   // Terminates the text and returns the characters before the terminator.
   UINTN Finish() {
     if (count_only_) return counted_;
-    position_[0] = 0;
-    if (size_ == 2) position_[1] = 0;
+    Store(0);
     return static_cast<UINTN>(position_ - start_) / size_;
   }
 
  private:
+  // Writes one character at the current position (room checked by the caller).
+  void Store(CHAR16 Character) {
+    position_[0] = static_cast<UINT8>(Character);
+    if (size_ == 2) position_[1] = static_cast<UINT8>(Character >> 8);
+  }
+
   // Counting saturates, so no width can wrap the result.
   void Add(UINT64 Characters) { counted_ = Characters > ~0ULL - counted_ ? ~0ULL : counted_ + Characters; }
 
