@@ -3,11 +3,8 @@
 #include "trace/trace_setup.h"
 
 #include <cstring>
-#include <vector>
 
-#include "core/driver.h"
-#include "core/driver_guids.h"
-#include "core/firmware/efi_hob.h"
+#include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 #include "trace/trace_state.h"
 #include "trace/trace_writer.h"
@@ -17,18 +14,6 @@ namespace {
 
 using trace_test::kChannel;
 using trace_test::kHubBase;
-
-// A HOB list holding one trace HOB with the given base, then the end HOB.
-std::vector<uint8_t> TraceHobList(uint32_t base) {
-  std::vector<uint8_t> bytes(48 + 8, 0);
-  EFI_HOB_GENERIC_HEADER trace{EFI_HOB_TYPE_GUID_EXTENSION, 48, 0};
-  std::memcpy(&bytes[0], &trace, sizeof(trace));
-  std::memcpy(&bytes[8], &TraceHubInfoHobGuid, sizeof(EFI_GUID));
-  std::memcpy(&bytes[44], &base, sizeof(base));
-  EFI_HOB_GENERIC_HEADER end{EFI_HOB_TYPE_END_OF_HOB_LIST, 8, 0};
-  std::memcpy(&bytes[48], &end, sizeof(end));
-  return bytes;
-}
 
 class TraceSetupTest : public ::testing::Test {
  protected:
@@ -120,7 +105,7 @@ TEST_F(TraceSetupTest, FailedHandleAllocationStillSucceedsAndKeepsTheHeader) {
 }
 
 TEST_F(TraceSetupTest, DriverEntryBindsTheHandleToTheTraceHubChannel) {
-  platform_.InstallHobList(TraceHobList(0xFE000000u));
+  platform_.InstallHobList(sim::HobListBuilder().TraceHub(0xFE000000u).End().bytes());
   EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(gDriver.TraceHubBase, 0xFE000000u);
   ExpectDriverHandle(gTrace.DriverTraceHandle, 0xFE000000u + 0x70380u);
@@ -128,7 +113,7 @@ TEST_F(TraceSetupTest, DriverEntryBindsTheHandleToTheTraceHubChannel) {
 }
 
 TEST_F(TraceSetupTest, DriverEntryWithoutTraceHobLeavesTheHandleOnNoChannel) {
-  platform_.InstallHobList({0xFF, 0xFF, 8, 0, 0, 0, 0, 0});
+  platform_.InstallHobList(sim::HobListBuilder().End().bytes());
   EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(gDriver.TraceHubBase, 0u);
   ExpectDriverHandle(gTrace.DriverTraceHandle, 0);
@@ -136,7 +121,7 @@ TEST_F(TraceSetupTest, DriverEntryWithoutTraceHobLeavesTheHandleOnNoChannel) {
 }
 
 TEST_F(TraceSetupTest, DriverEntryIgnoresAFailedSetUp) {
-  platform_.InstallHobList(TraceHobList(kHubBase));
+  platform_.InstallHobList(sim::HobListBuilder().TraceHub(kHubBase).End().bytes());
   platform_.FailAllocatePool(1);
   EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(gTrace.DriverTraceHandle, nullptr);
