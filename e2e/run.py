@@ -574,6 +574,12 @@ def run_scenarios(args):
     """Runs the chosen scenarios; returns the exit status."""
     if not hasattr(args, "demo_pictures"):
         args.demo_pictures = None
+    # Every path is made absolute first: QEMU runs in each scenario's folder.
+    for name in ("build_dir", "driver", "app", "code", "secure_code", "notice_sim", "notice_pack",
+                 "firmware_cache", "demo_pictures"):
+        value = getattr(args, name, None)
+        if isinstance(value, str) and value:
+            setattr(args, name, os.path.abspath(value))
     names = SCENARIO_NAMES if args.all else (args.scenario or DEFAULT_SCENARIOS)
     chosen = [next(s for s in SCENARIOS if s.name == name) for name in names]
     if not prepare_firmware(args, chosen):
