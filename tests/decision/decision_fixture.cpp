@@ -2,13 +2,11 @@
 
 #include <sstream>
 
+#include "tests/display/bmp_writer.h"
+
 namespace decisiontest {
 
 namespace {
-
-void PutLe(std::vector<uint8_t> &out, size_t offset, uint32_t value, unsigned bytes) {
-  for (unsigned i = 0; i < bytes; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 const EFI_GUID *const kPictureGuids[] = {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid,
                                          &NoticeImage4Guid, &NoticeImage5Guid, &NoticeImage6Guid};
@@ -16,28 +14,11 @@ const EFI_GUID *const kPictureGuids[] = {&NoticeImage1Guid, &NoticeImage2Guid, &
 }  // namespace
 
 std::vector<uint8_t> SolidBmp(uint32_t width, uint32_t height, uint32_t rgb) {
-  const uint32_t row = (width * 3 + 3) & ~3u;
-  const uint32_t header = 14 + 40;
-  std::vector<uint8_t> bmp(header + row * height, 0);
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  PutLe(bmp, 2, static_cast<uint32_t>(bmp.size()), 4);
-  PutLe(bmp, 10, header, 4);
-  PutLe(bmp, 14, 40, 4);
-  PutLe(bmp, 18, width, 4);
-  PutLe(bmp, 22, height, 4);
-  PutLe(bmp, 26, 1, 2);   // planes
-  PutLe(bmp, 28, 24, 2);  // bits per pixel
-  PutLe(bmp, 34, row * height, 4);
-  for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      const size_t at = header + y * row + x * 3;
-      bmp[at] = rgb & 0xFF;
-      bmp[at + 1] = (rgb >> 8) & 0xFF;
-      bmp[at + 2] = (rgb >> 16) & 0xFF;
-    }
-  }
-  return bmp;
+  bmptest::Picture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.pixels.assign(static_cast<size_t>(width) * height, rgb);
+  return bmptest::Encode(picture);
 }
 
 DecisionTest::DecisionTest() {
