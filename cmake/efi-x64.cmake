@@ -7,13 +7,12 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(NOTICE_IMAGE ON CACHE BOOL "Build the firmware image instead of the host build" FORCE)
 
-# Freestanding: no C library, no exceptions or RTTI, no stack probes, no unwind tables.
-# Release images are optimised for size across the whole program (-Oz with LTO).
-set(CMAKE_CXX_FLAGS_INIT
-    "--target=x86_64-unknown-windows -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-stack-protector \
--mno-stack-arg-probe -fno-asynchronous-unwind-tables -fno-unwind-tables -fshort-wchar -nostdlibinc")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-Oz -flto")
-set(CMAKE_CXX_FLAGS_MINSIZEREL_INIT "-Oz -flto")
+include(${CMAKE_CURRENT_LIST_DIR}/image-flags.cmake)
+list(JOIN NOTICE_IMAGE_COMPILE_FLAGS " " _notice_compile_flags)
+list(JOIN NOTICE_IMAGE_OPTIMISE_FLAGS " " _notice_optimise_flags)
+set(CMAKE_CXX_FLAGS_INIT "--target=x86_64-unknown-windows ${_notice_compile_flags}")
+set(CMAKE_CXX_FLAGS_RELEASE_INIT "${_notice_optimise_flags}")
+set(CMAKE_CXX_FLAGS_MINSIZEREL_INIT "${_notice_optimise_flags}")
 
 find_program(NOTICE_LLD_LINK lld-link REQUIRED)
 set(CMAKE_CXX_LINK_EXECUTABLE "${NOTICE_LLD_LINK} /nologo /nodefaultlib <LINK_FLAGS> <OBJECTS> /out:<TARGET> <LINK_LIBRARIES>")

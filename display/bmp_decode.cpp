@@ -16,6 +16,7 @@
 
 #include "core/driver_state.h"
 #include "core/memory.h"
+#include "display/streaming_store.h"
 
 namespace {
 
@@ -95,38 +96,27 @@ void LoadColourMap(const UINT8 *Bmp, UINTN BmpSize, UINT32 Entries, UINT32 *Map)
 // Writes a whole pixel: blue, green, red and a reserved byte of 0.
 inline void PutColour(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel, UINT32 Colour) { CopyBytes(Pixel, &Colour, sizeof(Colour)); }
 
-// Four pixels as two 64-bit lanes; plain SSE2 on x86-64.
-typedef UINT64 FourPixels __attribute__((vector_size(16)));
-
-// Stores four pixels at a 16-byte boundary without first reading the cache
-// line in. The output is written once and is larger than the caches, and its
-// rows are filled bottom row first, where ordinary stores would wait for every
-// line to be read before overwriting it.
-inline void StreamFourPixels(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Destination, FourPixels Pixels) {
-#if defined(__clang__)
-  __builtin_nontemporal_store(Pixels, reinterpret_cast<FourPixels *>(Destination));
-#else
-  typedef long long StoreLanes __attribute__((vector_size(16)));
-  __builtin_ia32_movntdq(reinterpret_cast<StoreLanes *>(Destination), reinterpret_cast<StoreLanes>(Pixels));
-#endif
+// Four pixels as two 64-bit words, each pair stored in one streaming store.
+inline void StreamFourPixels(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Destination, UINT64 FirstPair, UINT64 SecondPair) {
+  StreamStore64(Destination, FirstPair);
+  StreamStore64(Destination + 2, SecondPair);
 }
-
-// Orders the streaming stores before whatever reads the output next.
-inline void FinishStreaming() { __builtin_ia32_sfence(); }
 
 inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
-  return (reinterpret_cast<UINTN>(Pixel) & 15) == 0;
+  return (reinterpret_cast<UINTN>(Pixel) & 7) == 0;
 }
 
+// Two 24-bit pixels read as one little-endian word (and two bytes more) as
+// two output pixels, reserved bytes 0.
+inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes << 8) & 0x00FFFFFF00000000ull); }
+
 // The rows below read only the bytes their pixels occupy, at most R bytes.
-// Where four pixels start at a 16-byte boundary they are converted and stored
+// Where four pixels start at an 8-byte boundary they are converted and stored
 // together; the first pixels of a row up to that boundary, and its last ones,
 // go one at a time.
 
 // 24 bits: blue, green and red bytes.
 void ConvertDirectRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width) {
-  const FourPixels firstOfPair = {0x0000000000FFFFFFull, 0x0000000000FFFFFFull};
-  const FourPixels secondOfPair = {0x00FFFFFF00000000ull, 0x00FFFFFF00000000ull};
   for (UINT32 x = 0; x < Width;) {
     // Four pixels from bytes 3x to 3x + 13: inside the row while x + 5 <= width.
     if (x + 5 <= Width && IsStreamAligned(Row + x)) {
@@ -134,8 +124,7 @@ void ConvertDirectRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PI
       UINT64 second;
       CopyBytes(&first, Source, sizeof(first));        // pixels x, x + 1 and two more bytes
       CopyBytes(&second, Source + 6, sizeof(second));  // pixels x + 2, x + 3 and two more bytes
-      const FourPixels packed = {first, second};
-      StreamFourPixels(Row + x, (packed & firstOfPair) | ((packed << 8) & secondOfPair));
+      StreamFourPixels(Row + x, SpreadPair(first), SpreadPair(second));
       x += 4;
       Source += 12;
       continue;
@@ -155,9 +144,8 @@ void ConvertIndexedRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_P
   const UINT32 indexMask = (1u << Depth) - 1;
   for (UINT32 x = 0; x < Width;) {
     if (Depth == 8 && x + 4 <= Width && IsStreamAligned(Row + x)) {
-      const FourPixels pixels = {Map[Source[x]] | static_cast<UINT64>(Map[Source[x + 1]]) << 32,
-                                 Map[Source[x + 2]] | static_cast<UINT64>(Map[Source[x + 3]]) << 32};
-      StreamFourPixels(Row + x, pixels);
+      StreamFourPixels(Row + x, Map[Source[x]] | static_cast<UINT64>(Map[Source[x + 1]]) << 32,
+                       Map[Source[x + 2]] | static_cast<UINT64>(Map[Source[x + 3]]) << 32);
       x += 4;
       continue;
     }
