@@ -53,6 +53,7 @@ image: deps
 	cmake -S . -B $(IMAGE_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/efi-x64.cmake -DNOTICE_WERROR=ON
 	cmake --build $(IMAGE_DIR) -j$(JOBS)
 	scripts/check-image.sh $(IMAGE_DIR)/notice.efi
+	scripts/check-reproducible-image.sh $(IMAGE_DIR)
 
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images

@@ -3,8 +3,16 @@
 # Sections keep lld-link's default alignment of one 4 KiB page, so firmware can
 # map code read-only and executable and data non-executable; code, read-only
 # data and writable data stay in separate sections. The file alignment is
-# small (32 bytes) so the page alignment costs no file size.
-set(NOTICE_IMAGE_LINK_FLAGS /subsystem:efi_boot_service_driver /entry:DriverEntry /filealign:32 /opt:ref /opt:icf)
+# small (32 bytes) so the page alignment costs no file size. The header's time
+# stamp is 0, so the same sources give the same bytes.
+set(NOTICE_IMAGE_LINK_FLAGS /subsystem:efi_boot_service_driver /entry:DriverEntry /filealign:32 /timestamp:0
+    /opt:ref /opt:icf)
+
+# Clang for a Windows target is taken for an MSVC look-alike, which leaves
+# header dependencies untracked (an edited header would not rebuild the
+# image); clang writes them like GCC does.
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_CXX_DEPFILE_FORMAT gcc)
 
 add_executable(notice ${NOTICE_DRIVER_SOURCES} hw/x86/hw_access_x86.cpp core/runtime/compiler_runtime.cpp)
 set_target_properties(notice PROPERTIES SUFFIX ".efi")

@@ -3,7 +3,10 @@
 //
 // They live in one constant-initialised record so the image needs no global
 // constructor, and so a host test can start from a freshly loaded driver by
-// assigning a default-constructed record (see sim/driver_reload.h).
+// assigning a default-constructed record (see sim/driver_reload.h). The record
+// starts all zero, so the image stores no initial values for it; the two
+// values whose loaded state is not zero are set by SetLoadedDriverValues,
+// the first thing DriverEntry does, before anything reads them.
 #pragma once
 
 #include "core/firmware/efi.h"
@@ -28,11 +31,18 @@ struct DriverState {
   // The notice to show: 0 none, 1-5 set by the decision, 6 selects the sixth picture.
   UINT8 NoticeMode = 0;
   // 0xFF until the SecureBoot variable has been read; then its byte, or 0 when the read failed.
-  UINT8 SecureBootState = 0xFF;
+  UINT8 SecureBootState = 0;
   // 1 until an NVM Express or SATA controller is found at end of DXE.
-  UINT8 StorageAbsent = 1;
+  UINT8 StorageAbsent = 0;
   // The raw picture read for the current notice; released after the hold.
   void *NoticeImageBuffer = nullptr;
 };
 
 extern DriverState gDriver;
+
+// Gives the values whose loaded state is not zero that state: SecureBootState
+// unread (0xFF) and StorageAbsent 1.
+inline void SetLoadedDriverValues() {
+  gDriver.SecureBootState = 0xFF;
+  gDriver.StorageAbsent = 1;
+}

@@ -20,6 +20,7 @@ void *FindHobList() {
 }
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  SetLoadedDriverValues();
   gDriver.ImageHandle = ImageHandle;
   gDriver.SystemTable = SystemTable;
   gDriver.BootServices = SystemTable->BootServices;

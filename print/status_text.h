@@ -1,17 +1,18 @@
-// Texts of firmware status values, as fixed-width rows.
+// Texts of firmware status values, each table its texts back to back, each
+// text ending in a zero byte (no fixed-width rows: no padding in the image).
 #pragma once
 
 #include "core/firmware/efi_types.h"
 
-constexpr UINTN STATUS_WARNING_ROWS = 6;
-constexpr UINTN STATUS_WARNING_ROW_SIZE = 25;
-constexpr UINTN STATUS_ERROR_ROWS = 33;
-constexpr UINTN STATUS_ERROR_ROW_SIZE = 21;
+constexpr UINTN STATUS_WARNING_TEXTS = 6;
+constexpr UINTN STATUS_WARNING_TEXT_BYTES = 119;
+constexpr UINTN STATUS_ERROR_TEXTS = 33;
+constexpr UINTN STATUS_ERROR_TEXT_BYTES = 446;
 
-// Indexed by the status value 0 to 5.
-extern const CHAR8 StatusWarningText[STATUS_WARNING_ROWS][STATUS_WARNING_ROW_SIZE];
-// Indexed by the status value with its top bit cleared, minus one (1 to 33).
-extern const CHAR8 StatusErrorText[STATUS_ERROR_ROWS][STATUS_ERROR_ROW_SIZE];
+// The texts of the status values 0 to 5, in that order.
+extern const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES];
+// The texts of the status values with the top bit set and 1 to 33 below it, in that order.
+extern const CHAR8 StatusErrorText[STATUS_ERROR_TEXT_BYTES];
 
-// The row for Status, or nullptr when neither table lists it.
+// The text for Status, or nullptr when neither table lists it.
 const CHAR8 *FindStatusText(EFI_STATUS Status);
