@@ -2,8 +2,9 @@
 // a plain copy of the same output bytes (the limit: the decoder must write
 // that much) and against stb_image decoding the same file to 4 bytes a pixel.
 // All three allocate their output from the C heap each time, so they pay the
-// same for memory. The ratios are printed at the end of the run; with
-// --benchmark_repetitions they are of the medians.
+// same for memory. The decoder is measured twice: built with the image's
+// flags and with this build's (bench/image_flags). The ratios are printed at
+// the end of the run (bench/main.cpp).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/image_flags/entry_points.h"
+#include "bench/ratios.h"
 #include "core/driver_state.h"
 #include "display/bmp_decode.h"
 #include "tests/display/bmp_writer.h"
@@ -79,14 +82,23 @@ const std::vector<uint8_t> &Picture(uint16_t depth) {
   return pictures[depth] = bmptest::Encode(picture);
 }
 
-void Decode(benchmark::State &state, uint16_t depth) {
+using Decoder = EFI_STATUS (*)(const void *, UINTN, EFI_GRAPHICS_OUTPUT_BLT_PIXEL **, UINT32 *, UINT32 *);
+
+Decoder DecoderOf(Build build) {
+#if NOTICE_BENCH_IMAGE_FLAGS
+  if (build == Build::Image) return ImageFlagsConvertBmpToGopBlt;
+#endif
+  return build == Build::Host ? ConvertBmpToGopBltofTarvex : nullptr;
+}
+
+void Decode(benchmark::State &state, uint16_t depth, Decoder decoder) {
   gDriver.BootServices = &gHeapBootServices;
   const std::vector<uint8_t> &bytes = Picture(depth);
   for (auto _ : state) {
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
     UINT32 width = 0;
     UINT32 height = 0;
-    if (EFI_ERROR(ConvertBmpToGopBltofTarvex(bytes.data(), bytes.size(), &pixels, &width, &height))) {
+    if (EFI_ERROR(decoder(bytes.data(), bytes.size(), &pixels, &width, &height))) {
       state.SkipWithError("the picture was not decoded");
       break;
     }
@@ -97,11 +109,8 @@ void Decode(benchmark::State &state, uint16_t depth) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kOutputBytes));
 }
 
-void BM_Decode24(benchmark::State &state) { Decode(state, 24); }
-void BM_Decode8(benchmark::State &state) { Decode(state, 8); }
-
 // The same number of output bytes, copied into a fresh heap buffer.
-void BM_CopyOutput(benchmark::State &state) {
+void CopyOutput(benchmark::State &state) {
   const std::vector<uint8_t> source(kOutputBytes, 0x5A);
   for (auto _ : state) {
     void *output = std::malloc(kOutputBytes);
@@ -129,55 +138,22 @@ void Peer(benchmark::State &state, uint16_t depth) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kOutputBytes));
 }
 
-void BM_Stb24(benchmark::State &state) { Peer(state, 24); }
-void BM_Stb8(benchmark::State &state) { Peer(state, 8); }
-
-BENCHMARK(BM_CopyOutput)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Decode24)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Decode8)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Stb24)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Stb8)->Unit(benchmark::kMicrosecond);
-
-// Remembers each benchmark's processor time per iteration for the ratios
-// (processor rather than wall time: on a shared machine the wall time also
-// counts the time other jobs held the processor).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.error_occurred || run.iterations == 0) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      times_[run.run_name.function_name] = run.GetAdjustedCPUTime();
+// Registered in this order: the copy first, then each decoder build, then stb_image.
+[[maybe_unused]] const bool kRegistered = [] {
+  benchmark::RegisterBenchmark("Memcpy", CopyOutput)->Unit(benchmark::kMicrosecond);
+  for (uint16_t depth : {24, 8}) {
+    for (Build build : {Build::Image, Build::Host}) {
+      const Decoder decoder = DecoderOf(build);
+      if (decoder == nullptr) continue;
+      const std::string name = "Decode" + std::to_string(depth) + "/" + BuildName(build);
+      benchmark::RegisterBenchmark(name.c_str(), [depth, decoder](benchmark::State &state) {
+        Decode(state, depth, decoder);
+      })->Unit(benchmark::kMicrosecond);
     }
   }
-
-  void PrintRatios() const {
-    auto ratio = [&](const char *a, const char *b) {
-      auto ta = times_.find(a), tb = times_.find(b);
-      if (ta == times_.end() || tb == times_.end()) return;
-      std::printf("  %-14s / %-14s = %.2f\n", a, b, ta->second / tb->second);
-    };
-    std::printf("Ratios of processor time per picture:\n");
-    ratio("BM_Decode24", "BM_CopyOutput");  // target: at most 1.5
-    ratio("BM_Stb24", "BM_Decode24");       // target: at least 2
-    ratio("BM_Decode8", "BM_Decode24");     // target: at most 2
-    ratio("BM_Decode8", "BM_CopyOutput");
-    ratio("BM_Stb8", "BM_Decode8");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
+  benchmark::RegisterBenchmark("StbImage24", Peer, 24)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("StbImage8", Peer, 8)->Unit(benchmark::kMicrosecond);
+  return true;
+}();
 
 }  // namespace
-
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
-}

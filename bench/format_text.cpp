@@ -1,16 +1,17 @@
 // The formatting engine against glibc snprintf on the same mixed set of
-// formats, both writing 8-bit text into a 128-byte buffer. Each pair of
-// formats is checked to produce the same text before timing starts. After
-// the runs the ratio engine / snprintf of the mean CPU time per set is
-// printed (CPU time, as the build machine is shared).
+// formats, both writing 8-bit text into a 128-byte buffer. The engine is
+// measured twice: built with the image's flags and with this build's
+// (bench/image_flags). Each pair of formats is checked to produce the same
+// text, with both builds, before timing starts.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 
+#include "bench/image_flags/entry_points.h"
+#include "bench/ratios.h"
 #include "core/firmware/efi_types.h"
 #include "print/format_text.h"
 
@@ -19,68 +20,83 @@ namespace {
 constexpr size_t kBufferSize = 128;
 constexpr char kName[] = "nvme0";
 
+using Engine = UINTN (*)(void *, UINTN, FormatFlags, const void *, FormatArgs);
+
+Engine EngineOf(Build build) {
+#if NOTICE_BENCH_IMAGE_FLAGS
+  if (build == Build::Image) return ImageFlagsFormatTextList;
+#endif
+  return build == Build::Host ? FormatTextList : nullptr;
+}
+
+// FormatText through the given build of the engine.
+template <typename... Args>
+UINTN Format(Engine engine, char *buffer, const char *format, Args... arguments) {
+  const FormatSlots<Args...> slots{arguments...};
+  return engine(buffer, kBufferSize, 0, format, slots.List());
+}
+
 // One line of work: the engine's format and the snprintf format that give the same text.
 struct Line {
   const char *engine;
   const char *libc;
-  UINTN (*format_engine)(char *buffer);
+  UINTN (*format_engine)(Engine engine, char *buffer);
   int (*format_libc)(char *buffer);
 };
 
 const Line kLines[] = {
     {"Locate gop protocol failure...\n", "Locate gop protocol failure...\r\n",
-     [](char *b) { return FormatText(b, kBufferSize, 0, "Locate gop protocol failure...\n"); },
+     [](Engine e, char *b) { return Format(e, b, "Locate gop protocol failure...\n"); },
      [](char *b) { return snprintf(b, kBufferSize, "Locate gop protocol failure...\r\n"); }},
-    {"%d", "%d", [](char *b) { return FormatText(b, kBufferSize, 0, "%d", -1234567); },
+    {"%d", "%d", [](Engine e, char *b) { return Format(e, b, "%d", -1234567); },
      [](char *b) { return snprintf(b, kBufferSize, "%d", -1234567); }},
-    {"%5d|%-5d|%05d", "%5d|%-5d|%05d",
-     [](char *b) { return FormatText(b, kBufferSize, 0, "%5d|%-5d|%05d", 42, -42, 7); },
+    {"%5d|%-5d|%05d", "%5d|%-5d|%05d", [](Engine e, char *b) { return Format(e, b, "%5d|%-5d|%05d", 42, -42, 7); },
      [](char *b) { return snprintf(b, kBufferSize, "%5d|%-5d|%05d", 42, -42, 7); }},
-    {"%lu", "%lu", [](char *b) { return FormatText(b, kBufferSize, 0, "%lu", 18446744073709551615ULL); },
+    {"%lu", "%lu", [](Engine e, char *b) { return Format(e, b, "%lu", 18446744073709551615ULL); },
      [](char *b) { return snprintf(b, kBufferSize, "%lu", 18446744073709551615UL); }},
-    {"%08X %x", "%08X %X", [](char *b) { return FormatText(b, kBufferSize, 0, "%08X %x", 0xBEEFu, 0xDEADu); },
+    {"%08X %x", "%08X %X", [](Engine e, char *b) { return Format(e, b, "%08X %x", 0xBEEFu, 0xDEADu); },
      [](char *b) { return snprintf(b, kBufferSize, "%08X %X", 0xBEEFu, 0xDEADu); }},
-    {"%16p", "%016lX", [](char *b) { return FormatText(b, kBufferSize, 0, "%16p", 0x7FFF12345678ULL); },
+    {"%16p", "%016lX", [](Engine e, char *b) { return Format(e, b, "%16p", 0x7FFF12345678ULL); },
      [](char *b) { return snprintf(b, kBufferSize, "%016lX", 0x7FFF12345678UL); }},
     {"%a: %8a|%-8a|%.3a", "%s: %8s|%-8s|%.3s",
-     [](char *b) { return FormatText(b, kBufferSize, 0, "%a: %8a|%-8a|%.3a", kName, kName, kName, kName); },
+     [](Engine e, char *b) { return Format(e, b, "%a: %8a|%-8a|%.3a", kName, kName, kName, kName); },
      [](char *b) { return snprintf(b, kBufferSize, "%s: %8s|%-8s|%.3s", kName, kName, kName, kName); }},
     {"Controller %a at %02x:%02x.%x status %d", "Controller %s at %02X:%02X.%X status %d",
-     [](char *b) { return FormatText(b, kBufferSize, 0, "Controller %a at %02x:%02x.%x status %d", kName, 3, 0, 1, 0); },
+     [](Engine e, char *b) { return Format(e, b, "Controller %a at %02x:%02x.%x status %d", kName, 3, 0, 1, 0); },
      [](char *b) { return snprintf(b, kBufferSize, "Controller %s at %02X:%02X.%X status %d", kName, 3, 0, 1, 0); }},
     {"%c%c%c %+d % d", "%c%c%c %+d % d",
-     [](char *b) { return FormatText(b, kBufferSize, 0, "%c%c%c %+d % d", 'a', 'b', 'c', 5, 6); },
+     [](Engine e, char *b) { return Format(e, b, "%c%c%c %+d % d", 'a', 'b', 'c', 5, 6); },
      [](char *b) { return snprintf(b, kBufferSize, "%c%c%c %+d % d", 'a', 'b', 'c', 5, 6); }},
-    {"%*d|%.*d", "%*d|%.*d", [](char *b) { return FormatText(b, kBufferSize, 0, "%*d|%.*d", 10, 42, 6, 42); },
+    {"%*d|%.*d", "%*d|%.*d", [](Engine e, char *b) { return Format(e, b, "%*d|%.*d", 10, 42, 6, 42); },
      [](char *b) { return snprintf(b, kBufferSize, "%*d|%.*d", 10, 42, 6, 42); }},
 };
 
-void CheckSameText() {
+void CheckSameText(Engine engine, Build build) {
   for (const Line &line : kLines) {
-    char engine[kBufferSize];
+    char text[kBufferSize];
     char libc[kBufferSize];
-    const UINTN engineLength = line.format_engine(engine);
+    const UINTN length = line.format_engine(engine, text);
     const int libcLength = line.format_libc(libc);
-    if (engineLength != static_cast<UINTN>(libcLength) || strcmp(engine, libc) != 0) {
-      fprintf(stderr, "format pair '%s' / '%s' differs: '%s' vs '%s'\n", line.engine, line.libc, engine, libc);
+    if (length != static_cast<UINTN>(libcLength) || strcmp(text, libc) != 0) {
+      fprintf(stderr, "format pair '%s' / '%s' differs with the %s: '%s' vs '%s'\n", line.engine, line.libc,
+              BuildName(build), text, libc);
       exit(1);
     }
   }
 }
 
-void BM_FormatText(benchmark::State &state) {
+void FormatLines(benchmark::State &state, Engine engine) {
   char buffer[kBufferSize];
   for (auto _ : state) {
     for (const Line &line : kLines) {
-      benchmark::DoNotOptimize(line.format_engine(buffer));
+      benchmark::DoNotOptimize(line.format_engine(engine, buffer));
       benchmark::ClobberMemory();
     }
   }
   state.SetItemsProcessed(state.iterations() * std::size(kLines));
 }
-BENCHMARK(BM_FormatText);
 
-void BM_Snprintf(benchmark::State &state) {
+void SnprintfLines(benchmark::State &state) {
   char buffer[kBufferSize];
   for (auto _ : state) {
     for (const Line &line : kLines) {
@@ -90,45 +106,17 @@ void BM_Snprintf(benchmark::State &state) {
   }
   state.SetItemsProcessed(state.iterations() * std::size(kLines));
 }
-BENCHMARK(BM_Snprintf);
 
-// Keeps the mean time per set of each side, to print their ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        Mean &mean = times_[run.run_name.function_name];
-        mean.sum += run.GetAdjustedCPUTime();
-        mean.runs += 1;
-      }
-    }
+[[maybe_unused]] const bool kRegistered = [] {
+  for (Build build : {Build::Image, Build::Host}) {
+    const Engine engine = EngineOf(build);
+    if (engine == nullptr) continue;
+    CheckSameText(engine, build);
+    const std::string name = std::string("Format/") + BuildName(build);
+    benchmark::RegisterBenchmark(name.c_str(), FormatLines, engine);
   }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    if (times_.count("BM_FormatText") && times_.count("BM_Snprintf")) {
-      printf("ratio FormatText / snprintf (CPU time): %.2f\n", times_["BM_FormatText"].Value() / times_["BM_Snprintf"].Value());
-    }
-  }
-
- private:
-  struct Mean {
-    double sum = 0;
-    unsigned runs = 0;
-    double Value() const { return sum / runs; }
-  };
-  std::map<std::string, Mean> times_;
-};
+  benchmark::RegisterBenchmark("Snprintf", SnprintfLines);
+  return true;
+}();
 
 }  // namespace
-
-int main(int argc, char **argv) {
-  CheckSameText();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}

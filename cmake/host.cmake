@@ -54,15 +54,19 @@ if(NOTICE_FUZZ)
   endforeach()
 endif()
 
-# One benchmark per file under bench/ (not in sanitizer or fuzz builds).
+# One benchmark program from the files under bench/ (not in sanitizer or fuzz
+# builds). It measures the decoder and the formatter as this build compiles
+# them and as the image's flags compile them, in one process.
 find_package(benchmark QUIET)
 if(benchmark_FOUND AND NOT NOTICE_SANITIZE AND NOT NOTICE_FUZZ)
+  include(cmake/bench-image-flags.cmake)
+  notice_image_flags_object(NOTICE_IMAGE_FLAGS_OBJECT)
   file(GLOB NOTICE_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
-  foreach(src ${NOTICE_BENCH_SOURCES})
-    get_filename_component(name ${src} NAME_WE)
-    add_executable(bench_${name} ${src})
-    target_link_libraries(bench_${name} PRIVATE notice_sim notice_driver benchmark::benchmark)
-  endforeach()
+  add_executable(bench_notice ${NOTICE_BENCH_SOURCES} ${NOTICE_IMAGE_FLAGS_OBJECT})
+  target_link_libraries(bench_notice PRIVATE notice_sim notice_driver benchmark::benchmark)
+  if(NOTICE_IMAGE_FLAGS_OBJECT)
+    target_compile_definitions(bench_notice PRIVATE NOTICE_BENCH_IMAGE_FLAGS=1)
+  endif()
 endif()
 
 # Host tools, each in its own folder with its own CMakeLists.txt.
