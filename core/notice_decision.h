@@ -45,18 +45,47 @@ constexpr bool CriticalWaitDue(UINT8 State, UINT8 Level) {
   return (State & kEcStateCodeMask) == kEcStateCheckLevel && Level <= kEcCriticalLevel;
 }
 
-// The notice to show, highest priority last: the critical level (3, confirmed)
-// or state code 1, then the flag bit (2) over both, then Secure Boot not
-// enabled (5), then no storage (4). With none of these the previous choice stands.
-constexpr UINT8 DecideNotice(const NoticeReadings &Readings) {
-  UINT8 mode = Readings.PreviousMode;
+// The rule that decides a notification's notice, lowest priority first: each
+// later rule that applies overrides the earlier ones.
+enum class NoticeRule : UINT8 {
+  PreviousNotice,  // nothing applied: the previous notification's choice stands (none at the first)
+  EcStateCode1,    // state code 1: notice 1
+  CriticalLevel,   // state code 2 with a level of 5 or less, still so a second later: notice 3
+  EcFlag,          // register 0x0D bit 1: notice 2
+  SecureBootOff,   // the SecureBoot byte is not 1: notice 5
+  NoStorage,       // end of DXE found no NVM Express or SATA controller: notice 4
+};
+
+constexpr NoticeRule DecidingRule(const NoticeReadings &Readings) {
+  if (Readings.StorageAbsent != 0) return NoticeRule::NoStorage;
+  if (Readings.SecureBootState != kSecureBootEnabled) return NoticeRule::SecureBootOff;
+  if ((Readings.Flag & kEcFlagNotice2) != 0) return NoticeRule::EcFlag;
   if (CriticalWaitDue(Readings.State, Readings.Level)) {
-    if (Readings.LevelAgain <= kEcCriticalLevel) mode = kNoticeCriticalLevel;
-  } else if ((Readings.State & kEcStateCodeMask) == kEcStateNotice1) {
-    mode = kNoticeEcState;
+    return Readings.LevelAgain <= kEcCriticalLevel ? NoticeRule::CriticalLevel : NoticeRule::PreviousNotice;
   }
-  if ((Readings.Flag & kEcFlagNotice2) != 0) mode = kNoticeEcFlag;
-  if (Readings.SecureBootState != kSecureBootEnabled) mode = kNoticeSecureBootOff;
-  if (Readings.StorageAbsent != 0) mode = kNoticeNoStorage;
-  return mode;
+  if ((Readings.State & kEcStateCodeMask) == kEcStateNotice1) return NoticeRule::EcStateCode1;
+  return NoticeRule::PreviousNotice;
+}
+
+// The notice a rule gives.
+constexpr UINT8 NoticeOfRule(NoticeRule Rule, UINT8 PreviousMode) {
+  switch (Rule) {
+    case NoticeRule::EcStateCode1:
+      return kNoticeEcState;
+    case NoticeRule::CriticalLevel:
+      return kNoticeCriticalLevel;
+    case NoticeRule::EcFlag:
+      return kNoticeEcFlag;
+    case NoticeRule::SecureBootOff:
+      return kNoticeSecureBootOff;
+    case NoticeRule::NoStorage:
+      return kNoticeNoStorage;
+    case NoticeRule::PreviousNotice:
+      break;
+  }
+  return PreviousMode;
+}
+
+constexpr UINT8 DecideNotice(const NoticeReadings &Readings) {
+  return NoticeOfRule(DecidingRule(Readings), Readings.PreviousMode);
 }
