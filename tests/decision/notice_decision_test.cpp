@@ -1,6 +1,8 @@
 // The decision over readings alone, with literal values as the oracle.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "core/notice_decision.h"
 
 namespace {
@@ -12,6 +14,8 @@ struct RuleCase {
   NoticeRule rule;
   UINT8 mode;
 };
+
+void PrintTo(const RuleCase &c, std::ostream *out) { *out << c.name; }
 
 class NoticeDecisionTest : public testing::TestWithParam<RuleCase> {};
 

@@ -4,6 +4,8 @@
 // earlier one.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -66,6 +68,8 @@ std::vector<FaultCase> Cases() {
                        [](auto &b) { PutLe32(b, bmptest::kHeightField, static_cast<uint32_t>(-2)); }));
   return cases;
 }
+
+void PrintTo(const FaultCase &c, std::ostream *out) { *out << c.name; }
 
 class BmpFaultTest : public testing::TestWithParam<FaultCase> {};
 

@@ -1,6 +1,8 @@
 // Where a picture lands: centred less 10 pixels, drawn only with 20 pixels to spare.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "display/notice_placement.h"
 
 namespace {
@@ -11,6 +13,8 @@ struct PlacementCase {
   bool fits;
   UINTN x, y;
 };
+
+void PrintTo(const PlacementCase &c, std::ostream *out) { *out << c.name; }
 
 class PlacementTest : public testing::TestWithParam<PlacementCase> {};
 
