@@ -17,7 +17,7 @@ IMAGE_DIR  := $(BUILD)/image
 NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 
-.PHONY: all deps host-build host host-clang asan fuzz image firmware-checks e2e test run sign preview clean
+.PHONY: all deps host-build host host-clang asan fuzz image firmware-checks e2e test check run sign preview clean
 
 all: host-build image
 
@@ -73,8 +73,16 @@ e2e: host-build image
 	python3 e2e/run.py --build-dir $(IMAGE_DIR) --driver-in-firmware --notice-pack $(NOTICE_PACK) \
 	  --notice-sim $(NOTICE_SIM) --all
 
-test: host host-clang asan fuzz image firmware-checks e2e
-	@echo "make test: all stages passed"
+# Each stage prints its name and wall time; the first failing stage stops the run.
+TEST_STAGES := host host-clang asan fuzz image firmware-checks e2e
+test:
+	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
+
+# The fast loop before a commit: the host build and its unit tests, and the
+# runner's own unit tests (no sanitizers, no firmware).
+check: host
+	python3 -m unittest discover -s e2e -p 'test_*.py'
+
 
 # Boots the firmware with the driver and the demo pictures; leaves
 # $(OUT)/screen.png and $(OUT)/console.log.

@@ -4,29 +4,21 @@
 #include "core/driver_state.h"
 #include "display/bmp_decode.h"
 #include "display/notice_image_lookup.h"
+#include "display/notice_placement.h"
 #include "print/console_print.h"
 
 namespace {
 
-// The picture is drawn this many pixels left of the centre, and only when the
-// screen is at least twice that wider than the picture.
-constexpr UINT64 kLeftShift = 10;
-
 void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels, UINT32 Width,
                  UINT32 Height) {
   const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *screen = GraphicsOutput->Mode->Info;
-  const UINT32 screenWidth = screen->HorizontalResolution;
-  const UINT32 screenHeight = screen->VerticalResolution;
-  // Widths in 64 bits so that the sum cannot wrap. Nothing is printed when it does not fit.
-  if (static_cast<UINT64>(screenWidth) < static_cast<UINT64>(Width) + 2 * kLeftShift) return;
+  const NoticePlacement place =
+      PlaceNotice(screen->HorizontalResolution, screen->VerticalResolution, Width, Height);
+  if (!place.Fits) return;
 
-  const UINTN destinationX = (screenWidth - Width) / 2 - kLeftShift;
-  // No vertical fit test: a picture taller than the screen wraps far below it
-  // and the graphics output refuses the request.
-  const UINTN destinationY = static_cast<UINT32>(screenHeight - Height) / 2;
   const UINTN rowDelta = static_cast<UINTN>(Width) * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
-  const EFI_STATUS status = GraphicsOutput->Blt(GraphicsOutput, Pixels, EfiBltBufferToVideo, 0, 0, destinationX,
-                                                destinationY, Width, Height, rowDelta);
+  const EFI_STATUS status = GraphicsOutput->Blt(GraphicsOutput, Pixels, EfiBltBufferToVideo, 0, 0, place.X,
+                                                place.Y, Width, Height, rowDelta);
   if (EFI_ERROR(status)) ConsolePrint("GraphicsOutput->Blt failure...\n");
 }
 

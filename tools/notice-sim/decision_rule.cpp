@@ -1,5 +1,7 @@
 #include "decision_rule.h"
 
+#include "core/notice_decision.h"
+
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -7,11 +9,6 @@
 namespace preview {
 
 namespace {
-
-constexpr uint8_t kStateRegister = 0x80;
-constexpr uint8_t kLevelRegister = 0x93;
-constexpr uint8_t kFlagRegister = 0x0D;
-constexpr uint8_t kCriticalLevel = 5;
 
 std::string Hex2(uint8_t v) {
   char text[8];
@@ -59,44 +56,56 @@ DecisionRule ExplainDecision(const Options &options, const Notification &n) {
   if (!n.notified) {
     return {"not_notified", "the driver's trigger notification did not run", n.mode_before};
   }
-  if (n.storage_absent != 0) {
-    std::string reason = n.before_end_of_dxe
-                             ? "the trigger came before end of DXE, so no storage controller had been found yet"
-                             : "no NVM Express or SATA controller was found at end of DXE";
-    return {"storage_absent", reason + "; this outranks every other rule", 4};
-  }
-  if (n.secure_boot_state != 1) {
-    return {"secure_boot_not_enabled", SecureBootReason(options, n) + "; this outranks the EC rules", 5};
-  }
-  const auto flags = ReadsOf(n, kFlagRegister);
-  if (!flags.empty() && (flags.front() & 0x02) != 0) {
-    return {"ec_flag", "EC register 0x0D reads " + Hex2(flags.front()) + ", bit 1 set", 2};
-  }
-  const auto states = ReadsOf(n, kStateRegister);
-  const auto levels = ReadsOf(n, kLevelRegister);
-  const uint8_t code = states.empty() ? 0 : states.front() & 0x03;
-  if (code == 2 && levels.size() >= 2 && levels[0] <= kCriticalLevel && levels[1] <= kCriticalLevel) {
-    return {"ec_critical_level",
-            "EC state code 2 with level " + std::to_string(levels[0]) + " and, a second later, " +
-                std::to_string(levels[1]) + " (5 or below counts as critical)",
-            3};
-  }
-  if (code == 1) {
-    return {"ec_state_code_1", "EC register 0x80 reads " + Hex2(states.front()) + ", state code 1", 1};
+  // The readings the driver took, handed to the driver's own rule.
+  const auto states = ReadsOf(n, kEcStateRegister);
+  const auto levels = ReadsOf(n, kEcLevelRegister);
+  const auto flags = ReadsOf(n, kEcFlagRegister);
+  NoticeReadings readings{};
+  readings.State = states.empty() ? 0 : states.front();
+  readings.Level = levels.empty() ? 0 : levels.front();
+  readings.LevelAgain = levels.size() >= 2 ? levels[1] : readings.Level;
+  readings.Flag = flags.empty() ? 0 : flags.front();
+  readings.SecureBootState = n.secure_boot_state;
+  readings.StorageAbsent = n.storage_absent;
+  readings.PreviousMode = n.mode_before;
+  const NoticeRule rule = DecidingRule(readings);
+  const uint8_t mode = NoticeOfRule(rule, n.mode_before);
+  const uint8_t code = readings.State & kEcStateCodeMask;
+
+  switch (rule) {
+    case NoticeRule::NoStorage: {
+      const std::string reason =
+          n.before_end_of_dxe ? "the trigger came before end of DXE, so no storage controller had been found yet"
+                              : "no NVM Express or SATA controller was found at end of DXE";
+      return {"storage_absent", reason + "; this outranks every other rule", mode};
+    }
+    case NoticeRule::SecureBootOff:
+      return {"secure_boot_not_enabled", SecureBootReason(options, n) + "; this outranks the EC rules", mode};
+    case NoticeRule::EcFlag:
+      return {"ec_flag", "EC register 0x0D reads " + Hex2(readings.Flag) + ", bit 1 set", mode};
+    case NoticeRule::CriticalLevel:
+      return {"ec_critical_level",
+              "EC state code 2 with level " + std::to_string(readings.Level) + " and, a second later, " +
+                  std::to_string(readings.LevelAgain) + " (5 or below counts as critical)",
+              mode};
+    case NoticeRule::EcStateCode1:
+      return {"ec_state_code_1", "EC register 0x80 reads " + Hex2(readings.State) + ", state code 1", mode};
+    case NoticeRule::PreviousNotice:
+      break;
   }
   // Why the EC rules did not apply, for the two answers below.
   std::string ec_state = "the EC reports nothing (state code " + std::to_string(code) + ", register 0x0D " +
                          (flags.empty() ? std::string("not read") : Hex2(flags.front())) + ")";
-  if (code == 2) {
+  if (code == kEcStateCheckLevel) {
     std::string seen;
     for (uint8_t level : levels) seen += (seen.empty() ? "" : " then ") + std::to_string(level);
     ec_state = "the EC reports state code 2 but the level (" + seen + ") is not critical";
   }
-  if (n.mode_before != 0) {
+  if (mode != 0) {
     return {"previous_notice",
             "no rule applied this time (" + ec_state + "), so the previous notification's notice " +
-                std::to_string(n.mode_before) + " stays",
-            n.mode_before};
+                std::to_string(mode) + " stays",
+            mode};
   }
   return {"nothing_to_show", "storage is present, Secure Boot is enabled and " + ec_state, 0};
 }

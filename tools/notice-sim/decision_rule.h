@@ -1,7 +1,8 @@
-// Which rule of the notice decision produced a notification's mode, worked
-// out again from what the driver read (EC registers, SecureBoot, storage).
-// The mode itself always comes from the driver; this names the reason and
-// lets the summary flag a driver whose choice does not follow from its inputs.
+// Which rule of the notice decision produced a notification's mode: what the
+// driver read (EC registers, SecureBoot, storage) handed to the driver's own
+// decision rule. The mode itself always comes from the driver's run; this names
+// the reason and lets the summary flag a run whose choice does not follow
+// from its inputs.
 #pragma once
 
 #include <cstdint>
