@@ -36,67 +36,79 @@ void LoadColourMap(const UINT8 *Bmp, UINTN BmpSize, UINT32 Entries, UINT32 *Map)
   }
 }
 
-// Writes a whole pixel: blue, green, red and a reserved byte of 0.
-inline void PutColour(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel, UINT32 Colour) { CopyBytes(Pixel, &Colour, sizeof(Colour)); }
-
-// Four pixels as two 64-bit words, each pair stored in one streaming store.
-inline void StreamFourPixels(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Destination, UINT64 FirstPair, UINT64 SecondPair) {
-  StreamStore64(Destination, FirstPair);
-  StreamStore64(Destination + 2, SecondPair);
-}
+// Each row is converted in loops that check nothing but their count: blocks
+// of pixels, then the pixels left at the end (for 24 bits, first a single
+// pixel up to the output's first 8-byte boundary, as its blocks store pixels
+// in pairs). Every store streams (see display/streaming_store.h). The rows
+// read only the bytes their pixels occupy, at most R bytes.
 
 inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
   return (reinterpret_cast<UINTN>(Pixel) & 7) == 0;
 }
 
-// Two 24-bit pixels read as one little-endian word (and two bytes more) as
-// two output pixels, reserved bytes 0.
+// Two 24-bit pixels, read as one little-endian word (and two bytes more), as
+// two output pixels in one word, reserved bytes 0.
 inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes << 8) & 0x00FFFFFF00000000ull); }
 
-// The rows below read only the bytes their pixels occupy, at most R bytes.
-// Where four pixels start at an 8-byte boundary they are converted and stored
-// together; the first pixels of a row up to that boundary, and its last ones,
-// go one at a time.
-
 // 24 bits: blue, green and red bytes.
-void ConvertDirectRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width) {
-  for (UINT32 x = 0; x < Width;) {
-    // Four pixels from bytes 3x to 3x + 13: inside the row while x + 5 <= width.
-    if (x + 5 <= Width && IsStreamAligned(Row + x)) {
-      UINT64 first;
-      UINT64 second;
-      CopyBytes(&first, Source, sizeof(first));        // pixels x, x + 1 and two more bytes
-      CopyBytes(&second, Source + 6, sizeof(second));  // pixels x + 2, x + 3 and two more bytes
-      StreamFourPixels(Row + x, SpreadPair(first), SpreadPair(second));
-      x += 4;
-      Source += 12;
-      continue;
-    }
-    PutColour(Row + x, PackColour(Source));
-    x += 1;
+void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
+  if (Row != end && !IsStreamAligned(Row)) {
+    StreamStore32(Row++, PackColour(Source));
     Source += 3;
   }
+  // Four pixels from two 8-byte reads at bytes 0 and 6, which end 2 bytes past
+  // the fourth pixel: inside the row while a fifth pixel follows.
+  const UINTN left = static_cast<UINTN>(end - Row);
+  for (UINTN blocks = left > 4 ? (left - 1) / 4 : 0; blocks != 0; --blocks) {
+    UINT64 first;
+    UINT64 second;
+    CopyBytes(&first, Source, sizeof(first));
+    CopyBytes(&second, Source + 6, sizeof(second));
+    StreamStore64(Row, SpreadPair(first));
+    StreamStore64(Row + 2, SpreadPair(second));
+    Row += 4;
+    Source += 12;
+  }
+  for (; Row != end; Source += 3) StreamStore32(Row++, PackColour(Source));
 }
 
-// 1, 4 or 8 bits: pixel x's colour-map index is the Depth bits at bit
-// x x Depth of the row, the leftmost pixel in the high bits of a byte. So a
-// 4-bit row of odd width uses only the high nibble of its last byte, and a
-// 1-bit row only the leading bits of its last byte.
-void ConvertIndexedRow(const UINT8 *__restrict Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *__restrict Row, UINT32 Width,
-                       UINT32 Depth, const UINT32 *__restrict Map) {
-  const UINT32 indexMask = (1u << Depth) - 1;
-  for (UINT32 x = 0; x < Width;) {
-    if (Depth == 8 && x + 4 <= Width && IsStreamAligned(Row + x)) {
-      StreamFourPixels(Row + x, Map[Source[x]] | static_cast<UINT64>(Map[Source[x + 1]]) << 32,
-                       Map[Source[x + 2]] | static_cast<UINT64>(Map[Source[x + 3]]) << 32);
-      x += 4;
-      continue;
-    }
-    const UINTN bit = static_cast<UINTN>(x) * Depth;
-    const UINT32 index = (Source[bit / 8] >> (8 - Depth - bit % 8)) & indexMask;
-    PutColour(Row + x, Map[index]);
-    x += 1;
+// 8 bits: one colour-map index a byte; four indices per 4-byte read, each
+// pixel in its own 4-byte store (a table lookup leaves nothing to gain from
+// pairing the stores).
+void ConvertByteIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width,
+                         const UINT32 *Map) {
+  for (UINT32 blocks = Width / 4; blocks != 0; --blocks) {
+    UINT32 indices;
+    CopyBytes(&indices, Source, sizeof(indices));
+    StreamStore32(Row, Map[indices & 0xFF]);
+    StreamStore32(Row + 1, Map[(indices >> 8) & 0xFF]);
+    StreamStore32(Row + 2, Map[(indices >> 16) & 0xFF]);
+    StreamStore32(Row + 3, Map[indices >> 24]);
+    Row += 4;
+    Source += 4;
   }
+  for (UINT32 left = Width % 4; left != 0; --left) StreamStore32(Row++, Map[*Source++]);
+}
+
+// 1 or 4 bits: 8 / Depth colour-map indices a byte, the leftmost pixel in the
+// high bits, one read per byte. So a 4-bit row of odd width uses only the high
+// nibble of its last byte, and a 1-bit row only the leading bits of its last byte.
+EFI_GRAPHICS_OUTPUT_BLT_PIXEL *ConvertIndexByte(UINT32 Byte, UINT32 Pixels, UINT32 Depth,
+                                                EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, const UINT32 *Map) {
+  const UINT32 indexMask = (1u << Depth) - 1;
+  for (; Pixels != 0; --Pixels) {
+    Byte <<= Depth;
+    StreamStore32(Row++, Map[(Byte >> 8) & indexMask]);
+  }
+  return Row;
+}
+
+void ConvertBitIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width, UINT32 Depth,
+                        const UINT32 *Map) {
+  const UINT32 perByte = 8 / Depth;
+  for (UINT32 bytes = Width / perByte; bytes != 0; --bytes) Row = ConvertIndexByte(*Source++, perByte, Depth, Row, Map);
+  if (Width % perByte != 0) ConvertIndexByte(*Source, Width % perByte, Depth, Row, Map);
 }
 
 }  // namespace
@@ -114,8 +126,10 @@ void FillGopBlt(const void *Bmp, UINTN BmpSize, const BmpLayout &Layout, EFI_GRA
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *row = Pixels + static_cast<UINTN>(height - 1 - fileRow) * width;
     if (Layout.BitsPerPixel == 24) {
       ConvertDirectRow(source, row, width);
+    } else if (Layout.BitsPerPixel == 8) {
+      ConvertByteIndexRow(source, row, width, colourMap);
     } else {
-      ConvertIndexedRow(source, row, width, Layout.BitsPerPixel, colourMap);
+      ConvertBitIndexRow(source, row, width, Layout.BitsPerPixel, colourMap);
     }
   }
 
