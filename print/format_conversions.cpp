@@ -120,7 +120,10 @@ void PrepareGuid(FormatElement &Element, const UINT8 *Guid, CHAR8 *ValueBuffer) 
   if (Guid == nullptr) return UseText(Element, kNullGuid);
 
   // The 32-bit field, the two 16-bit fields, then the eight bytes.
-  UINT64 slots[11] = {ReadLe32(Guid), ReadLe16(Guid + 4), ReadLe16(Guid + 6)};
+  UINT64 slots[11];
+  slots[0] = ReadLe32(Guid);
+  slots[1] = ReadLe16(Guid + 4);
+  slots[2] = ReadLe16(Guid + 6);
   for (UINTN i = 0; i < 8; ++i) slots[3 + i] = Guid[8 + i];
   UseFormattedText(Element, kGuidLayout, slots, 11, ValueBuffer);
 }

@@ -28,7 +28,6 @@ UINT64 TextLength(const UINT8 *Text, UINTN CharacterSize, UINT64 Limit) {
 
 // The length of an 8-bit or 16-bit format, FORMAT_TEXT_LIMIT + 1 once it passes the limit.
 UINTN FormatLength(const void *Format, bool Wide) {
-  if (Format == nullptr) return 0;
   if (Wide) return WideStringLength(static_cast<const CHAR16 *>(Format));
   return TextLength(static_cast<const UINT8 *>(Format), 1, FORMAT_TEXT_LIMIT + 1);
 }
@@ -131,13 +130,9 @@ void UseCharacter(FormatElement &Element, CHAR16 Character, CHAR8 *ValueBuffer) 
 // "\n", "\n\r", "\r\n" give "\r\n"; a lone "\r" gives "\r".
 void UseLineEnd(FormatElement &Element, FormatReader &Format) {
   const CHAR16 first = Format.Current();
-  const CHAR16 pair = first == '\n' ? '\r' : '\n';
-  if (Format.Next() == pair) {
-    Format.Advance();
-    UseText(Element, kCarriageReturnLineFeed);
-    return;
-  }
-  UseText(Element, first == '\n' ? kCarriageReturnLineFeed : kCarriageReturn);
+  const bool paired = Format.Next() == (first == '\n' ? '\r' : '\n');
+  if (paired) Format.Advance();
+  UseText(Element, paired || first == '\n' ? kCarriageReturnLineFeed : kCarriageReturn);
 }
 
 bool IsDigit(CHAR16 Character) { return Character >= '0' && Character <= '9'; }
@@ -303,15 +298,9 @@ void EmitElement(Output &Out, FormatElement &Element) {
 
 // Refuses a call before any work: see FormatTextList in format_text.h.
 bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format) {
-  const bool countOnly = (Flags & FMT_COUNT_ONLY) != 0;
-  if (BufferSize != 0 || countOnly) {
-    if (Buffer == nullptr && !countOnly) return false;
-    if (Format == nullptr) return false;
-  }
-  if (BufferSize > FORMAT_TEXT_LIMIT) return false;
-  if (FormatLength(Format, (Flags & FMT_IN_WIDE) != 0) > FORMAT_TEXT_LIMIT) return false;
-  if (!countOnly && BufferSize == 0) return false;
-  return true;
+  if ((Flags & FMT_COUNT_ONLY) == 0 && (BufferSize == 0 || Buffer == nullptr)) return false;
+  if (Format == nullptr || BufferSize > FORMAT_TEXT_LIMIT) return false;
+  return FormatLength(Format, (Flags & FMT_IN_WIDE) != 0) <= FORMAT_TEXT_LIMIT;
 }
 
 }  // namespace
