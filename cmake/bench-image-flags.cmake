@@ -14,8 +14,8 @@ find_program(NOTICE_BENCH_CLANG clang++)
 find_program(NOTICE_BENCH_LD_LLD ld.lld)
 find_program(NOTICE_BENCH_OBJCOPY llvm-objcopy)
 
+# Sets OUTPUT_VAR to the object's path, or to "" when the tools are missing.
 function(notice_image_flags_object OUTPUT_VAR)
-  set(NOTICE_IMAGE_FLAGS_OBJECT "" PARENT_SCOPE)
   if(NOT NOTICE_BENCH_CLANG OR NOT NOTICE_BENCH_LD_LLD OR NOT NOTICE_BENCH_OBJCOPY)
     message(STATUS "benchmarks: clang++, ld.lld or llvm-objcopy missing; only the host-flags build is measured")
     set(${OUTPUT_VAR} "" PARENT_SCOPE)
