@@ -54,6 +54,7 @@ image: deps
 	cmake --build $(IMAGE_DIR) -j$(JOBS)
 	scripts/check-image.sh $(IMAGE_DIR)/notice.efi
 	scripts/check-reproducible-image.sh $(IMAGE_DIR)
+	python3 scripts/test_check_image.py $(IMAGE_DIR)/notice.efi
 
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images
