@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Cross-checks the firmware artefacts of make_images.py with UEFIExtract, a
-firmware parser that shares no code with notice-pack or build_image.py:
+firmware parser that shares no code with notice-pack or notice-insert.
+
+What it checks:
 
 - notice.fv parses as an FFS2 volume with valid checksums, holding exactly the
   driver (DXE driver, named NoticeDxe) and the six pictures; each section it
