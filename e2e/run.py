@@ -32,7 +32,11 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import pictures  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "firmware"))
+import check_image  # noqa: E402
 import make_images  # noqa: E402
+sys.path.insert(0, make_images.INSERT_DIR)
+import dxe_volume  # noqa: E402
+import firmware_volume  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 from qemu import (PLAIN_CODE, PLAIN_VARS, SECURE_CODE, SECURE_VARS, Machine, MachineConfig,  # noqa: E402
                   MachineFailure, read_ppm)
@@ -394,16 +398,45 @@ def prepare_disks(scenario, args, workdir, all_pictures):
                     else picture.bmp)
     esp = build_esp(workdir, app, driver, picture_files)
     if args.driver_in_firmware:
-        # The pictures the firmware image carries, under the names the simulator options use.
-        directory = os.path.join(firmware_dir(args, scenario), "pictures")
-        picture_files = {"PICTURE%d.BMP" % mode: os.path.join(directory, "notice%d.bmp" % mode)
-                         for mode in range(1, 7) if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
+        picture_files = firmware_picture_files(args, scenario, workdir)
     nvme = ""
     if scenario.nvme:
         nvme = os.path.join(workdir, "nvme.img")
         with open(nvme, "wb") as f:
             f.truncate(1 << 20)
     return esp, nvme, picture_files
+
+
+def firmware_picture_files(args, scenario, workdir):
+    """The pictures the firmware image carries, under the names the simulator options use."""
+    if args.firmware_dirs is None:
+        return pictures_in_image(firmware_code(args, scenario), os.path.join(workdir, "firmware-pictures"))
+    directory = os.path.join(firmware_dir(args, scenario), "pictures")
+    return {"PICTURE%d.BMP" % mode: os.path.join(directory, "notice%d.bmp" % mode)
+            for mode in range(1, 7) if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
+
+
+def pictures_in_image(code, out):
+    """Copies the picture files of a firmware image given by the user (--code) out of its DXE volume."""
+    with open(code, "rb") as f:
+        image = bytearray(f.read())
+    try:
+        dxe = dxe_volume.find_dxe_volume(image)
+        files, _ = firmware_volume.read_files(dxe.buffer, dxe.volume)
+    except firmware_volume.FirmwareFormatError as error:
+        raise RuntimeError("cannot read the pictures of %s: %s" % (code, error)) from None
+    by_name = {str(f.name).upper(): f for f in files}
+    os.makedirs(out, exist_ok=True)
+    found = {}
+    for mode, guid in check_image.PICTURE_GUIDS.items():
+        picture_file = by_name.get(guid)
+        raw = [s for s in firmware_volume.file_sections(dxe.buffer, picture_file)
+               if s.type == firmware_volume.SECTION_RAW] if picture_file else []
+        if raw:
+            found["PICTURE%d.BMP" % mode] = os.path.join(out, "notice%d.bmp" % mode)
+            with open(found["PICTURE%d.BMP" % mode], "wb") as f:
+                f.write(dxe.buffer[raw[0].body_offset:raw[0].end])
+    return found
 
 
 def firmware_dir(args, scenario):
@@ -478,7 +511,9 @@ def run_scenario(scenario, args, workdir, all_pictures):
         report.check(console == list(scenario.console_lines),
                      "driver printed %s, expected %s" % (console, list(scenario.console_lines)))
         if scenario.check_screen:
-            check_screen(report, shot, scenario, None if args.demo_pictures else all_pictures, workdir)
+            # Pictures other than the test pictures are checked through notice-sim's screen.
+            own_pictures = args.demo_pictures or (args.driver_in_firmware and args.firmware_dirs is None)
+            check_screen(report, shot, scenario, None if own_pictures else all_pictures, workdir)
         if machine.process is not None:
             check_ports(report, machine, scenario)
             if args.notice_sim and scenario.driver_runs():
