@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Shows the notice driver at work in real firmware: builds an OVMF image that
-carries the driver and the six demo pictures, boots it headless under QEMU
-(TCG) with the test application, and leaves what the screen and the console
-showed in OUT:
+carries the driver and six pictures, boots it headless under QEMU (TCG) with
+the test application, and leaves the screen and the console in OUT.
+
+Files left:
 
     OUT/screen.png    the screen while the notice is held
     OUT/console.log   the firmware console (serial port), terminal escapes removed
