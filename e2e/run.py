@@ -462,7 +462,7 @@ def machine_config(scenario, args, esp, nvme):
         vars_template=SECURE_VARS if scenario.secure_boot else PLAIN_VARS,
         secure_boot=scenario.secure_boot, machine=scenario.machine, esp_image=esp, nvme_image=nvme,
         port_standins={EC_DATA: scenario.ec_byte, EC_COMMAND: ec_status, CMOS_INDEX: 0xFF, CMOS_DATA: 0xFF},
-        timeout_s=args.timeout)
+        screen=getattr(args, "screen", None) or "", timeout_s=args.timeout)
 
 
 def boot(report, machine, shot):

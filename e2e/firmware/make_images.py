@@ -120,7 +120,8 @@ def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
     args = [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir, "--fv-out", volume]
     for mode, path in sorted(picture_paths.items()):
         args += ["--picture", "%d=%s" % (mode, path)]
-    subprocess.run(args, check=True)
+    # Its summary would only repeat what the caller reports; its complaints come with the failure.
+    subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
 def up_to_date(path, digest):
@@ -147,7 +148,11 @@ def build_variant(notice_pack, driver, chosen, out, image_names):
     ffs_dir = os.path.join(out, "ffs")
     try:
         run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"))
-    except (subprocess.CalledProcessError, OSError) as error:
+    except subprocess.CalledProcessError as error:
+        print("make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
+              file=sys.stderr)
+        return 1
+    except OSError as error:
         print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
         return 1
     for name in stale:
