@@ -25,7 +25,7 @@ NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
 RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
-.PHONY: all deps host-build host-tools host host-clang asan fuzz image image-quiet firmware-checks e2e test run \
+.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz image image-quiet firmware-checks e2e test run \
         sign preview clean
 
 all: host-build image
@@ -42,6 +42,9 @@ $(HOST_GCC)/build.ninja: | deps
 
 host-build: $(HOST_GCC)/build.ninja
 	cmake --build $(HOST_GCC) -j$(JOBS)
+
+build-log-note:
+	@echo "the build's output goes to $(BUILD_LOG)"
 
 # The host tools alone (notice-pack, notice-sim, the demo pictures), quietly.
 host-tools: $(HOST_GCC)/build.ninja
@@ -105,11 +108,11 @@ test: host host-clang asan fuzz image firmware-checks e2e
 # Boots the firmware with the driver and the demo pictures (or PICTURES=DIR:
 # notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
 # $(OUT)/screen.png and $(OUT)/console.log. Builds only what it runs.
-run: host-tools image-quiet
+run: build-log-note host-tools image-quiet
 	@python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
 # The same machine and pictures on the simulator alone, in virtual time.
-preview: host-tools
+preview: build-log-note host-tools
 	@python3 e2e/make_run.py --preview --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
 sign: image
