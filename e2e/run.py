@@ -530,6 +530,8 @@ def run_scenario(scenario, args, workdir, all_pictures):
             # Pictures other than the test pictures are checked through notice-sim's screen.
             own_pictures = args.demo_pictures or (args.driver_in_firmware and args.firmware_dirs is None)
             check_screen(report, shot, scenario, None if own_pictures else all_pictures, workdir)
+            if own_pictures and not args.notice_sim:
+                report.note("screen not compared: these are not the test pictures (give --notice-sim to compare)")
         if machine.process is not None:
             check_ports(report, machine, scenario)
             if args.notice_sim and scenario.driver_runs():
