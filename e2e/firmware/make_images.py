@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Makes the firmware artefacts the QEMU runs use, in one directory per variant:
+"""Makes the firmware images the QEMU runs boot, one directory per picture variant.
+
+Each directory holds:
 
     OUT/<variant>/pictures/notice<N>.bmp          the pictures that went in
     OUT/<variant>/ffs/<GUID>.ffs                  driver and picture files (notice-pack --ffs-out)
@@ -33,9 +35,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+INSERT_DIR = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "notice-insert")
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.dirname(HERE))
-import build_image  # noqa: E402
+sys.path.insert(0, INSERT_DIR)
+import notice_insert  # noqa: E402
 import pictures  # noqa: E402
 
 OVMF_DIR = "/usr/share/OVMF"
@@ -49,7 +53,8 @@ VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6]))$")
 # A malformed picture keeps its file and info headers and loses the rest:
 # it still starts with "BM" and declares its full size and pixel data.
 MALFORMED_KEEP_BYTES = 54
-SCRIPTS = ("make_images.py", "build_image.py", "ffs.py")
+SCRIPTS = (os.path.join(HERE, "make_images.py"),
+           *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")))
 
 
 def check_variant(name):
@@ -93,7 +98,7 @@ def inputs_digest(notice_pack, driver, base, chosen):
     add_file("driver", driver)
     add_file("base", base)
     for script in SCRIPTS:
-        add_file(script, os.path.join(HERE, script))
+        add_file(os.path.basename(script), script)
     for mode, data in sorted(chosen.items()):
         digest.update(b"picture%d\0" % mode + hashlib.sha256(data).digest())
     return digest.hexdigest()
@@ -115,7 +120,8 @@ def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
     args = [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir, "--fv-out", volume]
     for mode, path in sorted(picture_paths.items()):
         args += ["--picture", "%d=%s" % (mode, path)]
-    subprocess.run(args, check=True)
+    # Its summary would only repeat what the caller reports; its complaints come with the failure.
+    subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
 def up_to_date(path, digest):
@@ -142,12 +148,16 @@ def build_variant(notice_pack, driver, chosen, out, image_names):
     ffs_dir = os.path.join(out, "ffs")
     try:
         run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"))
-    except (subprocess.CalledProcessError, OSError) as error:
+    except subprocess.CalledProcessError as error:
+        print("make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
+              file=sys.stderr)
+        return 1
+    except OSError as error:
         print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
         return 1
     for name in stale:
         path = os.path.join(out, name)
-        if build_image.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
+        if notice_insert.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
             return 1
         with open(path + ".sha256", "w") as f:
             f.write(digests[name] + "\n")

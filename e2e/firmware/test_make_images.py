@@ -63,7 +63,7 @@ class CacheTest(unittest.TestCase):
             return 0
 
         with mock.patch.object(make_images, "run_notice_pack", fake_pack), \
-                mock.patch.object(make_images.build_image, "main", fake_image):
+                mock.patch.object(make_images.notice_insert, "main", fake_image):
             return make_images.build_variant(self.pack, self.driver, pictures, os.path.join(self.dir, "out"),
                                              [make_images.PLAIN_IMAGE])
 

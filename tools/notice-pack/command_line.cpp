@@ -1,6 +1,8 @@
 #include "tools/notice-pack/command_line.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <charconv>
 
 #include "tools/notice-pack/notice_files.h"
@@ -13,7 +15,7 @@ namespace {
 PictureInput ParsePicture(const std::string &value) {
   const size_t equals = value.find('=');
   if (equals == std::string::npos || equals + 1 == value.size()) {
-    throw PackError("--picture wants N=FILE, got '" + value + "'");
+    throw UsageError("--picture wants N=FILE, got '" + value + "'");
   }
   const std::string key = value.substr(0, equals);
   std::optional<Guid> guid = ParseGuid(key);
@@ -22,9 +24,11 @@ PictureInput ParsePicture(const std::string &value) {
     const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number);
     if (error == std::errc() && end == key.data() + key.size()) guid = NoticePictureGuid(number);
   }
-  if (!guid) throw PackError("--picture: '" + key + "' is neither a picture number 1-6 nor a GUID");
+  if (!guid) throw UsageError("--picture: '" + key + "' is neither a picture number 1-6 nor a GUID");
   return {*guid, value.substr(equals + 1)};
 }
+
+constexpr std::array<std::string_view, 5> kOptions = {"--driver", "--name", "--picture", "--ffs-out", "--fv-out"};
 
 }  // namespace
 
@@ -33,7 +37,12 @@ PackRequest ParseCommandLine(const std::vector<std::string> &args) {
   request.DriverName = std::string(kNoticeDriverDefaultName);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &option = args[i];
-    if (i + 1 >= args.size()) throw PackError("option '" + option + "' needs a value");
+    if (std::find(kOptions.begin(), kOptions.end(), option) == kOptions.end()) {
+      throw UsageError("unknown option '" + option + "'");
+    }
+    if (i + 1 >= args.size() || args[i + 1].starts_with("--")) {
+      throw UsageError("option '" + option + "' needs a value");
+    }
     const std::string &value = args[++i];
     if (option == "--driver") {
       request.DriverPath = value;
@@ -43,21 +52,19 @@ PackRequest ParseCommandLine(const std::vector<std::string> &args) {
       request.Pictures.push_back(ParsePicture(value));
     } else if (option == "--ffs-out") {
       request.FfsOutDir = value;
-    } else if (option == "--fv-out") {
-      request.VolumeOut = value;
     } else {
-      throw PackError("unknown option '" + option + "'");
+      request.VolumeOut = value;
     }
   }
-  if (!request.DriverPath && request.Pictures.empty()) throw PackError("nothing to pack: give --driver or --picture");
-  if (!request.FfsOutDir && !request.VolumeOut) throw PackError("no output: give --ffs-out or --fv-out");
+  if (!request.DriverPath && request.Pictures.empty()) throw UsageError("nothing to pack: give --driver or --picture");
+  if (!request.FfsOutDir && !request.VolumeOut) throw UsageError("no output: give --ffs-out or --fv-out");
   for (size_t i = 0; i < request.Pictures.size(); ++i) {
     const Guid &guid = request.Pictures[i].FileGuid;
     const bool duplicate = std::any_of(request.Pictures.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                                        request.Pictures.end(),
                                        [&](const PictureInput &other) { return other.FileGuid == guid; });
     if (duplicate || (request.DriverPath && guid == kNoticeDriverFileGuid)) {
-      throw PackError("file " + FormatGuid(guid) + " is given twice");
+      throw UsageError("file " + FormatGuid(guid) + " is given twice");
     }
   }
   return request;
