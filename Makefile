@@ -111,6 +111,7 @@ test:
 # runner's own unit tests (no sanitizers, no firmware).
 check: host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
+	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 
 # Boots the firmware with the driver and the demo pictures (or PICTURES=DIR:
 # notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
