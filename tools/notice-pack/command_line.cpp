@@ -26,13 +26,46 @@ PictureInput ParsePicture(const std::string &value) {
   return {*guid, value.substr(equals + 1)};
 }
 
+// "WxH", each side 1 to 65535.
+ScreenSize ParseScreenSize(const std::string &value) {
+  unsigned width = 0, height = 0;
+  const size_t x = value.find_first_of("xX");
+  const auto parse = [](std::string_view text, unsigned &out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size() && out >= 1 && out <= 65535;
+  };
+  if (x == std::string::npos || !parse(std::string_view(value).substr(0, x), width) ||
+      !parse(std::string_view(value).substr(x + 1), height)) {
+    throw PackError("--screen wants WIDTHxHEIGHT, such as 1920x1080, not '" + value + "'");
+  }
+  return {width, height};
+}
+
+// Marks the pictures --compress names: "all", a picture number or a GUID.
+void MarkCompressed(PackRequest &request, const std::vector<std::string> &keys) {
+  for (const std::string &key : keys) {
+    std::optional<Guid> guid = ParseGuid(key);
+    if (!guid && key.size() == 1) guid = NoticePictureGuid(key[0] - '0');
+    bool found = false;
+    for (PictureInput &picture : request.Pictures) {
+      if (key == "all" || (guid && picture.FileGuid == *guid)) picture.Compress = found = true;
+    }
+    if (!found) throw PackError("--compress " + key + ": no such --picture (give 1-6, its GUID or all)");
+  }
+}
+
 }  // namespace
 
 PackRequest ParseCommandLine(const std::vector<std::string> &args) {
   PackRequest request;
   request.DriverName = std::string(kNoticeDriverDefaultName);
+  std::vector<std::string> compressKeys;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &option = args[i];
+    if (option == "--allow-invalid") {
+      request.AllowInvalid = true;
+      continue;
+    }
     if (i + 1 >= args.size()) throw PackError("option '" + option + "' needs a value");
     const std::string &value = args[++i];
     if (option == "--driver") {
@@ -45,11 +78,16 @@ PackRequest ParseCommandLine(const std::vector<std::string> &args) {
       request.FfsOutDir = value;
     } else if (option == "--fv-out") {
       request.VolumeOut = value;
+    } else if (option == "--compress") {
+      compressKeys.push_back(value);
+    } else if (option == "--screen") {
+      request.Screens.push_back(ParseScreenSize(value));
     } else {
       throw PackError("unknown option '" + option + "'");
     }
   }
   if (!request.DriverPath && request.Pictures.empty()) throw PackError("nothing to pack: give --driver or --picture");
+  MarkCompressed(request, compressKeys);
   if (!request.FfsOutDir && !request.VolumeOut) throw PackError("no output: give --ffs-out or --fv-out");
   for (size_t i = 0; i < request.Pictures.size(); ++i) {
     const Guid &guid = request.Pictures[i].FileGuid;

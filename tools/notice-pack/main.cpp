@@ -5,13 +5,17 @@
 #include <iterator>
 
 #include "tools/notice-pack/command_line.h"
+#include "tools/notice-pack/convert_command.h"
 #include "tools/notice-pack/notice_files.h"
 #include "tools/notice-pack/pack_error.h"
+#include "tools/notice-pack/picture_packing.h"
 #include "tools/notice-pack/volume_builder.h"
 
 namespace {
 
 using notice_pack::Bytes;
+using notice_pack::CheckedPicture;
+using notice_pack::PackedFile;
 using notice_pack::PackError;
 
 Bytes ReadWholeFile(const std::filesystem::path &path) {
@@ -26,40 +30,44 @@ void WriteWholeFile(const std::filesystem::path &path, const Bytes &data) {
   if (!out) throw PackError("cannot write " + path.string());
 }
 
-struct NamedFile {
-  notice_pack::Guid Name;
-  Bytes Data;
+struct PackResult {
+  std::vector<PackedFile> Files;
+  std::vector<CheckedPicture> Pictures;
 };
 
-std::vector<NamedFile> BuildFiles(const notice_pack::PackRequest &request) {
-  std::vector<NamedFile> files;
+PackResult BuildFiles(const notice_pack::PackRequest &request) {
+  PackResult result;
   if (request.DriverPath) {
-    files.push_back({notice_pack::kNoticeDriverFileGuid,
-                     notice_pack::BuildDriverFile(ReadWholeFile(*request.DriverPath), request.DriverName)});
+    const Bytes image = ReadWholeFile(*request.DriverPath);
+    result.Files.push_back({request.DriverPath->filename().string(), notice_pack::kNoticeDriverFileGuid, "driver",
+                            image.size(), notice_pack::BuildDriverFile(image, request.DriverName)});
   }
   for (const notice_pack::PictureInput &picture : request.Pictures) {
-    const Bytes bmp = ReadWholeFile(picture.Path);
-    if (bmp.size() < 2 || bmp[0] != 'B' || bmp[1] != 'M') {
-      std::cerr << "notice-pack: warning: " << picture.Path.string() << " does not start with \"BM\"\n";
-    }
-    files.push_back({picture.FileGuid, notice_pack::BuildPictureFile(picture.FileGuid, bmp)});
+    notice_pack::PackedPicture packed =
+        notice_pack::PackPicture(picture, ReadWholeFile(picture.Path), request.AllowInvalid, std::cerr);
+    result.Pictures.push_back(std::move(packed.Checked));
+    result.Files.push_back(std::move(packed.File));
   }
-  return files;
+  return result;
 }
 
 void Run(const notice_pack::PackRequest &request) {
-  const std::vector<NamedFile> files = BuildFiles(request);
+  const PackResult packed = BuildFiles(request);
   if (request.FfsOutDir) {
     std::filesystem::create_directories(*request.FfsOutDir);
-    for (const NamedFile &file : files) {
-      WriteWholeFile(*request.FfsOutDir / (notice_pack::FormatGuid(file.Name) + ".ffs"), file.Data);
+    for (const PackedFile &file : packed.Files) {
+      WriteWholeFile(*request.FfsOutDir / (notice_pack::FormatGuid(file.Name) + ".ffs"), file.Ffs);
     }
   }
+  std::optional<Bytes> volume;
   if (request.VolumeOut) {
     std::vector<Bytes> contents;
-    for (const NamedFile &file : files) contents.push_back(file.Data);
-    WriteWholeFile(*request.VolumeOut, notice_pack::BuildVolume(contents));
+    for (const PackedFile &file : packed.Files) contents.push_back(file.Ffs);
+    volume = notice_pack::BuildVolume(contents);
+    WriteWholeFile(*request.VolumeOut, *volume);
   }
+  std::cout << notice_pack::FitReport(packed.Pictures, request.Screens) << "\n"
+            << notice_pack::FlashCostTable(packed.Files, volume ? &*volume : nullptr);
 }
 
 }  // namespace
@@ -69,6 +77,9 @@ int main(int argc, char **argv) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::cout << notice_pack::kUsage;
     return 0;
+  }
+  if (!args.empty() && args[0] == "convert") {
+    return notice_pack::RunConvertCommand(std::vector<std::string>(args.begin() + 1, args.end()));
   }
   try {
     Run(notice_pack::ParseCommandLine(args));
