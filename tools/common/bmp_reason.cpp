@@ -78,6 +78,13 @@ std::string BmpFaultReason(BmpFault fault, const BmpLayout &layout, ByteSpan byt
     case BmpFault::NoSignature:
       return NoBmpReason(bytes);
     case BmpFault::Compressed:
+      if (layout.Compression == 3 || layout.Compression == 6) {
+        // Masks come with 16- and 32-bit pictures, mostly in the larger headers.
+        return "BMP with " + CompressionName(layout.Compression) + " (a " + Bits(layout) + " picture with a " +
+               GroupDigits(layout.InfoHeaderSize) +
+               "-byte header) is not accepted: only 1, 4, 8 or 24 bits per pixel without masks, in the 40-byte "
+               "header; " + kConvertHint;
+      }
       return "compressed BMP (" + CompressionName(layout.Compression) + ", compression " +
              std::to_string(layout.Compression) + ") is not accepted: only uncompressed pictures; " + kConvertHint;
     case BmpFault::InfoHeaderSize:
