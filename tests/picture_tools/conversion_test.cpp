@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/picture_tools/artwork_files.h"
+#include "tools/common/colour_reduction.h"
 #include "tools/common/driver_decode.h"
 #include "tools/common/smallest_bmp.h"
 
@@ -46,6 +47,24 @@ TEST(SmallestBmp, DecodesThroughTheDriverToTheSamePixels) {
       }
     }
   }
+}
+
+TEST(ColourReduction, OnlyOnRequestAndToTheDepthAsked) {
+  const FlatPicture rich = Picture(40, 30, 600);
+  const std::vector<std::pair<unsigned, unsigned>> cases = {{2, 1}, {16, 4}, {200, 8}, {256, 8}};
+  for (const auto &[colours, bits] : cases) {
+    const FlatPicture reduced = picture_tools::ReduceColours(rich, colours);
+    EXPECT_LE(picture_tools::DistinctColours(reduced).size(), colours);
+    const picture_tools::EncodedBmp bmp = picture_tools::EncodeSmallestBmp(reduced);
+    EXPECT_EQ(bmp.BitsPerPixel, bits) << colours;
+    const auto decoded = picture_tools::DecodeWithDriver(bmp.Bytes);
+    ASSERT_TRUE(decoded.has_value());
+    for (size_t i = 0; i < reduced.Pixels.size(); ++i) ASSERT_EQ(picture_tools::RgbOf(decoded->Pixels[i]), reduced.Pixels[i]);
+  }
+  const FlatPicture few = Picture(9, 9, 5);
+  EXPECT_EQ(picture_tools::ReduceColours(few, 16).Pixels, few.Pixels);
+  EXPECT_THROW(picture_tools::ReduceColours(few, 1), picture_tools::ArtworkError);
+  EXPECT_THROW(picture_tools::ReduceColours(few, 257), picture_tools::ArtworkError);
 }
 
 TEST(SmallestBmp, TransparencyIsLaidOverBlack) {

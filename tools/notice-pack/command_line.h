@@ -45,9 +45,10 @@ inline constexpr const char *kUsage =
     "After packing it prints where each picture lands on common screens and what each file\n"
     "costs in flash, raw and LZMA-compressed.\n"
     "\n"
-    "usage: notice-pack convert ARTWORK OUT.bmp\n"
+    "usage: notice-pack convert ARTWORK OUT.bmp [--colours N]\n"
     "  converts a PNG or BMP (any depth, header, row order) into the smallest BMP the driver\n"
-    "  accepts that holds the picture exactly; transparency is laid over black\n";
+    "  accepts that holds the picture exactly; transparency is laid over black;\n"
+    "  --colours N (2-256) reduces the colours first (lossy)\n";
 
 // Parses argv[1..]; throws PackError with a message for the user on misuse.
 PackRequest ParseCommandLine(const std::vector<std::string> &args);
