@@ -48,8 +48,8 @@ struct Channel {
   uint32_t Mask = 0;
   uint8_t Extract(uint32_t pixel, uint8_t absent) const {
     if (Mask == 0) return absent;
-    const uint32_t value = (pixel & Mask) >> std::countr_zero(Mask);
-    const uint32_t top = Mask >> std::countr_zero(Mask);
+    const uint64_t value = (pixel & Mask) >> std::countr_zero(Mask);
+    const uint64_t top = Mask >> std::countr_zero(Mask);
     return static_cast<uint8_t>((value * 255 + top / 2) / top);
   }
 };
