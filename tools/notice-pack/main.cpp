@@ -66,8 +66,10 @@ void Run(const notice_pack::PackRequest &request) {
     volume = notice_pack::BuildVolume(contents);
     WriteWholeFile(*request.VolumeOut, *volume);
   }
-  std::cout << notice_pack::FitReport(packed.Pictures, request.Screens) << "\n"
-            << notice_pack::FlashCostTable(packed.Files, volume ? &*volume : nullptr);
+  if (const std::string fit = notice_pack::FitReport(packed.Pictures, request.Screens); !fit.empty()) {
+    std::cout << fit << "\n";
+  }
+  std::cout << notice_pack::FlashCostTable(packed.Files, volume ? &*volume : nullptr);
 }
 
 }  // namespace
