@@ -103,7 +103,9 @@ struct FitCase {
 
 TEST(ScreenFit, TooWideOrTooTallIsExplained) {
   const std::vector<FitCase> cases = {
-      {1024, 768, 1100, 100, false, "1,100 pixels wide: needs a screen at least 1,120 wide; this screen is 1,024"},
+      {1024, 768, 1100, 100, false,
+       "1,100 pixels wide: needs a screen at least 1,120 wide; this screen is 1,024, so nothing is drawn and no line "
+       "is printed; make it at most 1,004 wide"},
       {1120, 768, 1100, 100, true, ""},
       {1119, 768, 1100, 100, false, "1,100 pixels wide: needs a screen at least 1,120 wide; this screen is 1,119"},
       {800, 600, 640, 601, false, "601 pixels tall on a screen 600 high"},

@@ -11,7 +11,10 @@ ScreenFit FitOnScreen(uint32_t ScreenWidth, uint32_t ScreenHeight, uint32_t Widt
   if (!place.Fits) {
     fit.Reason = GroupDigits(Width) + " pixels wide: needs a screen at least " +
                  GroupDigits(uint64_t{Width} + 2 * kNoticeLeftShift) + " wide; this screen is " +
-                 GroupDigits(ScreenWidth) + " (nothing is drawn and no line is printed)";
+                 GroupDigits(ScreenWidth) + ", so nothing is drawn and no line is printed" +
+                 (ScreenWidth > 2 * kNoticeLeftShift
+                      ? "; make it at most " + GroupDigits(ScreenWidth - 2 * kNoticeLeftShift) + " wide"
+                      : std::string());
     return fit;
   }
   if (place.Y + Height > ScreenHeight) {
