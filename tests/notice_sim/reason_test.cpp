@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReasonCase> &info) { return std::string(info.param.name); });
 
 TEST(ContactSheet, AllSixPicturesOnTheChosenScreen) {
-  const std::string dir = FreshDir("contact_sheet");
+  const std::string dir = FreshDir("contact_sheet_file");
   const ToolRun run = RunNoticeSimRaw({"--screen", "700x400", "--contact-sheet", dir + "/sheet.png"}, "contact_sheet");
   ASSERT_EQ(run.exit_code, 0) << run.standard_error;
   const PngPixels sheet = ReadPng(dir + "/sheet.png");
@@ -87,6 +87,25 @@ TEST(ContactSheet, AllSixPicturesOnTheChosenScreen) {
   EXPECT_EQ(sheet.rgb[black] | sheet.rgb[black + 1] | sheet.rgb[black + 2], 0);
   // The gutter is grey.
   EXPECT_EQ(sheet.rgb[(700 + 5) * 3], 0x40);
+}
+
+}  // namespace
+}  // namespace preview_test
+
+namespace preview_test {
+namespace {
+
+TEST(ContactSheet, AloneNeedsNoOutFolderButAScreenItCanHold) {
+  const std::string sheet = FreshDir("sheet_alone_file") + "/s.png";
+  const ToolRun alone = RunNoticeSimRaw({"--contact-sheet", sheet}, "sheet_alone");
+  EXPECT_EQ(alone.exit_code, 0) << alone.standard_error;
+  EXPECT_TRUE(ReadPng(sheet).ok);
+  // No boot was run, so no paragraph about one.
+  EXPECT_EQ(alone.standard_output.find("trigger notification"), std::string::npos) << alone.standard_output;
+  const ToolRun huge =
+      RunNoticeSimRaw({"--screen", "5000x600", "--contact-sheet", FreshDir("sheet_huge_file") + "/s.png"}, "sheet_huge");
+  EXPECT_EQ(huge.exit_code, 2);
+  EXPECT_NE(huge.standard_error.find("--contact-sheet draws screens up to 4096x4096"), std::string::npos);
 }
 
 }  // namespace

@@ -9,6 +9,10 @@
 
 namespace preview {
 
+// The largest screen side a sheet is drawn for: six 4096x4096 screens already
+// take 400 MB of pixels (options refuse larger ones).
+inline constexpr uint32_t kLargestSheetScreen = 4096;
+
 // Writes the sheet to `path`; appends one line per picture (where it lands,
 // or why it is not drawn) to *report. Returns an empty string on success,
 // otherwise what failed.

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string_view>
 
+#include "contact_sheet.h"
 #include "number_parse.h"
 
 namespace preview {
@@ -280,6 +281,11 @@ ParseResult ParseOptions(const std::vector<std::string> &args) {
     if (std::string error = spec->handle(options, pending, value); !error.empty()) return Fail(error);
   }
   if (options.out_dir.empty() && options.contact_sheet.empty()) return Fail("--out DIR is required (see --help)");
+  if (!options.contact_sheet.empty() &&
+      (options.screen_width > kLargestSheetScreen || options.screen_height > kLargestSheetScreen)) {
+    return Fail("--contact-sheet draws screens up to " + std::to_string(kLargestSheetScreen) + "x" +
+                std::to_string(kLargestSheetScreen) + "; choose a smaller --screen");
+  }
   ParseResult r;
   r.options = std::move(options);
   return r;
