@@ -1,18 +1,25 @@
-"""The one place where `make run PICTURES=DIR` turns a PNG into the BMP the
-driver reads.
+"""The one place where `make run PICTURES=DIR` turns the user's artwork (PNG
+or any BMP) into the BMP the driver reads: `notice-pack convert` writes the
+smallest accepted BMP holding the picture exactly and checks it with the
+driver's own decoder."""
 
-This is a hook: the picture converter (PNG to the smallest BMP the driver
-accepts) is not part of this tree yet. Until it is wired here, a PNG picture
-is refused with a message saying what to do instead.
-"""
-
-
-class ConversionUnavailable(Exception):
-    """A PNG was given and no converter is wired in."""
+import os
+import subprocess
 
 
-def convert_png_to_bmp(png_path, bmp_path, host_build):
-    """Writes `bmp_path` from `png_path` with the host build's converter; raises ConversionUnavailable."""
-    del bmp_path, host_build  # used once the converter is wired in
-    raise ConversionUnavailable("%s is a PNG and this build has no PNG converter yet: give notice<N>.bmp "
-                                "(1, 4, 8 or 24 bits per pixel, uncompressed) instead" % png_path)
+class ConversionFailed(Exception):
+    """The artwork could not be converted; the message is notice-pack's reason."""
+
+
+def notice_pack_path(host_build):
+    return os.path.join(host_build, "tools", "notice-pack", "notice-pack")
+
+
+def convert_picture(source_path, bmp_path, host_build):
+    """Writes `bmp_path` from `source_path`; returns notice-pack's one-line summary or raises ConversionFailed."""
+    result = subprocess.run([notice_pack_path(host_build), "convert", source_path, bmp_path],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
+    if result.returncode != 0:
+        raise ConversionFailed((result.stderr.strip() or "notice-pack convert failed with exit status %d"
+                                % result.returncode))
+    return result.stdout.strip()

@@ -11,6 +11,7 @@ build); sign.sh needs openssl and sbsigntool.
 
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -72,7 +73,8 @@ class NoticePackMessages(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.work)
         self.picture = os.path.join(self.work, "p.bmp")
         with open(self.picture, "wb") as f:
-            f.write(b"BM" + bytes(60))
+            # An empty picture the driver accepts: the 54-byte header alone, 24 bits per pixel.
+            f.write(b"BM" + struct.pack("<IIIIIIHHIIIIII", 54, 0, 54, 40, 0, 0, 1, 24, 0, 0, 0, 0, 0, 0))
 
     def test_usage_errors_exit_2_and_name_the_option(self):
         for args, message in ((["--bogus"], "unknown option '--bogus'"),

@@ -1,6 +1,7 @@
 """The pictures `make run PICTURES=DIR` puts into the firmware: DIR/notice1.bmp
-... DIR/notice6.bmp (or .png, converted through picture_conversion), each
-one that DIR lacks taken from the demo pictures."""
+... DIR/notice6.bmp (or .png), each converted through picture_conversion to
+the smallest BMP the driver accepts, each one that DIR lacks taken from the
+demo pictures."""
 
 import os
 import shutil
@@ -28,13 +29,11 @@ def prepare(pictures_dir, demo_dir, out_dir, host_build):
         target = os.path.join(out_dir, bmp)
         if bmp in names and png in names:
             raise PictureError("%s holds both %s and %s: keep one" % (pictures_dir, bmp, png))
-        if bmp in names:
-            shutil.copyfile(os.path.join(pictures_dir, bmp), target)
-            own.append(mode)
-        elif png in names:
+        if bmp in names or png in names:
+            source = os.path.join(pictures_dir, bmp if bmp in names else png)
             try:
-                picture_conversion.convert_png_to_bmp(os.path.join(pictures_dir, png), target, host_build)
-            except picture_conversion.ConversionUnavailable as error:
+                picture_conversion.convert_picture(source, target, host_build)
+            except picture_conversion.ConversionFailed as error:
                 raise PictureError(str(error)) from None
             own.append(mode)
         else:

@@ -11,8 +11,10 @@ Each directory holds:
     OUT/<variant>/<image>.sha256                  what each image was built from
 
 Variants: `full` (the driver and all six pictures), `missing-N` (picture N
-left out) and `malformed-N` (picture N cut short after its headers, so it
-cannot be decoded). Without --variant the `full` files go straight into OUT.
+left out), `malformed-N` (picture N cut short after its headers, so it
+cannot be decoded; packed with --allow-invalid) and `compressed-N` (all six
+pictures, picture N's RAW section stored LZMA-compressed in a GUID-defined
+section, notice-pack --compress). Without --variant the `full` files go straight into OUT.
 
 An image whose inputs (driver, pictures, its base image, notice-pack
 program, these scripts) hash the same as when it was last built is not
@@ -49,7 +51,7 @@ BASE_IMAGES = {
 }
 PLAIN_IMAGE, SECURE_IMAGE = BASE_IMAGES
 DRIVER_NAME = "NoticeDxe"
-VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6]))$")
+VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6]))$")
 # A malformed picture keeps its file and info headers and loses the rest:
 # it still starts with "BM" and declares its full size and pixel data.
 MALFORMED_KEEP_BYTES = 54
@@ -59,7 +61,8 @@ SCRIPTS = (os.path.join(HERE, "make_images.py"),
 
 def check_variant(name):
     if not VARIANT.match(name):
-        raise argparse.ArgumentTypeError("variant must be full, missing-N or malformed-N (N 1-6), not %r" % name)
+        raise argparse.ArgumentTypeError("variant must be full, missing-N, malformed-N or compressed-N (N 1-6), "
+                                         "not %r" % name)
     return name
 
 
@@ -86,8 +89,19 @@ def variant_pictures(variant, all_pictures):
     return chosen
 
 
-def inputs_digest(notice_pack, driver, base, chosen):
+def variant_pack_args(variant):
+    """The notice-pack options a variant needs beyond the files themselves."""
+    match = VARIANT.match(variant)
+    if match.group(3):
+        return ["--allow-invalid"]
+    if match.group(4):
+        return ["--compress", match.group(4)]
+    return []
+
+
+def inputs_digest(notice_pack, driver, base, chosen, pack_args=()):
     digest = hashlib.sha256()
+    digest.update(("notice-pack options %s\0" % " ".join(pack_args)).encode())
 
     def add_file(label, path):
         digest.update(label.encode() + b"\0")
@@ -115,9 +129,10 @@ def write_pictures(directory, chosen):
     return paths
 
 
-def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
+def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume, pack_args=()):
     shutil.rmtree(ffs_dir, ignore_errors=True)
     args = [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir, "--fv-out", volume]
+    args += list(pack_args)
     for mode, path in sorted(picture_paths.items()):
         args += ["--picture", "%d=%s" % (mode, path)]
     # Its summary would only repeat what the caller reports; its complaints come with the failure.
@@ -132,10 +147,10 @@ def up_to_date(path, digest):
         return f.read().strip() == digest
 
 
-def build_variant(notice_pack, driver, chosen, out, image_names):
+def build_variant(notice_pack, driver, chosen, out, image_names, pack_args=()):
     """Builds the named images of one variant into `out`, each unless its
     recorded inputs are the same. Returns 0 on success."""
-    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen) for name in image_names}
+    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen, pack_args) for name in image_names}
     stale = [name for name in image_names if not up_to_date(os.path.join(out, name), digests[name])]
     if not stale:
         print("make_images: %s is up to date" % out)
@@ -147,7 +162,7 @@ def build_variant(notice_pack, driver, chosen, out, image_names):
     picture_paths = write_pictures(os.path.join(out, "pictures"), chosen)
     ffs_dir = os.path.join(out, "ffs")
     try:
-        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"))
+        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"), pack_args)
     except subprocess.CalledProcessError as error:
         print("make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
               file=sys.stderr)
@@ -174,7 +189,7 @@ def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=
     for variant, image_names in variants.items():
         directory = out if flat else os.path.join(out, variant)
         if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory,
-                         image_names) != 0:
+                         image_names, variant_pack_args(variant)) != 0:
             return None
         directories[variant] = directory
     return directories
@@ -187,7 +202,7 @@ def main(argv=None):
     parser.add_argument("--out", required=True, help="output directory")
     parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
     parser.add_argument("--variant", action="append", type=check_variant,
-                        help="full, missing-N or malformed-N (repeatable; each in OUT/<variant>)")
+                        help="full, missing-N, malformed-N or compressed-N (repeatable; each in OUT/<variant>)")
     parser.add_argument("--plain-only", action="store_true", help="build only the image without Secure Boot")
     args = parser.parse_args(argv)
 

@@ -28,15 +28,49 @@ PictureInput ParsePicture(const std::string &value) {
   return {*guid, value.substr(equals + 1)};
 }
 
-constexpr std::array<std::string_view, 5> kOptions = {"--driver", "--name", "--picture", "--ffs-out", "--fv-out"};
+constexpr std::array<std::string_view, 7> kOptions = {"--driver", "--name", "--picture", "--ffs-out",
+                                                      "--fv-out", "--compress", "--screen"};
+
+// "WxH", each side 1 to 65535.
+ScreenSize ParseScreenSize(const std::string &value) {
+  unsigned width = 0, height = 0;
+  const size_t x = value.find_first_of("xX");
+  const auto parse = [](std::string_view text, unsigned &out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size() && out >= 1 && out <= 65535;
+  };
+  if (x == std::string::npos || !parse(std::string_view(value).substr(0, x), width) ||
+      !parse(std::string_view(value).substr(x + 1), height)) {
+    throw UsageError("--screen wants WIDTHxHEIGHT, such as 1920x1080, not '" + value + "'");
+  }
+  return {width, height};
+}
+
+// Marks the pictures --compress names: "all", a picture number or a GUID.
+void MarkCompressed(PackRequest &request, const std::vector<std::string> &keys) {
+  for (const std::string &key : keys) {
+    std::optional<Guid> guid = ParseGuid(key);
+    if (!guid && key.size() == 1) guid = NoticePictureGuid(key[0] - '0');
+    bool found = false;
+    for (PictureInput &picture : request.Pictures) {
+      if (key == "all" || (guid && picture.FileGuid == *guid)) picture.Compress = found = true;
+    }
+    if (!found) throw UsageError("--compress " + key + ": no such --picture (give 1-6, its GUID or all)");
+  }
+}
 
 }  // namespace
 
 PackRequest ParseCommandLine(const std::vector<std::string> &args) {
   PackRequest request;
   request.DriverName = std::string(kNoticeDriverDefaultName);
+  std::vector<std::string> compressKeys;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &option = args[i];
+    if (option == "--allow-invalid") {
+      request.AllowInvalid = true;
+      continue;
+    }
     if (std::find(kOptions.begin(), kOptions.end(), option) == kOptions.end()) {
       throw UsageError("unknown option '" + option + "'");
     }
@@ -52,11 +86,16 @@ PackRequest ParseCommandLine(const std::vector<std::string> &args) {
       request.Pictures.push_back(ParsePicture(value));
     } else if (option == "--ffs-out") {
       request.FfsOutDir = value;
+    } else if (option == "--compress") {
+      compressKeys.push_back(value);
+    } else if (option == "--screen") {
+      request.Screens.push_back(ParseScreenSize(value));
     } else {
       request.VolumeOut = value;
     }
   }
   if (!request.DriverPath && request.Pictures.empty()) throw UsageError("nothing to pack: give --driver or --picture");
+  MarkCompressed(request, compressKeys);
   if (!request.FfsOutDir && !request.VolumeOut) throw UsageError("no output: give --ffs-out or --fv-out");
   for (size_t i = 0; i < request.Pictures.size(); ++i) {
     const Guid &guid = request.Pictures[i].FileGuid;

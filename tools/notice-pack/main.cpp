@@ -8,13 +8,17 @@
 #include <set>
 
 #include "tools/notice-pack/command_line.h"
+#include "tools/notice-pack/convert_command.h"
 #include "tools/notice-pack/notice_files.h"
 #include "tools/notice-pack/pack_error.h"
+#include "tools/notice-pack/picture_packing.h"
 #include "tools/notice-pack/volume_builder.h"
 
 namespace {
 
 using notice_pack::Bytes;
+using notice_pack::CheckedPicture;
+using notice_pack::PackedFile;
 using notice_pack::PackError;
 
 // "cannot read PATH: REASON", with the system's reason for the last failure.
@@ -39,35 +43,35 @@ void WriteWholeFile(const std::filesystem::path &path, const Bytes &data) {
   if (!out) throw FileError("write", path);
 }
 
-struct NamedFile {
-  notice_pack::Guid Name;
-  Bytes Data;
+struct PackResult {
+  std::vector<PackedFile> Files;
+  std::vector<CheckedPicture> Pictures;
 };
 
-std::vector<NamedFile> BuildFiles(const notice_pack::PackRequest &request) {
-  std::vector<NamedFile> files;
+PackResult BuildFiles(const notice_pack::PackRequest &request) {
+  PackResult result;
   if (request.DriverPath) {
-    files.push_back({notice_pack::kNoticeDriverFileGuid,
-                     notice_pack::BuildDriverFile(ReadWholeFile(*request.DriverPath), request.DriverName)});
+    const Bytes image = ReadWholeFile(*request.DriverPath);
+    result.Files.push_back({request.DriverPath->filename().string(), notice_pack::kNoticeDriverFileGuid, "driver",
+                            image.size(), notice_pack::BuildDriverFile(image, request.DriverName)});
   }
   for (const notice_pack::PictureInput &picture : request.Pictures) {
-    const Bytes bmp = ReadWholeFile(picture.Path);
-    if (bmp.size() < 2 || bmp[0] != 'B' || bmp[1] != 'M') {
-      std::cerr << "notice-pack: warning: " << picture.Path.string() << " does not start with \"BM\"\n";
-    }
-    files.push_back({picture.FileGuid, notice_pack::BuildPictureFile(picture.FileGuid, bmp)});
+    notice_pack::PackedPicture packed =
+        notice_pack::PackPicture(picture, ReadWholeFile(picture.Path), request.AllowInvalid, std::cerr);
+    result.Pictures.push_back(std::move(packed.Checked));
+    result.Files.push_back(std::move(packed.File));
   }
-  return files;
+  return result;
 }
 
 // Writes DIR/<GUID>.ffs for each file and removes every other .ffs file in DIR,
 // so that the directory holds exactly this set; returns the names removed.
-std::vector<std::string> WriteFfsDirectory(const std::filesystem::path &dir, const std::vector<NamedFile> &files) {
+std::vector<std::string> WriteFfsDirectory(const std::filesystem::path &dir, const std::vector<PackedFile> &files) {
   std::filesystem::create_directories(dir);
   std::set<std::string> written;
-  for (const NamedFile &file : files) {
+  for (const PackedFile &file : files) {
     const std::string name = notice_pack::FormatGuid(file.Name) + ".ffs";
-    WriteWholeFile(dir / name, file.Data);
+    WriteWholeFile(dir / name, file.Ffs);
     written.insert(name);
   }
   std::vector<std::string> removed;
@@ -82,26 +86,31 @@ std::vector<std::string> WriteFfsDirectory(const std::filesystem::path &dir, con
 }
 
 void Run(const notice_pack::PackRequest &request) {
-  const std::vector<NamedFile> files = BuildFiles(request);
+  const PackResult packed = BuildFiles(request);
   size_t total = 0;
-  for (const NamedFile &file : files) total += file.Data.size();
-  std::cout << "notice-pack: " << files.size() << " FFS file" << (files.size() == 1 ? "" : "s") << " ("
+  for (const PackedFile &file : packed.Files) total += file.Ffs.size();
+  std::cout << "notice-pack: " << packed.Files.size() << " FFS file" << (packed.Files.size() == 1 ? "" : "s") << " ("
             << (request.DriverPath ? "the driver, " : "") << request.Pictures.size() << " picture"
             << (request.Pictures.size() == 1 ? "" : "s") << "), " << total << " bytes\n";
   if (request.FfsOutDir) {
-    const std::vector<std::string> removed = WriteFfsDirectory(*request.FfsOutDir, files);
+    const std::vector<std::string> removed = WriteFfsDirectory(*request.FfsOutDir, packed.Files);
     std::cout << "notice-pack: wrote " << request.FfsOutDir->string() << "/<file GUID>.ffs";
     for (const std::string &name : removed) std::cout << "; removed " << name << " left from an earlier run";
     std::cout << "\n";
   }
+  std::optional<Bytes> volume;
   if (request.VolumeOut) {
     std::vector<Bytes> contents;
-    for (const NamedFile &file : files) contents.push_back(file.Data);
-    const Bytes volume = notice_pack::BuildVolume(contents);
-    WriteWholeFile(*request.VolumeOut, volume);
-    std::cout << "notice-pack: wrote " << request.VolumeOut->string() << " (firmware volume, " << volume.size()
+    for (const PackedFile &file : packed.Files) contents.push_back(file.Ffs);
+    volume = notice_pack::BuildVolume(contents);
+    WriteWholeFile(*request.VolumeOut, *volume);
+    std::cout << "notice-pack: wrote " << request.VolumeOut->string() << " (firmware volume, " << volume->size()
               << " bytes)\n";
   }
+  if (const std::string fit = notice_pack::FitReport(packed.Pictures, request.Screens); !fit.empty()) {
+    std::cout << fit << "\n";
+  }
+  std::cout << notice_pack::FlashCostTable(packed.Files, volume ? &*volume : nullptr);
 }
 
 }  // namespace
@@ -111,6 +120,9 @@ int main(int argc, char **argv) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::cout << notice_pack::kUsage;
     return 0;
+  }
+  if (!args.empty() && args[0] == "convert") {
+    return notice_pack::RunConvertCommand(std::vector<std::string>(args.begin() + 1, args.end()));
   }
   try {
     Run(notice_pack::ParseCommandLine(args));
