@@ -5,8 +5,13 @@ BUILD        ?= build
 JOBS         ?= 2
 FUZZ_SECONDS ?= 30
 SCENARIO     ?= plain
+PICTURES     ?=
+SCREEN       ?=
 OUT          ?= out
 CMAKE_GEN    := -G Ninja
+# make run and make preview keep the build output here and show one line a step.
+BUILD_LOG    := $(BUILD)/build.log
+STEP         := scripts/quiet-step.sh $(BUILD_LOG)
 
 HOST_GCC   := $(BUILD)/host-gcc
 HOST_CLANG := $(BUILD)/host-clang
@@ -16,8 +21,12 @@ IMAGE_DIR  := $(BUILD)/image
 
 NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
+# What make run and make preview need from the host build: no tests, no benchmarks.
+HOST_TOOLS  := notice-pack notice-sim demo_pictures
+RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
-.PHONY: all deps host-build host host-clang asan fuzz image firmware-checks e2e test check run sign preview clean
+.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz image image-quiet firmware-checks e2e test \
+        check run sign preview clean
 
 all: host-build image
 
@@ -25,9 +34,22 @@ deps:
 	@scripts/install-deps.sh
 
 # --- host: driver library, simulator, tests, tools ------------------------
-host-build: deps
-	cmake -S . -B $(HOST_GCC) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=g++ -DNOTICE_WERROR=ON
+# Each build folder is configured once; later builds re-run CMake by themselves
+# when a CMakeLists.txt changes (configuring again by hand only draws warnings).
+$(HOST_GCC)/build.ninja: | deps
+	@$(STEP) "configuring the host build ($(HOST_GCC))" \
+	  cmake -S . -B $(HOST_GCC) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=g++ -DNOTICE_WERROR=ON
+
+host-build: $(HOST_GCC)/build.ninja
 	cmake --build $(HOST_GCC) -j$(JOBS)
+
+build-log-note:
+	@echo "the build's output goes to $(BUILD_LOG)"
+
+# The host tools alone (notice-pack, notice-sim, the demo pictures), quietly.
+host-tools: $(HOST_GCC)/build.ninja
+	@$(STEP) "building notice-pack, notice-sim and the demo pictures" \
+	  cmake --build $(HOST_GCC) -j$(JOBS) --target $(HOST_TOOLS)
 
 host: host-build
 	ctest --test-dir $(HOST_GCC) --output-on-failure -j$(JOBS)
@@ -49,18 +71,26 @@ fuzz: deps
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
 
 # --- the driver image -------------------------------------------------------
-image: deps
-	cmake -S . -B $(IMAGE_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/efi-x64.cmake -DNOTICE_WERROR=ON
+$(IMAGE_DIR)/build.ninja: | deps
+	@$(STEP) "configuring the image build ($(IMAGE_DIR))" \
+	  cmake -S . -B $(IMAGE_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/efi-x64.cmake -DNOTICE_WERROR=ON
+
+image: $(IMAGE_DIR)/build.ninja
 	cmake --build $(IMAGE_DIR) -j$(JOBS)
 	scripts/check-image.sh $(IMAGE_DIR)/notice.efi
 	scripts/check-reproducible-image.sh $(IMAGE_DIR)
 	python3 scripts/test_check_image.py $(IMAGE_DIR)/notice.efi
+
+image-quiet: $(IMAGE_DIR)/build.ninja
+	@$(STEP) "building the driver image and the test application" cmake --build $(IMAGE_DIR) -j$(JOBS)
+	@$(STEP) "checking the driver image" scripts/check-image.sh $(IMAGE_DIR)/notice.efi
 
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images
 # must parse with UEFIExtract and give back every file byte for byte.
 firmware-checks: host-build image
 	python3 -m unittest discover -s e2e -p 'test_*.py'
+	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 	python3 -m unittest discover -s e2e/firmware -p 'test_*.py'
 	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
 	  --out $(BUILD)/firmware
@@ -83,16 +113,17 @@ test:
 # runner's own unit tests (no sanitizers, no firmware).
 check: host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
+	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 
+# Boots the firmware with the driver and the demo pictures (or PICTURES=DIR:
+# notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
+# $(OUT)/screen.png and $(OUT)/console.log. Builds only what it runs.
+run: build-log-note host-tools image-quiet
+	@python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
-# Boots the firmware with the driver and the demo pictures; leaves
-# $(OUT)/screen.png and $(OUT)/console.log.
-run: host-build image
-	python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) --scenario $(SCENARIO)
-
-# The same machine on the simulator alone, in virtual time.
-preview: host-build
-	$(NOTICE_SIM) --out $(OUT)/preview
+# The same machine and pictures on the simulator alone, in virtual time.
+preview: build-log-note host-tools
+	@python3 e2e/make_run.py --preview --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
 sign: image
 	@test -n "$(KEY)" -a -n "$(CERT)" || { echo "usage: make sign KEY=key.pem CERT=cert.pem" >&2; exit 2; }

@@ -7,10 +7,12 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(NOTICE_IMAGE ON CACHE BOOL "Build the firmware image instead of the host build" FORCE)
 
+# The image's compiler flags (cmake/image-flags.cmake) are added by
+# cmake/image.cmake, so a build folder configured earlier picks up a change to
+# them; only the target and the optimisation level are set here.
 include(${CMAKE_CURRENT_LIST_DIR}/image-flags.cmake)
-list(JOIN NOTICE_IMAGE_COMPILE_FLAGS " " _notice_compile_flags)
 list(JOIN NOTICE_IMAGE_OPTIMISE_FLAGS " " _notice_optimise_flags)
-set(CMAKE_CXX_FLAGS_INIT "--target=x86_64-unknown-windows ${_notice_compile_flags}")
+set(CMAKE_CXX_FLAGS_INIT "--target=x86_64-unknown-windows")
 set(CMAKE_CXX_FLAGS_RELEASE_INIT "${_notice_optimise_flags}")
 set(CMAKE_CXX_FLAGS_MINSIZEREL_INIT "${_notice_optimise_flags}")
 

@@ -14,6 +14,9 @@ set(NOTICE_IMAGE_LINK_FLAGS /subsystem:efi_boot_service_driver /entry:DriverEntr
 set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
 set(CMAKE_CXX_DEPFILE_FORMAT gcc)
 
+include(${CMAKE_SOURCE_DIR}/cmake/image-flags.cmake)
+add_compile_options(${NOTICE_IMAGE_COMPILE_FLAGS})
+
 add_executable(notice ${NOTICE_DRIVER_SOURCES} hw/x86/hw_access_x86.cpp core/runtime/compiler_runtime.cpp)
 set_target_properties(notice PROPERTIES SUFFIX ".efi")
 target_include_directories(notice PRIVATE ${CMAKE_SOURCE_DIR})

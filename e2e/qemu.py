@@ -49,6 +49,7 @@ class MachineConfig:
     esp_bootindex: int = None          # a boot index for it: the boot manager then connects only it
     nvme_image: str = ""               # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
+    screen: str = ""                   # "WxH": a standard VGA with that resolution instead of -vga std
     memory_mb: int = 256
     timeout_s: float = 90.0            # hard limit for the whole run
     extra_args: list = dataclasses.field(default_factory=list)
@@ -91,7 +92,8 @@ class Machine:
         vars_copy = os.path.join(self.workdir, "vars.fd")
         shutil.copyfile(c.vars_template, vars_copy)
         machine = c.machine + (",smm=on" if c.secure_boot else "")
-        args = [self.qemu, "-machine", machine, "-accel", "tcg", "-nodefaults", "-vga", "std",
+        display = ["-device", "VGA,xres=%s,yres=%s" % tuple(c.screen.split("x"))] if c.screen else ["-vga", "std"]
+        args = [self.qemu, "-machine", machine, "-accel", "tcg", "-nodefaults", *display,
                 "-m", str(c.memory_mb), "-display", "none", "-no-reboot", "-nic", "none",
                 "-drive", "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
                 "-drive", "if=pflash,format=raw,unit=1,file=" + vars_copy]

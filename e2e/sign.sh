@@ -28,13 +28,40 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 700 "$work"
 
+# sbsign wants both in PEM form; say how to convert rather than show openssl's error stack.
+if ! grep -q -- "-----BEGIN CERTIFICATE-----" "$cert" || ! openssl x509 -in "$cert" -noout 2>/dev/null; then
+  if openssl x509 -inform DER -in "$cert" -noout 2>/dev/null; then
+    echo "sign.sh: $cert is a DER certificate; convert it to PEM first:" \
+      "openssl x509 -inform DER -in $cert -out cert.pem" >&2
+  else
+    echo "sign.sh: $cert is not an X.509 certificate (PEM) that openssl can read" >&2
+  fi
+  exit 2
+fi
+if ! grep -q -- "-----BEGIN .*PRIVATE KEY-----" "$key"; then
+  if openssl pkey -inform DER -in "$key" -noout -passin pass: 2>/dev/null; then
+    echo "sign.sh: $key is a DER key; convert it to PEM first: openssl pkey -inform DER -in $key -out key.pem" >&2
+  else
+    echo "sign.sh: $key is not a PEM private key" >&2
+  fi
+  exit 2
+fi
+
 if grep -q "ENCRYPTED" "$key"; then
   if [ -z "${SIGN_KEY_PASS:-}" ]; then
     echo "sign.sh: $key is protected by a passphrase: set SIGN_KEY_PASS" >&2
     exit 2
   fi
-  (umask 077 && SIGN_KEY_PASS=$SIGN_KEY_PASS openssl pkey -in "$key" -passin env:SIGN_KEY_PASS -out "$work/key.pem")
+  if ! (umask 077 && SIGN_KEY_PASS=$SIGN_KEY_PASS openssl pkey -in "$key" -passin env:SIGN_KEY_PASS \
+          -out "$work/key.pem" 2>"$work/openssl.log"); then
+    echo "sign.sh: the passphrase in SIGN_KEY_PASS does not open $key; set the right one" >&2
+    exit 2
+  fi
   key=$work/key.pem
+fi
+if [ "$(openssl pkey -in "$key" -pubout 2>/dev/null)" != "$(openssl x509 -in "$cert" -noout -pubkey)" ]; then
+  echo "sign.sh: $key is not the private key of $cert; give the pair that belongs together" >&2
+  exit 2
 fi
 
 if ! sbsign --key "$key" --cert "$cert" --output "$work/signed.efi" "$in" >"$work/sbsign.log" 2>&1; then

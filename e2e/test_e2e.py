@@ -231,6 +231,27 @@ class AppStepCheckTest(unittest.TestCase):
     def test_loading_reports_fail_a_firmware_carried_run(self):
         self.assertNotEqual(self.problems(self.good(), driver_in_firmware=True), [])
 
+    def test_a_firmware_carried_run_reads_no_picture_from_disk(self):
+        steps = [step for step, _ in self.good(True)]
+        self.assertFalse([s for s in steps if s.startswith("ReadPicture")])
+        with_reads = self.good(True)
+        with_reads.insert(steps.index("InstallPictureVolume"), ("ReadPicture1", run.NOT_FOUND))
+        self.assertNotEqual(self.problems(with_reads, True), [])
+
+
+class TriggerTimeTest(unittest.TestCase):
+    def note(self, name, seconds):
+        return run.trigger_time_note(next(s for s in run.SCENARIOS if s.name == name), seconds)
+
+    def test_the_time_is_explained_by_what_the_machine_makes_the_driver_do(self):
+        self.assertEqual(self.note("secure-ec-state1", 4.1), "the driver's notice took 4.1 s: the 4 s hold")
+        self.assertEqual(self.note("secure-ec-idle", 0.0), "the driver's notice took 0.0 s")
+        self.assertIn("the 4 s hold and the 1 s level re-check", self.note("secure-ec-critical", 5.2))
+        absent = self.note("plain", 10.0)
+        self.assertIn("the 4 s hold and 6.0 s of embedded-controller time-outs", absent)
+        self.assertIn("each of the 3 register reads", absent)
+        self.assertIn("not running", self.note("secure-unsigned-driver", 0.1))
+
 
 class ScenarioTest(unittest.TestCase):
     def test_ec_registers_read(self):

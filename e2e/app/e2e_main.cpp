@@ -117,7 +117,8 @@ void RunSteps() {
   if (!EFI_ERROR(status)) {
     // A driver dispatched by the firmware saw end of DXE at its proper time.
     if (loaded) SignalEndOfDxe();
-    LoadPictures(root);
+    // With the driver in the firmware the pictures are there too: nothing to read from disk.
+    if (loaded) LoadPictures(root);
     ReportStatus("InstallPictureVolume", InstallPictureVolume());
     ReportValue("CheckPictureVolume", CheckPictureVolume(PictureVolume()));
     InstallTrigger();

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Cross-checks the firmware artefacts of make_images.py with UEFIExtract, a
-firmware parser that shares no code with notice-pack or build_image.py:
+firmware parser that shares no code with notice-pack or notice-insert.
+
+What it checks:
 
 - notice.fv parses as an FFS2 volume with valid checksums, holding exactly the
   driver (DXE driver, named NoticeDxe) and the six pictures; each section it
@@ -8,7 +10,8 @@ firmware parser that shares no code with notice-pack or build_image.py:
 - each patched OVMF image lists the same files in its DXE volume (next to
   DxeCore), keeps every file of the original image, draws no complaint from
   the parser that the original does not, and the sections the parser pulls
-  out through its own LZMA decoder equal the inputs.
+  out through its own LZMA decoder equal the inputs;
+- so does the plain image after notice-insert --replace of the driver file.
 
     check_image.py --dir OUT --driver IMAGE_BUILD/notice.efi
 
@@ -168,9 +171,9 @@ def check_volume(checks, args, uefiextract, workdir):
     check_sections(checks, uefiextract, image, workdir, expected_inputs(args), label)
 
 
-def check_patched(checks, args, uefiextract, workdir, name, base):
+def check_patched(checks, args, uefiextract, workdir, name, base, image=None):
     label = name
-    image = os.path.join(args.dir, name)
+    image = image or os.path.join(args.dir, name)
     checks.check(os.path.getsize(image) == os.path.getsize(base), "%s: same size as %s" % (label, base))
     base_copy, _, base_messages = run_uefiextract(uefiextract, base, os.path.join(workdir, "base"), "report")
     copy, status, messages = run_uefiextract(uefiextract, image, workdir, "report")
@@ -187,6 +190,20 @@ def check_patched(checks, args, uefiextract, workdir, name, base):
     kept = sorted(e.name for e in entries if e.kind == "File" and e.name not in ours)
     checks.check(kept == base_files, "%s: the original %d files are all still there" % (label, len(base_files)))
     check_sections(checks, uefiextract, image, workdir, expected_inputs(args), label)
+
+
+def check_replaced(checks, args, uefiextract, workdir):
+    """notice-insert --replace of the driver file in the plain image: the driver
+    moves behind the pictures and the parser still finds everything intact."""
+    os.makedirs(os.path.join(workdir, "base"))
+    name, base = next(iter(make_images.BASE_IMAGES.items()))
+    replaced = os.path.join(workdir, "replaced-" + name)
+    driver_ffs = os.path.join(args.dir, "ffs", DRIVER_GUID + ".ffs")
+    status = make_images.notice_insert.main(["--base", os.path.join(args.dir, name), "--out", replaced,
+                                             "--replace", driver_ffs])
+    checks.check(status == 0, "notice-insert --replace %s: status %d" % (driver_ffs, status))
+    if status == 0:
+        check_patched(checks, args, uefiextract, workdir, "replaced-" + name, base, replaced)
 
 
 def main(argv=None):
@@ -208,6 +225,7 @@ def main(argv=None):
         for (name, base), sub in zip(make_images.BASE_IMAGES.items(), ("plain", "secure")):
             os.makedirs(os.path.join(workdir, sub, "base"))
             check_patched(checks, args, args.uefiextract, os.path.join(workdir, sub), name, base)
+        check_replaced(checks, args, args.uefiextract, os.path.join(workdir, "replaced"))
     print("check_image: %d checks passed, %d failed (%.1f s)" % (checks.passed, len(checks.failures),
                                                                  time.monotonic() - started))
     return 1 if checks.failures else 0

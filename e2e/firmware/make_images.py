@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Makes the firmware artefacts the QEMU runs use, in one directory per variant:
+"""Makes the firmware images the QEMU runs boot, one directory per picture variant.
+
+Each directory holds:
 
     OUT/<variant>/pictures/notice<N>.bmp          the pictures that went in
     OUT/<variant>/ffs/<GUID>.ffs                  driver and picture files (notice-pack --ffs-out)
@@ -9,8 +11,10 @@
     OUT/<variant>/<image>.sha256                  what each image was built from
 
 Variants: `full` (the driver and all six pictures), `missing-N` (picture N
-left out) and `malformed-N` (picture N cut short after its headers, so it
-cannot be decoded). Without --variant the `full` files go straight into OUT.
+left out), `malformed-N` (picture N cut short after its headers, so it
+cannot be decoded; packed with --allow-invalid) and `compressed-N` (all six
+pictures, picture N's RAW section stored LZMA-compressed in a GUID-defined
+section, notice-pack --compress). Without --variant the `full` files go straight into OUT.
 
 An image whose inputs (driver, pictures, its base image, notice-pack
 program, these scripts) hash the same as when it was last built is not
@@ -33,9 +37,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+INSERT_DIR = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "notice-insert")
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.dirname(HERE))
-import build_image  # noqa: E402
+sys.path.insert(0, INSERT_DIR)
+import notice_insert  # noqa: E402
 import pictures  # noqa: E402
 
 OVMF_DIR = "/usr/share/OVMF"
@@ -45,16 +51,18 @@ BASE_IMAGES = {
 }
 PLAIN_IMAGE, SECURE_IMAGE = BASE_IMAGES
 DRIVER_NAME = "NoticeDxe"
-VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6]))$")
+VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6]))$")
 # A malformed picture keeps its file and info headers and loses the rest:
 # it still starts with "BM" and declares its full size and pixel data.
 MALFORMED_KEEP_BYTES = 54
-SCRIPTS = ("make_images.py", "build_image.py", "ffs.py")
+SCRIPTS = (os.path.join(HERE, "make_images.py"),
+           *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")))
 
 
 def check_variant(name):
     if not VARIANT.match(name):
-        raise argparse.ArgumentTypeError("variant must be full, missing-N or malformed-N (N 1-6), not %r" % name)
+        raise argparse.ArgumentTypeError("variant must be full, missing-N, malformed-N or compressed-N (N 1-6), "
+                                         "not %r" % name)
     return name
 
 
@@ -81,8 +89,19 @@ def variant_pictures(variant, all_pictures):
     return chosen
 
 
-def inputs_digest(notice_pack, driver, base, chosen):
+def variant_pack_args(variant):
+    """The notice-pack options a variant needs beyond the files themselves."""
+    match = VARIANT.match(variant)
+    if match.group(3):
+        return ["--allow-invalid"]
+    if match.group(4):
+        return ["--compress", match.group(4)]
+    return []
+
+
+def inputs_digest(notice_pack, driver, base, chosen, pack_args=()):
     digest = hashlib.sha256()
+    digest.update(("notice-pack options %s\0" % " ".join(pack_args)).encode())
 
     def add_file(label, path):
         digest.update(label.encode() + b"\0")
@@ -93,7 +112,7 @@ def inputs_digest(notice_pack, driver, base, chosen):
     add_file("driver", driver)
     add_file("base", base)
     for script in SCRIPTS:
-        add_file(script, os.path.join(HERE, script))
+        add_file(os.path.basename(script), script)
     for mode, data in sorted(chosen.items()):
         digest.update(b"picture%d\0" % mode + hashlib.sha256(data).digest())
     return digest.hexdigest()
@@ -110,12 +129,14 @@ def write_pictures(directory, chosen):
     return paths
 
 
-def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
+def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume, pack_args=()):
     shutil.rmtree(ffs_dir, ignore_errors=True)
     args = [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir, "--fv-out", volume]
+    args += list(pack_args)
     for mode, path in sorted(picture_paths.items()):
         args += ["--picture", "%d=%s" % (mode, path)]
-    subprocess.run(args, check=True)
+    # Its summary would only repeat what the caller reports; its complaints come with the failure.
+    subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
 def up_to_date(path, digest):
@@ -126,10 +147,10 @@ def up_to_date(path, digest):
         return f.read().strip() == digest
 
 
-def build_variant(notice_pack, driver, chosen, out, image_names):
+def build_variant(notice_pack, driver, chosen, out, image_names, pack_args=()):
     """Builds the named images of one variant into `out`, each unless its
     recorded inputs are the same. Returns 0 on success."""
-    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen) for name in image_names}
+    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen, pack_args) for name in image_names}
     stale = [name for name in image_names if not up_to_date(os.path.join(out, name), digests[name])]
     if not stale:
         print("make_images: %s is up to date" % out)
@@ -141,13 +162,17 @@ def build_variant(notice_pack, driver, chosen, out, image_names):
     picture_paths = write_pictures(os.path.join(out, "pictures"), chosen)
     ffs_dir = os.path.join(out, "ffs")
     try:
-        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"))
-    except (subprocess.CalledProcessError, OSError) as error:
+        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"), pack_args)
+    except subprocess.CalledProcessError as error:
+        print("make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
+              file=sys.stderr)
+        return 1
+    except OSError as error:
         print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
         return 1
     for name in stale:
         path = os.path.join(out, name)
-        if build_image.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
+        if notice_insert.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
             return 1
         with open(path + ".sha256", "w") as f:
             f.write(digests[name] + "\n")
@@ -164,7 +189,7 @@ def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=
     for variant, image_names in variants.items():
         directory = out if flat else os.path.join(out, variant)
         if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory,
-                         image_names) != 0:
+                         image_names, variant_pack_args(variant)) != 0:
             return None
         directories[variant] = directory
     return directories
@@ -177,7 +202,7 @@ def main(argv=None):
     parser.add_argument("--out", required=True, help="output directory")
     parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
     parser.add_argument("--variant", action="append", type=check_variant,
-                        help="full, missing-N or malformed-N (repeatable; each in OUT/<variant>)")
+                        help="full, missing-N, malformed-N or compressed-N (repeatable; each in OUT/<variant>)")
     parser.add_argument("--plain-only", action="store_true", help="build only the image without Secure Boot")
     args = parser.parse_args(argv)
 

@@ -26,8 +26,14 @@ class VariantTest(unittest.TestCase):
         self.assertEqual(malformed[5], PICTURES[5][:make_images.MALFORMED_KEEP_BYTES])
         self.assertEqual({m: d for m, d in malformed.items() if m != 5}, {m: d for m, d in PICTURES.items() if m != 5})
 
+    def test_variant_options(self):
+        self.assertEqual(make_images.variant_pack_args("malformed-5"), ["--allow-invalid"])
+        self.assertEqual(make_images.variant_pack_args("compressed-3"), ["--compress", "3"])
+        self.assertEqual(make_images.variant_pack_args("missing-2"), [])
+        self.assertEqual(make_images.variant_pictures("compressed-3", PICTURES), PICTURES)
+
     def test_bad_variant_names_are_refused(self):
-        for name in ("missing-7", "missing-", "broken-1", "full-1", ""):
+        for name in ("missing-7", "missing-", "broken-1", "full-1", "compressed-0", ""):
             with self.subTest(name=name), self.assertRaises(Exception):
                 make_images.check_variant(name)
 
@@ -52,7 +58,7 @@ class CacheTest(unittest.TestCase):
         return path
 
     def build(self, pictures=PICTURES):
-        def fake_pack(notice_pack, driver, picture_paths, ffs_dir, volume):
+        def fake_pack(notice_pack, driver, picture_paths, ffs_dir, volume, pack_args=()):
             os.makedirs(ffs_dir, exist_ok=True)
 
         def fake_image(argv):
@@ -63,7 +69,7 @@ class CacheTest(unittest.TestCase):
             return 0
 
         with mock.patch.object(make_images, "run_notice_pack", fake_pack), \
-                mock.patch.object(make_images.build_image, "main", fake_image):
+                mock.patch.object(make_images.notice_insert, "main", fake_image):
             return make_images.build_variant(self.pack, self.driver, pictures, os.path.join(self.dir, "out"),
                                              [make_images.PLAIN_IMAGE])
 

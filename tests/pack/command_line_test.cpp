@@ -39,7 +39,24 @@ TEST(CommandLine, RefusesMisuse) {
   for (const auto &args : cases) {
     std::string joined;
     for (const auto &arg : args) joined += arg + " ";
-    EXPECT_THROW(ParseCommandLine(args), PackError) << joined;
+    EXPECT_THROW(ParseCommandLine(args), UsageError) << joined;
+  }
+}
+
+TEST(CommandLine, NamesTheRealMistake) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--bogus", "x", "--driver", "a.efi", "--ffs-out", "d"}, "unknown option '--bogus'"},
+      {{"--driver", "a.efi", "--bogus"}, "unknown option '--bogus'"},
+      {{"--driver", "--ffs-out", "d"}, "option '--driver' needs a value"},
+      {{"--driver", "a.efi", "--ffs-out"}, "option '--ffs-out' needs a value"},
+  };
+  for (const auto &[args, message] : cases) {
+    try {
+      ParseCommandLine(args);
+      ADD_FAILURE() << "accepted: " << message;
+    } catch (const UsageError &error) {
+      EXPECT_EQ(error.what(), message);
+    }
   }
 }
 

@@ -10,4 +10,10 @@ class PackError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A command line that cannot be understood (exit status 2).
+class UsageError : public PackError {
+ public:
+  using PackError::PackError;
+};
+
 }  // namespace notice_pack

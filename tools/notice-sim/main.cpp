@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "contact_sheet.h"
 #include "options.h"
 #include "output_files.h"
 #include "picture_files.h"
@@ -29,6 +30,18 @@ int main(int argc, char **argv) {
     if (std::string error = preview::LoadPictureFiles(options, pictures); !error.empty()) {
       std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
       return 1;
+    }
+    if (!options.contact_sheet.empty()) {
+      std::string report;
+      if (std::string error = preview::WriteContactSheet(options.contact_sheet, options.screen_width,
+                                                         options.screen_height, pictures, &report);
+          !error.empty()) {
+        std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
+        return 1;
+      }
+      std::printf("Contact sheet %s (%ux%u screens):\n%s", options.contact_sheet.c_str(), options.screen_width,
+                  options.screen_height, report.c_str());
+      if (options.out_dir.empty()) return 0;
     }
     const preview::RunResult result = preview::RunPreview(options, pictures);
     if (std::string error = preview::WriteOutputs(options, result); !error.empty()) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string_view>
 
+#include "contact_sheet.h"
 #include "number_parse.h"
 
 namespace preview {
@@ -209,6 +210,11 @@ const std::vector<OptionSpec> &Specs() {
          return std::string();
        }},
       {"--screen", true, false, ParseScreen},
+      {"--contact-sheet", true, false, [](Options &o, Pending &, std::string_view v) {
+         if (v.empty()) return std::string("--contact-sheet wants a PNG file name");
+         o.contact_sheet = std::string(v);
+         return std::string();
+       }},
       {"--pci", true, true, ParsePci},
       {"--secure-boot", true, false, ParseSecureBoot},
       {"--ec", true, true, ParseEc},
@@ -274,7 +280,12 @@ ParseResult ParseOptions(const std::vector<std::string> &args) {
     }
     if (std::string error = spec->handle(options, pending, value); !error.empty()) return Fail(error);
   }
-  if (options.out_dir.empty()) return Fail("--out DIR is required (see --help)");
+  if (options.out_dir.empty() && options.contact_sheet.empty()) return Fail("--out DIR is required (see --help)");
+  if (!options.contact_sheet.empty() &&
+      (options.screen_width > kLargestSheetScreen || options.screen_height > kLargestSheetScreen)) {
+    return Fail("--contact-sheet draws screens up to " + std::to_string(kLargestSheetScreen) + "x" +
+                std::to_string(kLargestSheetScreen) + "; choose a smaller --screen");
+  }
   ParseResult r;
   r.options = std::move(options);
   return r;
@@ -282,6 +293,7 @@ ParseResult ParseOptions(const std::vector<std::string> &args) {
 
 std::string UsageText() {
   return R"(usage: notice-sim [options] --out DIR
+       notice-sim [--screen WxH] [--picture MODE=FILE.bmp]... --contact-sheet FILE.png
 
 Runs the notice driver on a simulated machine in virtual time and writes
 DIR/screen.png, DIR/summary.json and DIR/events.jsonl. Numbers are decimal or 0x-prefixed hex.
@@ -305,6 +317,10 @@ DIR/screen.png, DIR/summary.json and DIR/events.jsonl. Numbers are decimal or 0x
                                the trace records at start-up, 3 the first decoded picture)
   --cpuid-15 EAX,EBX,ECX       the timestamp-counter leaf
   --cpuid-max-leaf N           the highest basic CPUID leaf
+  --contact-sheet FILE.png     also draw all six pictures (with --picture replacements)
+                               on copies of the screen, where the driver puts them,
+                               as one PNG; say where each lands or why it is not drawn.
+                               Without --out only the sheet is made
   --help                       this text
 )";
 }

@@ -33,6 +33,7 @@ struct CpuidLeaf15 {
 
 struct Options {
   std::string out_dir;
+  std::string contact_sheet;  // PNG of all six pictures on the screen; without --out, no boot is run
   uint32_t screen_width = 1280;
   uint32_t screen_height = 800;
   // In firmware order; the default machine has one NVM Express controller.

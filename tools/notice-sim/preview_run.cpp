@@ -7,6 +7,7 @@
 #include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
 #include "ec_read_tracker.h"
+#include "picture_reason.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
 #include "sim/hardware.h"
@@ -75,7 +76,7 @@ struct Marks {
 
 class BootRun {
  public:
-  BootRun(const Options &options, const PictureFiles &pictures) : options_(options) {
+  BootRun(const Options &options, const PictureFiles &pictures) : options_(options), pictures_(pictures) {
     platform_.SetScreenSize(options.screen_width, options.screen_height);
     if (options.no_gop) platform_.RemoveGop();
     if (options.no_console) platform_.RemoveConsole();
@@ -207,6 +208,7 @@ class BootRun {
       if (w.index == kCmosNoticeByte) n.cmos_0x30 = w.value;
     }
     FindPictureRead(before.calls, after.calls, n);
+    n.reason = NotShownReason(options_, pictures_, platform_.screen_width(), platform_.screen_height(), n);
     return n;
   }
 
@@ -224,6 +226,7 @@ class BootRun {
   }
 
   const Options &options_;
+  const PictureFiles &pictures_;
   sim::Platform platform_;
   std::unique_ptr<sim::EmbeddedController> ec_;
   std::unique_ptr<sim::ExtendedCmos> cmos_;

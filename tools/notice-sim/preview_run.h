@@ -46,6 +46,7 @@ struct Notification {
   unsigned get_variable_calls = 0;
   std::vector<EcReadRecord> ec_reads;
   bool shutdown = false;
+  std::optional<std::string> reason;          // why the notice's picture is not on the screen
   uint64_t start_us = 0;
   uint64_t end_us = 0;
 };

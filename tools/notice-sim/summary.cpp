@@ -38,6 +38,7 @@ Json NotificationJson(const Options &options, const Notification &n) {
   for (const auto &r : n.ec_reads) reads.push_back(Json{{"register", r.reg}, {"value", r.value}});
   j["ec_reads"] = std::move(reads);
   j["shutdown"] = n.shutdown;
+  j["reason"] = n.reason ? Json(*n.reason) : Json(nullptr);
   j["start_us"] = n.start_us;
   j["end_us"] = n.end_us;
   return j;
@@ -89,6 +90,7 @@ std::string DescribeNotification(const Options &options, const RunResult &result
                 result.screen_width, result.screen_height);
   } else {
     s += "Nothing was drawn";
+    if (n.reason) s += " (" + *n.reason + ")";
   }
   if (!n.console.empty()) s += "; the console showed " + ConsoleQuote(n.console);
   s += Printf("; the driver waited %.1f s", static_cast<double>(n.stall_us) / 1e6);

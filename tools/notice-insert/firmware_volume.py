@@ -17,11 +17,14 @@ FV_ERASE_POLARITY = 0x800
 
 FILE_HEADER_SIZE = 24
 FILE_ALIGNMENT = 8
+FILE_TYPE_DXE_CORE = 0x05
 FILE_TYPE_VOLUME_IMAGE = 0x0B
 FILE_ATTRIB_LARGE = 0x01
 FILE_ATTRIB_DATA_ALIGNMENT = 0x38
 FILE_ATTRIB_CHECKSUM = 0x40
 FILE_CHECKSUM_NOT_USED = 0xAA
+# What the three data-alignment attribute bits ask for, in bytes.
+DATA_ALIGNMENTS = (1, 16, 128, 512, 1024, 4 * 1024, 32 * 1024, 64 * 1024)
 
 SECTION_ALIGNMENT = 4
 SECTION_GUID_DEFINED = 0x02
@@ -125,6 +128,10 @@ class FfsFile:
     @property
     def data_offset(self):
         return self.offset + FILE_HEADER_SIZE
+
+    @property
+    def data_alignment(self):
+        return DATA_ALIGNMENTS[(self.attributes & FILE_ATTRIB_DATA_ALIGNMENT) >> 3]
 
 
 def read_file(buf, offset, limit):
