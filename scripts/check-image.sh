@@ -21,7 +21,8 @@ grep -q 'IMAGE_FILE_RELOCS_STRIPPED' <<<"$headers" && fail "relocations are stri
 
 # General-purpose registers only: firmware may leave SSE disabled, where any
 # instruction on an XMM, YMM or ZMM register faults.
-vector=$(llvm-objdump -d --no-show-raw-insn "$image" | grep -E '%[xyz]mm[0-9]' || true)
+disassembly=$(llvm-objdump -d --no-show-raw-insn "$image") || fail "llvm-objdump cannot disassemble the image"
+vector=$(grep -E '%[xyz]mm[0-9]' <<<"$disassembly" || true)
 [ -z "$vector" ] || fail "instructions use vector registers (SSE/AVX); the image must be built with -mgeneral-regs-only:
 $(head -5 <<<"$vector")"
 
