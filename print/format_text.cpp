@@ -141,9 +141,9 @@ bool IsDigit(CHAR16 Character) { return Character >= '0' && Character <= '9'; }
 // reader on its last digit.
 UINT64 ReadNumber(FormatReader &Format) {
   UINT64 value = Format.Current() - '0';
-  while (IsDigit(Format.Next())) {
+  for (CHAR16 digit = Format.Next(); IsDigit(digit); digit = Format.Next()) {
     Format.Advance();
-    value = value * 10 + (Format.Current() - '0');
+    value = value * 10 + (digit - '0');
   }
   return value;
 }
@@ -238,12 +238,16 @@ bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader
     const FormatFlags flag = FlagOf(c);
     if (flag != 0) {
       Element.Flags |= flag;
-    } else if (c == '*') {
-      SetWidthOrPrecision(Element, Args.Next());
-    } else if (IsDigit(c)) {
-      // A leading '0' of a width also asks for zero fill.
-      if (c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
-      SetWidthOrPrecision(Element, ReadNumber(Format));
+    } else if (c == '*' || IsDigit(c)) {
+      UINT64 value;
+      if (c == '*') {
+        value = Args.Next();
+      } else {
+        // A leading '0' of a width also asks for zero fill.
+        if (c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
+        value = ReadNumber(Format);
+      }
+      SetWidthOrPrecision(Element, value);
     } else {
       UseConversion(Element, c, Format, Args, ValueBuffer);
       return false;
