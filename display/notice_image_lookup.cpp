@@ -13,7 +13,8 @@ constexpr UINT8 kNoticeImageCount = sizeof(kNoticeImageGuids) / sizeof(kNoticeIm
 }  // namespace
 
 const EFI_GUID &NoticeImageGuid(UINT8 NoticeMode) {
-  if (NoticeMode < 1 || NoticeMode > kNoticeImageCount) return NoticeImage1Guid;
+  // Out of range: the first picture (its table row, so the image holds one copy of the name).
+  if (NoticeMode < 1 || NoticeMode > kNoticeImageCount) return kNoticeImageGuids[0];
   return kNoticeImageGuids[NoticeMode - 1];
 }
 
