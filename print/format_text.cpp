@@ -130,7 +130,8 @@ void UseCharacter(FormatElement &Element, CHAR16 Character, CHAR8 *ValueBuffer) 
 // "\n", "\n\r", "\r\n" give "\r\n"; a lone "\r" gives "\r".
 void UseLineEnd(FormatElement &Element, FormatReader &Format) {
   const CHAR16 first = Format.Current();
-  const bool paired = Format.Next() == (first == '\n' ? '\r' : '\n');
+  // The next character is the other one of the pair: the two add up to '\n' + '\r'.
+  const bool paired = Format.Next() + first == '\n' + '\r';
   if (paired) Format.Advance();
   UseText(Element, paired || first == '\n' ? kCarriageReturnLineFeed : kCarriageReturn);
 }
