@@ -138,17 +138,6 @@ void UseLineEnd(FormatElement &Element, FormatReader &Format) {
 
 bool IsDigit(CHAR16 Character) { return Character >= '0' && Character <= '9'; }
 
-// Reads the run of digits starting at the current character; leaves the
-// reader on its last digit.
-UINT64 ReadNumber(FormatReader &Format) {
-  UINT64 value = Format.Current() - '0';
-  for (CHAR16 digit = Format.Next(); IsDigit(digit); digit = Format.Next()) {
-    Format.Advance();
-    value = value * 10 + (digit - '0');
-  }
-  return value;
-}
-
 void SetWidthOrPrecision(FormatElement &Element, UINT64 Value) {
   if ((Element.Flags & FMT_PRECISION) != 0) {
     Element.Precision = Value;
@@ -227,6 +216,9 @@ void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Form
 // the conversion's last character and returns false, or returns true when
 // the format ended inside the conversion.
 bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
+  // The value of the run of digits being read; every digit stores the run so far.
+  UINT64 number = 0;
+  bool inNumber = false;
   for (;;) {
     Format.Advance();
     const CHAR16 c = Format.Current();
@@ -236,19 +228,21 @@ bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader
       Element.Precision = 0;
       return true;
     }
+    if (IsDigit(c)) {
+      // A leading '0' of a width also asks for zero fill.
+      if (!inNumber && c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
+      number = number * 10 + (c - '0');
+      inNumber = true;
+      SetWidthOrPrecision(Element, number);
+      continue;
+    }
+    number = 0;
+    inNumber = false;
     const FormatFlags flag = FlagOf(c);
     if (flag != 0) {
       Element.Flags |= flag;
-    } else if (c == '*' || IsDigit(c)) {
-      UINT64 value;
-      if (c == '*') {
-        value = Args.Next();
-      } else {
-        // A leading '0' of a width also asks for zero fill.
-        if (c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
-        value = ReadNumber(Format);
-      }
-      SetWidthOrPrecision(Element, value);
+    } else if (c == '*') {
+      SetWidthOrPrecision(Element, Args.Next());
     } else {
       UseConversion(Element, c, Format, Args, ValueBuffer);
       return false;
