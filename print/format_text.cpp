@@ -250,17 +250,16 @@ bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader
   }
 }
 
-// The element's text, with grouping commas; stops early once the buffer is full.
+// The element's text, with grouping commas. Characters past a full buffer
+// are dropped by the output.
 void EmitText(Output &Out, FormatElement &Element) {
   const UINTN size = (Element.Flags & FMT_TEXT_WIDE) != 0 ? 2 : 1;
-  const bool backward = (Element.Flags & FMT_BACKWARD) != 0;
+  const INTN step = (Element.Flags & FMT_BACKWARD) != 0 ? -1 : static_cast<INTN>(size);
   const UINT8 *text = Element.Text;
-  UINT64 index = Element.Prefix != 0 ? 1 : 0;
-  while (index < Element.Count && !Out.Full()) {
+  for (UINT64 index = Element.Prefix != 0 ? 1 : 0; index < Element.Count; text += step) {
     const CHAR16 c = ReadCharacter(text, size);
     if (c == 0) break;
     Out.Put(c);
-    text = backward ? text - 1 : text + size;
     ++index;
     if (Element.Grouping && ++Element.GroupPhase == 3) {
       Element.GroupPhase = 0;
@@ -271,28 +270,23 @@ void EmitText(Output &Out, FormatElement &Element) {
 }
 
 void EmitElement(Output &Out, FormatElement &Element) {
+  const FormatFlags flags = Element.Flags;
   if (!Element.IsNumber) {
-    const UINTN size = (Element.Flags & FMT_TEXT_WIDE) != 0 ? 2 : 1;
-    const UINT64 limit = (Element.Flags & FMT_PRECISION) != 0 ? Element.Precision : kNoLimit;
-    Element.Count = TextLength(Element.Text, size, limit);
+    const UINT64 limit = (flags & FMT_PRECISION) != 0 ? Element.Precision : kNoLimit;
+    Element.Count = TextLength(Element.Text, (flags & FMT_TEXT_WIDE) != 0 ? 2 : 1, limit);
   }
   if (Element.Precision < Element.Count) Element.Precision = Element.Count;
 
   // Fill counts are differences taken as signed counts; 0 or less fills nothing.
-  const INT64 widthFill = static_cast<INT64>(Element.Width - Element.Precision);
-  const INT64 precisionFill = static_cast<INT64>(Element.Precision - Element.Count);
-  const bool hasWidth = (Element.Flags & FMT_WIDTH) != 0;
-  const bool left = (Element.Flags & FMT_LEFT) != 0;
+  const INT64 widthFill = (flags & FMT_WIDTH) != 0 ? static_cast<INT64>(Element.Width - Element.Precision) : 0;
+  const bool left = (flags & FMT_LEFT) != 0;
 
-  if (hasWidth && !left) Out.Fill(widthFill, ' ');
-  if (Element.IsNumber) {
-    if (Element.Prefix != 0) Out.Put(static_cast<CHAR16>(Element.Prefix));
-    Out.Fill(precisionFill, '0');
-  } else {
-    Out.Fill(precisionFill, ' ');
-  }
+  if (!left) Out.Fill(widthFill, ' ');
+  // Only numbers have a prefix.
+  if (Element.Prefix != 0) Out.Put(static_cast<CHAR16>(Element.Prefix));
+  Out.Fill(static_cast<INT64>(Element.Precision - Element.Count), Element.IsNumber ? '0' : ' ');
   EmitText(Out, Element);
-  if (hasWidth && left) Out.Fill(widthFill, ' ');
+  if (left) Out.Fill(widthFill, ' ');
 }
 
 // Refuses a call before any work: see FormatTextList in format_text.h.
