@@ -63,57 +63,49 @@ class FormatReader {
   UINTN size_;
 };
 
-// Where the characters go: the caller's buffer up to the end position, or,
-// with FMT_COUNT_ONLY, only a count.
+// Where the characters go: the caller's buffer, as many as it has room for
+// before the terminator, or, with FMT_COUNT_ONLY, only a count (which
+// saturates, so no width can wrap the result).
 class Output {
  public:
   Output(UINT8 *Buffer, UINTN BufferSize, FormatFlags Flags)
-      : start_(Buffer),
-        position_(Buffer),
-        size_((Flags & FMT_OUT_WIDE) != 0 ? 2 : 1),
-        count_only_((Flags & FMT_COUNT_ONLY) != 0) {
-    end_ = count_only_ ? Buffer : Buffer + (BufferSize - 1) * size_;
-  }
+      : position_(Buffer),
+        wide_((Flags & FMT_OUT_WIDE) != 0),
+        count_only_((Flags & FMT_COUNT_ONLY) != 0),
+        room_(count_only_ ? ~0ULL : BufferSize - 1) {}
 
-  bool Full() const { return !count_only_ && position_ >= end_; }
+  // A saturated count is full too: nothing more can change it.
+  bool Full() const { return counted_ >= room_; }
 
   void Put(CHAR16 Character) { Fill(1, Character); }
 
-  // Writes Character Count times, as far as the buffer has room.
+  // Character Count times, as far as there is room.
   void Fill(INT64 Count, CHAR16 Character) {
     if (Count <= 0) return;
-    if (count_only_) {
-      Add(static_cast<UINT64>(Count));
-      return;
-    }
-    for (; Count > 0 && position_ < end_; --Count) {
-      Store(Character);
-      position_ += size_;
-    }
+    const UINT64 left = room_ - counted_;
+    const UINT64 characters = static_cast<UINT64>(Count) < left ? static_cast<UINT64>(Count) : left;
+    counted_ += characters;
+    if (count_only_) return;
+    for (UINT64 i = characters; i != 0; --i) Store(Character);
   }
 
   // Terminates the text and returns the characters before the terminator.
   UINTN Finish() {
-    if (count_only_) return counted_;
-    Store(0);
-    return static_cast<UINTN>(position_ - start_) / size_;
+    if (!count_only_) Store(0);
+    return counted_;
   }
 
  private:
-  // Writes one character at the current position (room checked by the caller).
+  // Writes one character and moves past it (room checked by the caller).
   void Store(CHAR16 Character) {
-    position_[0] = static_cast<UINT8>(Character);
-    if (size_ == 2) position_[1] = static_cast<UINT8>(Character >> 8);
+    *position_++ = static_cast<UINT8>(Character);
+    if (wide_) *position_++ = static_cast<UINT8>(Character >> 8);
   }
 
-  // Counting saturates, so no width can wrap the result.
-  void Add(UINT64 Characters) { counted_ = Characters > ~0ULL - counted_ ? ~0ULL : counted_ + Characters; }
-
-  UINT8 *start_;
   UINT8 *position_;
-  UINT8 *end_;
-  UINTN size_;
+  bool wide_;
   bool count_only_;
+  UINT64 room_;
   UINT64 counted_ = 0;
 };
 
