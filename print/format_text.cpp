@@ -171,8 +171,9 @@ bool TakesArgument(CHAR16 Conversion) {
   return false;
 }
 
-// Prepares the element of one conversion character.
-void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
+// Prepares the element of one conversion character. Kept out of line: inlined
+// into the conversion loop it makes the image 78 bytes larger.
+__attribute__((noinline)) void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
                    CHAR8 *ValueBuffer) {
   const UINT64 slot = TakesArgument(Conversion) ? Args.Next() : 0;
   const UINT8 *pointer = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(slot));
