@@ -139,8 +139,8 @@ void SetWidthOrPrecision(FormatElement &Element, UINT64 Value) {
   Element.Flags |= FMT_WIDTH;
 }
 
-// The text conversions 'a', 's' and 'S'.
-void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
+// The text conversions 'a', 's' and 'S' (out of line: inlined, the image is 26 bytes larger).
+__attribute__((noinline)) void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
   if (Text == nullptr) {
     UseText(Element, kNullString);
   } else {
