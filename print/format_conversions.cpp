@@ -55,32 +55,28 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
   FormatFlags flags = AdjustNumberFlags(Element.Flags, Conversion);
   const bool isLong = (flags & FMT_LONG) != 0;
   const bool isHex = (flags & FMT_HEX) != 0;
+  const bool isSigned = (flags & (FMT_HEX | FMT_UNSIGNED)) == 0;
 
-  // A 32-bit argument is the low half of its slot, sign-extended.
-  UINT64 value = isLong ? Slot : static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)));
+  // A 32-bit argument is the low half of its slot, sign-extended for 'd'.
+  UINT64 value = isLong     ? Slot
+                 : isSigned ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)))
+                            : static_cast<UINT32>(Slot);
 
   if ((flags & FMT_PLUS) != 0) {
     Element.Prefix = '+';
   } else if ((flags & FMT_SPACE) != 0) {
     Element.Prefix = ' ';
   }
-  Element.Grouping = (flags & FMT_GROUP) != 0;
-
-  if (isHex) {
-    Element.Grouping = false;
-    if (!isLong) value = static_cast<UINT32>(value);
-  } else {
-    if (Element.Grouping) {
-      flags &= ~FMT_ZERO;
-      Element.Precision = 1;
-    }
-    if (static_cast<INT64>(value) < 0 && (flags & FMT_UNSIGNED) == 0) {
-      // Negated in unsigned arithmetic, so the most negative value prints in full.
-      Element.Prefix = '-';
-      value = 0 - value;
-    } else if ((flags & FMT_UNSIGNED) != 0 && !isLong) {
-      value = static_cast<UINT32>(value);
-    }
+  // Only decimal digits are grouped; grouped digits are never zero-filled.
+  Element.Grouping = (flags & (FMT_GROUP | FMT_HEX)) == FMT_GROUP;
+  if (Element.Grouping) {
+    flags &= ~FMT_ZERO;
+    Element.Precision = 1;
+  }
+  if (isSigned && static_cast<INT64>(value) < 0) {
+    // Negated in unsigned arithmetic, so the most negative value prints in full.
+    Element.Prefix = '-';
+    value = 0 - value;
   }
 
   const bool isZero = value == 0;
