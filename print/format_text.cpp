@@ -2,6 +2,7 @@
 // conversions, and the emitting of each element with its width and precision.
 #include "print/format_text.h"
 
+#include "core/memory.h"
 #include "print/format_element.h"
 
 namespace {
@@ -14,9 +15,14 @@ constexpr CHAR8 kEmpty[] = "";
 constexpr UINT64 kNoLimit = ~0ULL;
 
 // Reads one character of a text of the given character size, little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texts are read and written in the machine's byte order");
+
+// A 16-bit character is one unaligned load.
 CHAR16 ReadCharacter(const UINT8 *Text, UINTN CharacterSize) {
-  if (CharacterSize == 2) return static_cast<CHAR16>(Text[0] | (Text[1] << 8));
-  return Text[0];
+  if (CharacterSize == 1) return Text[0];
+  CHAR16 character;
+  CopyBytes(&character, Text, sizeof(character));
+  return character;
 }
 
 // Characters before the terminator, counting no further than Limit.
