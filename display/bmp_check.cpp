@@ -17,18 +17,11 @@ UINT32 ReadLe32(const UINT8 *Bytes) {
          (static_cast<UINT32>(Bytes[2]) << 16) | (static_cast<UINT32>(Bytes[3]) << 24);
 }
 
-// Entries of the colour map a depth indexes (0 for the direct-colour depths).
+// Entries of the colour map a depth indexes: 2, 16 and 256 for depths 1, 4
+// and 8 (0 for the direct-colour depths).
 UINT32 ColourMapEntries(UINT16 BitsPerPixel) {
-  switch (BitsPerPixel) {
-    case 1:
-      return 2;
-    case 4:
-      return 16;
-    case 8:
-      return 256;
-    default:
-      return 0;
-  }
+  if (BitsPerPixel == 1 || BitsPerPixel == 4 || BitsPerPixel == 8) return 1u << BitsPerPixel;
+  return 0;
 }
 
 bool IsConvertedDepth(UINT16 BitsPerPixel) {
