@@ -31,17 +31,20 @@ void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
   if (M.Checksum) M.Crc = TraceCrcAdd(M.Crc, Value, Bytes);
 }
 
-// Count values of Bytes bytes each, read one after another from Source.
-void SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
-  for (UINTN i = 0; i < Count; ++i, Source += Bytes) SendValue(M, LoadValue(Source, Bytes), Bytes);
+// Count values of Bytes bytes each, read one after another from Source;
+// returns the position after the last.
+const UINT8 *SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
+  for (; Count != 0; --Count, Source += Bytes) SendValue(M, LoadValue(Source, Bytes), Bytes);
+  return Source;
 }
 
 // Length bytes at Data: 64-bit stores while 8 bytes remain, then at most one
 // 32-, one 16- and one 8-bit store for the tail (after the wider stores fewer
-// than twice the narrower width remain, so each narrower loop runs at most once).
+// than twice the narrower width remain, so each narrower width sends at most one).
 void SendBlob(Message &M, const UINT8 *Data, UINTN Length) {
   for (UINTN bytes = 8; bytes != 0; bytes /= 2) {
-    for (; Length >= bytes; Length -= bytes, Data += bytes) SendValue(M, LoadValue(Data, bytes), bytes);
+    Data = SendItems(M, Data, bytes, Length / bytes);
+    Length %= bytes;
   }
 }
 
