@@ -50,8 +50,9 @@ inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
 // two output pixels in one word, reserved bytes 0.
 inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes << 8) & 0x00FFFFFF00000000ull); }
 
-// 24 bits: blue, green and red bytes.
-void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
+// 24 bits: blue, green and red bytes. One call a row (out of line: inlined,
+// the image is 14 bytes larger).
+__attribute__((noinline)) void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
   if (Row != end && !IsStreamAligned(Row)) {
     StreamStore32(Row++, PackColour(Source));
