@@ -80,6 +80,7 @@ image: $(IMAGE_DIR)/build.ninja
 	scripts/check-image.sh $(IMAGE_DIR)/notice.efi
 	scripts/check-reproducible-image.sh $(IMAGE_DIR)
 	python3 scripts/test_check_image.py $(IMAGE_DIR)/notice.efi
+	python3 scripts/test_pack_image_headers.py $(IMAGE_DIR)/notice.efi
 
 image-quiet: $(IMAGE_DIR)/build.ninja
 	@$(STEP) "building the driver image and the test application" cmake --build $(IMAGE_DIR) -j$(JOBS)

@@ -22,6 +22,14 @@ set_target_properties(notice PROPERTIES SUFFIX ".efi")
 target_include_directories(notice PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(notice PRIVATE ${NOTICE_WARNINGS})
 target_link_options(notice PRIVATE ${NOTICE_IMAGE_LINK_FLAGS})
+# lld-link leaves a DOS program and room for a section header it does not use
+# in front of the PE headers; packing them saves 96 bytes of file and changes
+# no section (see scripts/pack-image-headers.py). Part of the link step, so a
+# second link (the reproducibility check) packs too.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(TARGET notice POST_BUILD
+                   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/pack-image-headers.py $<TARGET_FILE:notice>
+                   VERBATIM)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/e2e/app/CMakeLists.txt)
   add_subdirectory(e2e/app)
