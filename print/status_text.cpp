@@ -56,7 +56,8 @@ const CHAR8 *NthText(const CHAR8 *Table, UINT64 Index) {
 
 }  // namespace
 
-const CHAR8 *FindStatusText(EFI_STATUS Status) {
+// Out of line: inlined into the 'r' conversion, the image is 11 bytes larger.
+__attribute__((noinline)) const CHAR8 *FindStatusText(EFI_STATUS Status) {
   if (EFI_ERROR(Status)) {
     const UINT64 code = Status & ~EFI_ERROR_BIT;
     if (code >= 1 && code <= STATUS_ERROR_TEXTS) return NthText(StatusErrorText, code - 1);
