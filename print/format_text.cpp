@@ -32,10 +32,10 @@ UINT64 TextLength(const UINT8 *Text, UINTN CharacterSize, UINT64 Limit) {
   return length;
 }
 
-// The length of an 8-bit or 16-bit format, FORMAT_TEXT_LIMIT + 1 once it passes the limit.
+// The length of an 8-bit or 16-bit format, FORMAT_TEXT_LIMIT + 1 once it
+// passes the limit (for a 16-bit format the count WideStringLength gives).
 UINTN FormatLength(const void *Format, bool Wide) {
-  if (Wide) return WideStringLength(static_cast<const CHAR16 *>(Format));
-  return TextLength(static_cast<const UINT8 *>(Format), 1, FORMAT_TEXT_LIMIT + 1);
+  return TextLength(static_cast<const UINT8 *>(Format), Wide ? 2 : 1, FORMAT_TEXT_LIMIT + 1);
 }
 
 // The caller's arguments, taken left to right; past the last one every slot reads 0.
