@@ -8,13 +8,23 @@
 //   - the pixel data is exactly height x R bytes and ends at the picture's end.
 #include "display/bmp_check.h"
 
+#include "core/memory.h"
+
 namespace {
 
-UINT16 ReadLe16(const UINT8 *Bytes) { return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8)); }
+// Header fields are little-endian, as the machine is: each is one unaligned load.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "header fields are read in the machine's byte order");
+
+UINT16 ReadLe16(const UINT8 *Bytes) {
+  UINT16 value;
+  CopyBytes(&value, Bytes, sizeof(value));
+  return value;
+}
 
 UINT32 ReadLe32(const UINT8 *Bytes) {
-  return static_cast<UINT32>(Bytes[0]) | (static_cast<UINT32>(Bytes[1]) << 8) |
-         (static_cast<UINT32>(Bytes[2]) << 16) | (static_cast<UINT32>(Bytes[3]) << 24);
+  UINT32 value;
+  CopyBytes(&value, Bytes, sizeof(value));
+  return value;
 }
 
 // Entries of the colour map a depth indexes: 2, 16 and 256 for depths 1, 4
