@@ -213,8 +213,8 @@ __attribute__((noinline)) void UseConversion(FormatElement &Element, CHAR16 Conv
 
 // Reads one conversion, the reader standing on its '%'. Leaves the reader on
 // the conversion's last character and returns false, or returns true when
-// the format ended inside the conversion.
-bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
+// the format ended inside the conversion. Out of line: inlined, the image is larger.
+__attribute__((noinline)) bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
   // The value of the run of digits being read; every digit stores the run so far.
   UINT64 number = 0;
   bool inNumber = false;
