@@ -46,14 +46,13 @@ struct EFI_GUID {
 static_assert(sizeof(EFI_GUID) == 16, "GUID layout");
 static_assert(offsetof(EFI_GUID, Data4) == 8, "GUID layout");
 
-// Compares all 16 bytes.
+// Compares all 16 bytes, as two 8-byte words (either GUID may be unaligned).
 inline bool GuidEquals(const EFI_GUID &a, const EFI_GUID &b) {
-  const UINT8 *pa = reinterpret_cast<const UINT8 *>(&a);
-  const UINT8 *pb = reinterpret_cast<const UINT8 *>(&b);
-  for (unsigned i = 0; i < sizeof(EFI_GUID); ++i) {
-    if (pa[i] != pb[i]) return false;
-  }
-  return true;
+  UINT64 wordsA[2];
+  UINT64 wordsB[2];
+  __builtin_memcpy(wordsA, &a, sizeof(wordsA));
+  __builtin_memcpy(wordsB, &b, sizeof(wordsB));
+  return ((wordsA[0] ^ wordsB[0]) | (wordsA[1] ^ wordsB[1])) == 0;
 }
 
 // Status codes: the top bit marks an error.
