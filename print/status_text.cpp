@@ -1,6 +1,8 @@
 #include "print/status_text.h"
 
-const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES] =
+// alignas(1): left to itself the compiler starts each table on a 16-byte
+// boundary, which only pads the image.
+alignas(1) const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES] =
     "Success\0"                    //  0
     "Warning Unknown Glyph\0"      //  1
     "Warning Delete Failure\0"     //  2
@@ -8,7 +10,7 @@ const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES] =
     "Warning Buffer Too Small\0"   //  4
     "Warning Stale Data";          //  5 (the literal's own zero byte ends it)
 
-const CHAR8 StatusErrorText[STATUS_ERROR_TEXT_BYTES] =
+alignas(1) const CHAR8 StatusErrorText[STATUS_ERROR_TEXT_BYTES] =
     "Load Error\0"             //  1
     "Invalid Parameter\0"      //  2
     "Unsupported\0"            //  3
