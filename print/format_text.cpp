@@ -136,7 +136,8 @@ void UseLineEnd(FormatElement &Element, FormatReader &Format) {
 
 bool IsDigit(CHAR16 Character) { return Character >= '0' && Character <= '9'; }
 
-void SetWidthOrPrecision(FormatElement &Element, UINT64 Value) {
+// Out of line: inlined at its two uses, the image is larger.
+__attribute__((noinline)) void SetWidthOrPrecision(FormatElement &Element, UINT64 Value) {
   if ((Element.Flags & FMT_PRECISION) != 0) {
     Element.Precision = Value;
     return;
