@@ -87,7 +87,7 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
   // A zero with a precision of 0 has no digit at all.
   const UINT64 shown = isZero && Element.Precision == 0 ? 0 : digitCount;
   // (3 - shown % 3) % 3, in one remainder.
-  Element.GroupPhase = shown * 2 % 3;
+  Element.GroupPhase = static_cast<UINT8>(shown * 2 % 3);
 
   Element.Count = shown;
   if (Element.Grouping && shown > 0) Element.Count += (shown - 1) / 3;

@@ -14,13 +14,13 @@ constexpr UINTN FORMAT_VALUE_BUFFER_SIZE = 38;
 
 struct FormatElement {
   FormatFlags Flags;
-  UINT64 Width;
-  UINT64 Precision;
   CHAR8 Prefix;  // 0 for none
   bool Grouping;
   bool IsNumber;
+  UINT8 GroupPhase;  // 0 to 2
+  UINT64 Width;
+  UINT64 Precision;
   UINT64 Count;
-  UINT64 GroupPhase;
   // The first character to emit: 8-bit text, 16-bit text with FMT_TEXT_WIDE,
   // or the most significant digit of a number, read backwards.
   const UINT8 *Text;
