@@ -1,0 +1,457 @@
+#!/usr/bin/env python3
+"""The compatibility matrix: the driver, loaded from disk by the test
+application, on two UEFI implementations (OVMF and U-Boot), every QEMU
+display OVMF drives, several resolutions, storage layouts, edge and hostile
+pictures and two trigger installations in one boot.
+
+Each cell boots once. The application reports what the firmware offers (HOB
+list, firmware-volume, PCI I/O and graphics-output handles, the screen mode,
+the storage controllers bound before and after end of DXE); notice-sim then
+runs on that same machine state, and the cell passes only when the real
+machine did what notice-sim did: the notice chosen (a cell's expected notice
+only names what the machine is built for), the driver's console lines, every
+EC and CMOS port write, the controllers connected, and, with a graphics
+output, the whole screen pixel for pixel. Two QEMU instances run at a time.
+
+    matrix.py --build-dir build/image --notice-sim build/host-gcc/tools/notice-sim/notice-sim \\
+        [--cell NAME ...] [--json matrix.json] [--table matrix.md] [--update-readme README.md]
+
+Exit status: 0 when every cell that ran passed, 1 otherwise, 2 on bad usage.
+"""
+
+import argparse
+import concurrent.futures
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import matrix_cells  # noqa: E402
+import matrix_pictures  # noqa: E402
+import qemu  # noqa: E402
+import run  # noqa: E402
+from png_read import read_png_rgb  # noqa: E402
+
+MAX_MACHINES = 2            # what two shared cores sustain
+MBR_PARTITION_START = 2048  # sectors
+README_BEGIN = "<!-- compatibility matrix: begin (written by e2e/matrix.py --update-readme) -->"
+README_END = "<!-- compatibility matrix: end -->"
+# How a run ends. OVMF powers the machine off. U-Boot neither powers off nor
+# returns from ResetSystem(EfiResetShutdown) on QEMU's x86 machines, so once
+# the application has reported that call the host ends QEMU.
+ENDINGS = {matrix_cells.OVMF: "guest-shutdown", matrix_cells.UBOOT: "host-qmp-quit"}
+SHUTDOWN_GRACE_S = 10.0
+SSE_REGISTER = re.compile(r"%[xy]mm\d")
+
+
+class CellReport(run.Report):
+    def __init__(self, cell):
+        super().__init__(cell)
+        self.elapsed = 0.0
+        self.status = "pass"
+        self.sim_notices = []
+        self.seen = "-"
+        self.screen = "-"
+        self.facts = {}
+
+
+# ---- preparing the disks ---------------------------------------------------
+
+def sse_instructions(image):
+    """Instructions of a PE image that use an XMM or YMM register (llvm-objdump -d)."""
+    tool = shutil.which("llvm-objdump") or shutil.which("llvm-objdump-14")
+    if not tool:
+        raise RuntimeError("llvm-objdump not found: install llvm")
+    listing = subprocess.run([tool, "-d", image], stdout=subprocess.PIPE, check=True).stdout.decode()
+    return [line.strip() for line in listing.splitlines() if SSE_REGISTER.search(line)]
+
+
+def with_partition_table(fat_image, disk_image):
+    """An MBR disk with one EFI system partition (type 0xEF) holding the FAT image: U-Boot scans
+    only partitioned disks."""
+    with open(fat_image, "rb") as f:
+        fat = f.read()
+    mbr = bytearray(512)
+    mbr[446:462] = struct.pack("<B3sB3sII", 0, b"\xff\xff\xfe", 0xEF, b"\xff\xff\xfe", MBR_PARTITION_START,
+                               len(fat) // 512)
+    mbr[510:512] = b"\x55\xaa"
+    with open(disk_image, "wb") as f:
+        f.write(bytes(mbr) + bytes((MBR_PARTITION_START - 1) * 512) + fat)
+    return disk_image
+
+
+def prepare_disks(cell, args, workdir):
+    """Boot disk (application, driver, pictures, trigger count) and NVMe disk; returns them with
+    the pictures and their host files."""
+    width, height = cell.resolution or (None, None)
+    chosen = matrix_pictures.picture_set(cell.pictures, width, height)
+    files = {}
+    for mode, picture in chosen.items():
+        files["PICTURE%d.BMP" % mode] = os.path.join(workdir, "PICTURE%d.BMP" % mode)
+        with open(files["PICTURE%d.BMP" % mode], "wb") as f:
+            f.write(picture.bmp)
+    boot_files = dict(files)
+    if cell.triggers != 1:
+        boot_files["TRIGGERS"] = os.path.join(workdir, "TRIGGERS")
+        with open(boot_files["TRIGGERS"], "w") as f:
+            f.write("%d" % cell.triggers)
+    driver = args.uboot_driver if cell.firmware == matrix_cells.UBOOT else args.driver
+    esp = run.build_esp(workdir, args.app, driver, boot_files)
+    if cell.firmware == matrix_cells.UBOOT:
+        esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
+    nvme = ""
+    if cell.has_nvme():
+        nvme = os.path.join(workdir, "nvme.img")
+        with open(nvme, "wb") as f:
+            f.truncate(1 << 20)
+    return esp, nvme, chosen, files
+
+
+# ---- the run ---------------------------------------------------------------
+
+def boot(report, machine, shot, cell):
+    """Runs the machine to its end, taking the screenshot when the application asks for it."""
+    reason = ENDINGS[cell.firmware]
+    try:
+        machine.start()
+        machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
+        if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
+            machine.screendump(shot)
+            machine.send_serial(run.HOST_ACK)
+        if reason == "host-qmp-quit":
+            machine.wait_for_serial(rb"E2E ResetSystem")
+            try:
+                machine.wait_for_exit(SHUTDOWN_GRACE_S)
+            except qemu.MachineFailure:
+                report.note("ResetSystem(EfiResetShutdown) neither powered off nor returned within %.0f s: "
+                            "QEMU ended by QMP quit" % SHUTDOWN_GRACE_S)
+                try:
+                    machine.qmp("quit")
+                except qemu.MachineFailure:
+                    pass  # QEMU may close the socket before it answers
+        result = machine.wait_for_exit()
+        report.note("QEMU ended after %.1f s: exit status %d, %s" % (result.elapsed_s, result.returncode,
+                                                                   result.shutdown_reason or "no shutdown event"))
+        report.check(result.returncode == 0, "QEMU exit status %d" % result.returncode)
+        report.check(result.shutdown_reason == reason, "the run ended by %r, expected %r on %s"
+                     % (result.shutdown_reason, reason, cell.firmware))
+    except qemu.MachineFailure as failure:
+        report.check(False, str(failure))
+        machine.kill()
+
+
+def find_picture(width, pixels, picture):
+    """Where a picture's pixels sit on the screen, as (x, y), or None."""
+    if picture.rows is None or not picture.rows or len(picture.rows[0]) > width * 3:
+        return None
+    start = 0
+    while True:
+        at = pixels.find(picture.rows[0], start)
+        if at < 0:
+            return None
+        if at % 3 == 0:
+            x, y = (at // 3) % width, (at // 3) // width
+            if x + picture.width <= width and all(
+                    pixels[((y + r) * width + x) * 3:((y + r) * width + x) * 3 + len(row)] == row
+                    for r, row in enumerate(picture.rows)):
+                return x, y
+        start = at + 1
+
+
+def describe_screen(report, shot, chosen):
+    """What the real screen shows: which of the cell's pictures, and where."""
+    if not os.path.exists(shot):
+        return None
+    width, height, pixels = qemu.read_ppm(shot)
+    if not report.facts.get("GopModes", 0):
+        report.screen = "no GOP"
+        report.seen = "no graphics output"
+        return None
+    report.screen = "%dx%d" % (width, height)
+    found = [(mode, find_picture(width, pixels, picture)) for mode, picture in sorted(chosen.items())]
+    found = [(mode, at) for mode, at in found if at is not None]
+    if found:
+        report.seen = ", ".join("notice %d at (%d, %d)" % (mode, x, y) for mode, (x, y) in found)
+    elif pixels.count(0) == len(pixels):
+        report.seen = "nothing drawn"
+    else:
+        report.seen = "no notice picture"
+    return width, height, pixels, found
+
+
+def simulator_arguments(cell, facts, width, height, files):
+    """notice-sim options for the machine the firmware reported: its PCI functions only where
+    the firmware offers PCI I/O, its graphics output and mode, the very picture files."""
+    args = ["--screen", "%dx%d" % (width, height), "--secure-boot", "0", "--ec-kind", "absent",
+            "--triggers", str(cell.triggers)]
+    if facts.get("PciIoHandles", 0):
+        for function in cell.pci_functions():
+            args += ["--pci", function]
+    else:
+        args += ["--pci", "none"]
+    if not facts.get("GopModes", 0):
+        args.append("--no-gop")
+    for mode in range(1, 7):
+        name = "PICTURE%d.BMP" % mode
+        args += ["--picture", "%d=%s" % (mode, files[name])] if name in files else ["--no-picture", str(mode)]
+    return args
+
+
+def compare_with_simulator(report, machine, cell, args, workdir, files, screen, console):
+    facts = report.facts
+    width, height = facts.get("GopWidth", 1280), facts.get("GopHeight", 800)
+    out = os.path.join(workdir, "notice-sim")
+    command = [args.notice_sim, "--out", out] + simulator_arguments(cell, facts, width, height, files)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    with open(os.path.join(workdir, "notice-sim-command.txt"), "w") as f:
+        f.write(" ".join(command) + "\n" + result.stdout.decode(errors="replace"))
+    if not report.check(result.returncode == 0, "notice-sim failed (%d): %s"
+                        % (result.returncode, result.stdout.decode(errors="replace").strip())):
+        return
+    summary, sim_console = run.simulated_console(out)
+    notifications = summary.get("notifications", [])
+    report.sim_notices = [n.get("notice_mode") for n in notifications]
+    report.note("notice-sim: notices %s, console %s, connected %s, blt %s"
+                % (report.sim_notices, sim_console or "none", summary.get("connected"),
+                   [n.get("blt") for n in notifications]))
+    report.check(report.sim_notices == [cell.expect_notice] * cell.triggers,
+                 "notice-sim chose %s on this machine, the cell is built for notice %d"
+                 % (report.sim_notices, cell.expect_notice))
+    report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
+    sim_writes = run.simulated_port_writes(out)
+    for port in (run.EC_COMMAND, run.EC_DATA, run.CMOS_INDEX, run.CMOS_DATA):
+        real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
+        report.check(real == simulated, "port 0x%02X saw %s, notice-sim wrote %s"
+                     % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
+    compare_connections(report, cell, summary.get("connected", []))
+    drawn = any(n.get("blt") for n in notifications)
+    report.check(drawn == cell.expect_drawn, "notice-sim %s a picture; the cell expects %s"
+                 % ("drew" if drawn else "drew no", "one" if cell.expect_drawn else "none"))
+    if not facts.get("GopModes", 0):
+        report.note("no graphics output: no screen to compare")
+        return
+    if not report.check(screen is not None, "no screenshot taken"):
+        return
+    real_width, real_height, pixels, found = screen
+    report.check((real_width, real_height) == (width, height), "the display shows %dx%d, the graphics output "
+                 "reported %dx%d" % (real_width, real_height, width, height))
+    sim_width, sim_height, sim_pixels = read_png_rgb(os.path.join(out, "screen.png"))
+    if not report.check((sim_width, sim_height) == (real_width, real_height), "notice-sim's screen is %dx%d"
+                        % (sim_width, sim_height)):
+        return
+    differing = 0 if pixels == sim_pixels else sum(
+        1 for i in range(0, len(pixels), 3) if pixels[i:i + 3] != sim_pixels[i:i + 3])
+    report.note("screen %dx%d: %s; notice-sim's screen: %s" % (
+        real_width, real_height, report.seen, "identical" if not differing else "%d pixels differ" % differing))
+    report.check(differing == 0, "the real screen differs from notice-sim's in %d pixels (%s/screen.png)"
+                 % (differing, out))
+    if cell.expect_left is not None:
+        report.check([at[0] for _, at in found] == [cell.expect_left],
+                     "the picture's left edge is at %s, the cell is about x = %d"
+                     % ([at[0] for _, at in found], cell.expect_left))
+
+
+def compare_connections(report, cell, sim_connected):
+    """With the boot disk alone in the boot order, OVMF's boot manager binds no other storage
+    controller: what is bound after end of DXE was connected by the driver."""
+    facts = report.facts
+    before = (facts.get("NvmeBoundBefore"), facts.get("AtaBoundBefore"))
+    after = (facts.get("NvmeBoundAfter"), facts.get("AtaBoundAfter"))
+    report.note("controllers bound (NVMe, ATA): %s before the driver, %s after end of DXE" % (before, after))
+    if not cell.boot_disk_only():
+        return
+    expected = (sum(1 for name in sim_connected if name.startswith("nvme")),
+                sum(1 for name in sim_connected if name.startswith("sata")))
+    report.check(before == (0, 0) and after == expected,
+                 "bound controllers %s -> %s; notice-sim connected %s" % (before, after, sim_connected))
+
+
+def run_cell(cell, args, workdir):
+    report = CellReport(cell)
+    started = time.monotonic()
+    if cell.firmware == matrix_cells.UBOOT and args.uboot_sse:
+        report.status = "not run"
+        report.note("not run: %s holds %d SSE instructions (first: %s) and U-Boot leaves CR4.OSFXSR clear, "
+                    "so StartImage would die on an invalid-opcode exception; give --uboot-driver an image built "
+                    "with general-purpose registers only" % (args.uboot_driver, len(args.uboot_sse),
+                                                             args.uboot_sse[0]))
+        return report
+    os.makedirs(workdir, exist_ok=True)
+    try:
+        esp, nvme, chosen, files = prepare_disks(cell, args, workdir)
+        shot = os.path.join(workdir, "screen.ppm")
+        config = matrix_cells.machine_config(cell, esp, nvme, args.uboot_rom, args.timeout)
+        with qemu.Machine(config, workdir) as machine:
+            boot(report, machine, shot, cell)
+            text = machine.serial_text()
+            lines = run.app_lines(text)
+            report.app_lines = lines
+            report.facts = {step: value for step, value in lines if step in run.PLATFORM_REPORTS}
+            report.note("firmware offers: " + ", ".join("%s %d" % item for item in report.facts.items()))
+            steps = run.expected_app_steps(run.Scenario(cell.name, cell.about, cell.expect_notice), False,
+                                           cell.triggers)
+            run.check_app_steps(report, lines, steps)
+            console = run.driver_console_lines(text)
+            report.note("driver console lines: %s" % (console or "none"))
+            screen = describe_screen(report, shot, chosen)
+            if machine.process is not None:
+                compare_with_simulator(report, machine, cell, args, workdir, files, screen, console)
+    except (RuntimeError, OSError, ValueError, subprocess.SubprocessError) as error:
+        report.check(False, "could not run the cell: %s" % error)
+    report.elapsed = time.monotonic() - started
+    if report.problems:
+        report.status = "fail"
+    return report
+
+
+# ---- results ---------------------------------------------------------------
+
+def result_record(report):
+    cell = report.scenario
+    return {
+        "cell": cell.name, "about": cell.about, "firmware": cell.firmware, "display": cell.display,
+        "resolution": report.screen if report.screen != "-" else cell.resolution_label(),
+        "storage": cell.storage, "pictures": cell.pictures, "triggers": cell.triggers,
+        "notice_sim": report.sim_notices, "seen": report.seen, "equals_notice_sim": report.status == "pass",
+        "status": report.status, "wall_time_s": round(report.elapsed, 1), "why": cell.why,
+        "firmware_offers": report.facts, "problems": report.problems,
+    }
+
+
+def markdown_table(records):
+    lines = ["| Cell | Firmware | Display | Resolution | Storage | Pictures | notice-sim | Seen on screen "
+             "| = notice-sim | Wall time |",
+             "|---|---|---|---|---|---|---|---|---|---|"]
+    for r in records:
+        sim = ", ".join(str(m) for m in r["notice_sim"]) or "-"
+        verdict = {"pass": "yes", "fail": "**no**", "not run": "not run"}[r["status"]]
+        lines.append("| %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %.0f s |" % (
+            r["cell"], r["firmware"], r["display"], r["resolution"], r["storage"], r["pictures"],
+            " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "", sim, r["seen"], verdict,
+            r["wall_time_s"]))
+    reasons = sorted({r["why"] for r in records if r["why"]})
+    for reason in reasons:
+        lines.append("")
+        lines.append("U-Boot cells: " + reason + ".")
+    return "\n".join(lines) + "\n"
+
+
+def update_readme(path, table):
+    with open(path) as f:
+        text = f.read()
+    if README_BEGIN not in text or README_END not in text:
+        raise RuntimeError("%s has no matrix section (%s ... %s)" % (path, README_BEGIN, README_END))
+    head, rest = text.split(README_BEGIN, 1)
+    _, tail = rest.split(README_END, 1)
+    with open(path, "w") as f:
+        f.write(head + README_BEGIN + "\n" + table + README_END + tail)
+
+
+def print_report(report, workdir):
+    verdict = {"pass": "PASS", "fail": "FAIL", "not run": "NOT RUN"}[report.status]
+    cell = report.scenario
+    print("== %s: %s (%.1f s) - %s" % (cell.name, verdict, report.elapsed, cell.about))
+    for note in report.notes:
+        print("   " + note)
+    for problem in report.problems:
+        print("   FAIL: " + problem)
+    if report.problems:
+        print("   files: %s" % workdir)
+    sys.stdout.flush()
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", help="image build directory (notice.efi, e2e/app/notice-e2e.efi)")
+    parser.add_argument("--notice-sim", metavar="PATH", help="the notice-sim program")
+    parser.add_argument("--driver", help="driver image (default: BUILD_DIR/notice.efi)")
+    parser.add_argument("--uboot-driver", help="driver image for the U-Boot cells (default: --driver); it must "
+                        "hold no SSE instruction")
+    parser.add_argument("--app", help="test application (default: BUILD_DIR/e2e/app/notice-e2e.efi)")
+    parser.add_argument("--uboot-rom", default=qemu.UBOOT_ROM, help="U-Boot image (package u-boot-qemu)")
+    parser.add_argument("--cell", action="append", choices=matrix_cells.CELL_NAMES, metavar="NAME",
+                        help="cell to run (repeatable; default: all; see --list)")
+    parser.add_argument("--list", action="store_true", help="list the cells and exit")
+    parser.add_argument("--json", metavar="FILE", help="write the results as JSON")
+    parser.add_argument("--table", metavar="FILE", help="write the results as a Markdown table")
+    parser.add_argument("--update-readme", metavar="README", help="put the table into README's matrix section")
+    parser.add_argument("--jobs", type=int, default=MAX_MACHINES, help="QEMU instances at once (default 2)")
+    parser.add_argument("--timeout", type=float, default=300.0, help="hard limit per QEMU run in seconds")
+    parser.add_argument("--workdir", help="where run files go (default: a temporary directory, removed on success)")
+    args = parser.parse_args(argv)
+    if args.list:
+        for c in matrix_cells.CELLS:
+            print("%-28s notice %d  %s" % (c.name, c.expect_notice, c.about))
+        return 0
+    if args.jobs < 1:
+        parser.error("--jobs wants 1 or more")
+    if not args.build_dir or not args.notice_sim:
+        parser.error("--build-dir and --notice-sim are required")
+
+    for name in ("build_dir", "driver", "uboot_driver", "app", "uboot_rom", "notice_sim"):
+        value = getattr(args, name)
+        if value:
+            setattr(args, name, os.path.abspath(value))
+    args.driver = args.driver or os.path.join(args.build_dir, "notice.efi")
+    args.uboot_driver = args.uboot_driver or args.driver
+    args.app = args.app or os.path.join(args.build_dir, "e2e", "app", "notice-e2e.efi")
+    cells = [c for c in matrix_cells.CELLS if not args.cell or c.name in args.cell]
+    needed = [args.driver, args.app, args.notice_sim, qemu.PLAIN_CODE]
+    if any(c.firmware == matrix_cells.UBOOT for c in cells):
+        needed += [args.uboot_rom, args.uboot_driver]
+    for path in needed:
+        if not os.path.isfile(path):
+            print("matrix.py: %s not found (build it, or install ovmf / u-boot-qemu)" % path, file=sys.stderr)
+            return 2
+    args.uboot_sse = sse_instructions(args.uboot_driver) if any(
+        c.firmware == matrix_cells.UBOOT for c in cells) else []
+
+    root = os.path.abspath(args.workdir) if args.workdir else tempfile.mkdtemp(prefix="notice-matrix-")
+    # The slowest cells first, so the two lanes end together.
+    order = sorted(cells, key=lambda c: c.firmware != matrix_cells.UBOOT)
+    started = time.monotonic()
+    printing = threading.Lock()
+    reports = {}
+
+    def one(cell):
+        workdir = os.path.join(root, cell.name)
+        shutil.rmtree(workdir, ignore_errors=True)
+        report = run_cell(cell, args, workdir)
+        with printing:
+            print_report(report, workdir)
+        return report
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        for cell, report in zip(order, pool.map(one, order)):
+            reports[cell.name] = report
+    records = [result_record(reports[c.name]) for c in cells]
+    table = markdown_table(records)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"cells": records, "wall_time_s": round(time.monotonic() - started, 1)}, f, indent=1)
+    if args.table:
+        with open(args.table, "w") as f:
+            f.write(table)
+    if args.update_readme:
+        update_readme(args.update_readme, table)
+    print(table)
+    failed = [r["cell"] for r in records if r["status"] == "fail"]
+    not_run = [r["cell"] for r in records if r["status"] == "not run"]
+    print("== matrix: %d of %d cells passed in %.1f s%s%s" % (
+        sum(r["status"] == "pass" for r in records), len(records), time.monotonic() - started,
+        "; failed: " + ", ".join(failed) if failed else "", "; not run: " + ", ".join(not_run) if not_run else ""))
+    if not failed and not args.workdir:
+        shutil.rmtree(root, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
