@@ -26,11 +26,14 @@ int main(int argc, char **argv) {
 
   try {
     preview::PictureFiles pictures;
-    if (std::string error = preview::LoadPictureFiles(options, pictures); !error.empty()) {
+    preview::PictureFiles second_volume;
+    std::string error = preview::LoadPictureFiles(options, pictures);
+    if (error.empty()) error = preview::LoadSecondVolumeFiles(options, second_volume);
+    if (!error.empty()) {
       std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
       return 1;
     }
-    const preview::RunResult result = preview::RunPreview(options, pictures);
+    const preview::RunResult result = preview::RunPreview(options, pictures, second_volume);
     if (std::string error = preview::WriteOutputs(options, result); !error.empty()) {
       std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
       return 1;
