@@ -52,6 +52,10 @@ class Cell:
     expect_drawn: bool = True          # whether a picture lands on the screen
     expect_left: int = None            # the drawn picture's left edge, when the cell is about it
     why: str = ""                      # what the firmware lacks, when that decides the outcome
+    # The firmware image carries the driver and this make_images.py variant's
+    # pictures in its DXE volume ("" for the stock image, the driver loaded
+    # from disk); the application's volume then serves only `pictures`.
+    firmware_image: str = ""
 
     def machine_type(self):
         return STORAGE[self.storage][0]
@@ -91,9 +95,9 @@ class Cell:
         return "%dx%d" % self.resolution if self.resolution else "default"
 
 
-def machine_config(cell, esp, nvme, uboot_rom, timeout_s):
+def machine_config(cell, esp, nvme, uboot_rom, timeout_s, ovmf_code=qemu.PLAIN_CODE):
     return qemu.MachineConfig(
-        firmware=cell.firmware, code=uboot_rom if cell.firmware == UBOOT else qemu.PLAIN_CODE,
+        firmware=cell.firmware, code=uboot_rom if cell.firmware == UBOOT else ovmf_code,
         machine=cell.machine_type(), esp_image=esp, esp_interface=cell.boot_disk(),
         esp_bootindex=0 if cell.boot_disk_only() else None, nvme_image=nvme, display=cell.display_args(),
         memory_mb=512 if cell.firmware == UBOOT else 256,
@@ -137,6 +141,12 @@ CELLS = [
     Cell("ovmf-ide-only", "i440FX, IDE only: no controller counts", 4, storage="ide", expect_drawn=True),
     Cell("ovmf-virtio-blk-only", "i440FX whose only disk is virtio-blk (01/00): no controller counts", 4,
          storage="virtio-blk"),
+    # Pictures in two firmware volumes: the firmware's own DXE volume (first in
+    # handle order) and the application's (installed later).
+    Cell("ovmf-second-volume-only", "the firmware's volume lacks picture 5, the second volume has it: found there",
+         5, pictures="second-volume-5", firmware_image="missing-5"),
+    Cell("ovmf-both-volumes", "picture 5 in both volumes, different: the first volume's is drawn", 5,
+         pictures="second-volume-5", firmware_image="full"),
     # Two trigger installations in one boot.
     Cell("ovmf-two-triggers", "the trigger installed twice: the second repeats the first's notice", 5, triggers=2),
     # U-Boot: the driver loaded from disk by the application.

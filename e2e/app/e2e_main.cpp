@@ -139,6 +139,7 @@ void RunSteps() {
     ReportBoundControllers("NvmeBoundAfter", "AtaBoundAfter");
     LoadPictures(root);
     ReportStatus("InstallPictureVolume", InstallPictureVolume());
+    ReportPictureVolumeIndex(PictureVolumeHandle());
     ReportValue("CheckPictureVolume", CheckPictureVolume(PictureVolume()));
     for (UINTN i = TriggerCount(root); i > 0; --i) InstallTrigger();
     LetHostTakePicture();

@@ -49,6 +49,22 @@ void ReportPlatform() {
   ReportGraphicsOutput();
 }
 
+void ReportPictureVolumeIndex(EFI_HANDLE Handle) {
+  constexpr UINTN kNotListed = 0xFFFF;
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  UINTN index = kNotListed;
+  if (!EFI_ERROR(gApp.BootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
+                                                       &count, &handles)) &&
+      handles != nullptr) {
+    for (UINTN i = 0; i < count && index == kNotListed; ++i) {
+      if (handles[i] == Handle) index = i;
+    }
+    gApp.BootServices->FreePool(handles);
+  }
+  ReportValue("PictureVolumeIndex", index);
+}
+
 void ReportBoundControllers(const char *NvmeStep, const char *AtaStep) {
   ReportValue(NvmeStep, CountHandles(&kNvmExpressPassThruProtocolGuid));
   ReportValue(AtaStep, CountHandles(&kAtaPassThruProtocolGuid));

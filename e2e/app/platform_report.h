@@ -12,6 +12,11 @@
 // output) and, with one, "E2E GopWidth 0x<w>", "E2E GopHeight 0x<h>".
 void ReportPlatform();
 
+// Writes "E2E PictureVolumeIndex 0x<i>": where the handle stands among the
+// firmware-volume handles the firmware lists (the order a lookup asks them
+// in); 0xFFFF when it is not listed.
+void ReportPictureVolumeIndex(EFI_HANDLE Handle);
+
 // Writes "E2E <Prefix>NvmeBound 0x<n>" and "E2E <Prefix>AtaBound 0x<n>":
 // controllers a driver has been connected to (NVMe and ATA pass-through).
 void ReportBoundControllers(const char *NvmeStep, const char *AtaStep);
