@@ -270,8 +270,8 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
                      % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
     compare_connections(report, cell, summary.get("connected", []))
     drawn = any(n.get("blt") for n in notifications)
-    report.check(drawn == cell.expect_drawn, "notice-sim %s a picture; the cell expects %s"
-                 % ("drew" if drawn else "drew no", "one" if cell.expect_drawn else "none"))
+    report.check(drawn == cell.expect_drawn, "notice-sim %s; the cell expects %s"
+                 % ("drew a picture" if drawn else "drew nothing", "a picture" if cell.expect_drawn else "none"))
     if not facts.get("GopModes", 0):
         report.note("no graphics output: no screen to compare")
         return
@@ -413,10 +413,13 @@ def markdown_table(records):
             r["cell"], r["firmware"], r["display"], r["resolution"], r["storage"], r["pictures"],
             " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "", sim, r["seen"], verdict,
             r["wall_time_s"]))
-    reasons = sorted({r["why"] for r in records if r["why"]})
-    for reason in reasons:
+    reasons = {}
+    for r in records:
+        if r["why"]:
+            reasons.setdefault(r["why"], []).append(r["cell"])
+    for reason, cells in reasons.items():
         lines.append("")
-        lines.append("U-Boot cells: " + reason + ".")
+        lines.append("%s: %s." % (", ".join(cells), reason))
     return "\n".join(lines) + "\n"
 
 

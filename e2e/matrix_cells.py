@@ -14,13 +14,19 @@ OVMF, UBOOT = "ovmf", "u-boot"
 # QEMU options of each display. A resolution goes to the display's xres/yres
 # properties: QEMU offers it to the firmware as the display's preferred mode
 # (in the EDID block of the std VGA and bochs-display, in virtio-gpu's
-# display information), and OVMF starts in that mode.
+# display information), and OVMF starts in that mode. With the EDID block off
+# the same properties change nothing: OVMF keeps its own 1280x800.
 DISPLAYS = {
     "std-vga": ("VGA", True),
+    "std-vga-no-edid": ("VGA,edid=off", True),
     "virtio-gpu": ("virtio-gpu-pci", True),
     "ramfb": ("ramfb", False),
     "bochs-display": ("bochs-display", True),
     "cirrus-vga": ("cirrus-vga", False),
+    "virtio-vga": ("virtio-vga", True),
+    "qxl-vga": ("qxl-vga", True),
+    "vmware-svga": ("vmware-svga", False),
+    "ati-vga": ("ati-vga", False),
 }
 
 # Storage layouts: the machine type, the PCI storage controllers that hold a
@@ -116,6 +122,11 @@ CELLS = [
     Cell("ovmf-ramfb", "ramfb", 5, display="ramfb"),
     Cell("ovmf-bochs-display", "bochs-display", 5, display="bochs-display"),
     Cell("ovmf-cirrus-vga", "cirrus-vga", 5, display="cirrus-vga"),
+    Cell("ovmf-virtio-vga", "virtio-vga", 5, display="virtio-vga"),
+    Cell("ovmf-qxl-vga", "qxl-vga", 5, display="qxl-vga"),
+    Cell("ovmf-vmware-svga", "vmware-svga", 5, display="vmware-svga"),
+    Cell("ovmf-ati-vga", "ati-vga: OVMF has no driver for it", 5, display="ati-vga", expect_drawn=False,
+         why="OVMF binds no graphics output to the ATI display: the driver prints its line, nothing is drawn"),
     # Resolutions, chosen through the display's xres/yres.
     Cell("ovmf-std-vga-800x600", "standard VGA at 800x600", 5, resolution=(800, 600)),
     Cell("ovmf-std-vga-1024x768", "standard VGA at 1024x768", 5, resolution=(1024, 768)),
@@ -124,6 +135,9 @@ CELLS = [
          resolution=(1920, 1080)),
     Cell("ovmf-bochs-display-1024x768", "bochs-display at 1024x768", 5, display="bochs-display",
          resolution=(1024, 768)),
+    # Without its EDID block the display's xres/yres reach OVMF no more: it stays at 1280x800.
+    Cell("ovmf-std-vga-1024x768-no-edid", "standard VGA, xres/yres 1024x768 but no EDID: OVMF's own 1280x800", 5,
+         display="std-vga-no-edid", resolution=(1024, 768)),
     # The picture's edges on a real screen.
     Cell("ovmf-fits-exactly", "a picture 20 pixels narrower than the screen: drawn at x = 0", 5,
          resolution=(800, 600), pictures="fits-exactly", expect_left=0),

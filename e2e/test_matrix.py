@@ -253,7 +253,7 @@ class ReadmeSectionTest(unittest.TestCase):
         self.assertEqual(len([line for line in table if line.startswith("| c")]), 2)
         self.assertIn("| 4, 4 |", table[3])
         self.assertIn("**no**", table[3])
-        self.assertIn("U-Boot cells: because.", table)
+        self.assertIn("c1: because.", table)
 
 
 if __name__ == "__main__":
