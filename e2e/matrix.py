@@ -209,7 +209,7 @@ def describe_screen(report, shot, candidates):
     elif pixels.count(0) == len(pixels):
         report.seen = "nothing drawn"
     else:
-        report.seen = "no notice picture"
+        report.seen = "no picture drawn"
     return width, height, pixels, found
 
 

@@ -112,8 +112,10 @@ def machine_config(cell, esp, nvme, uboot_rom, timeout_s, ovmf_code=qemu.PLAIN_C
 
 NO_PCI_IO = ("U-Boot offers no PCI I/O protocol: the probe finds no controller whatever the machine holds, "
              "so notice 4 is shown")
-NO_GOP = ("U-Boot drives no QEMU display in this build (only a VESA driver that needs the display's option ROM, "
-          "and it reports 'Incorrect expansion ROM header signature'): no graphics output, so nothing is drawn")
+NO_GOP = ("U-Boot drives no QEMU display: its only video driver (VESA) needs the display's option ROM and reads "
+          "the ROM's signature one byte off ('Incorrect expansion ROM header signature 4eaa' for the standard VGA, "
+          "4daa for cirrus-vga, whose ROMs start 55 AA 4E and 55 AA 4D), and tries no other display; without a "
+          "graphics output nothing is drawn")
 
 CELLS = [
     # OVMF: every display it drives, at its default mode.

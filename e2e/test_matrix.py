@@ -118,6 +118,52 @@ class SimulatorArgumentsTest(unittest.TestCase):
         self.assertEqual(o["--triggers"], ["2"])
 
 
+class VolumeOrderTest(unittest.TestCase):
+    """The simulator's volumes in the order the application saw the real ones."""
+    APP = {"PICTURE5.BMP": "/app/5.bmp"}
+    FIRMWARE = {m: "/fw/%d.bmp" % m for m in (1, 2, 3, 4, 6)}
+
+    def volumes(self, facts, firmware):
+        args = matrix.simulator_arguments(matrix_cells.Cell("v", "", 5), dict(facts, PciIoHandles=7, GopModes=1),
+                                          1280, 800, self.APP, firmware)
+        first = [args[i + 1] for i, a in enumerate(args) if a == "--picture"]
+        second = [args[i + 1] for i, a in enumerate(args) if a == "--second-volume"]
+        return first, second
+
+    def test_the_application_volume_after_the_firmware_volume(self):
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, self.FIRMWARE)
+        self.assertEqual(first, ["%d=/fw/%d.bmp" % (m, m) for m in (1, 2, 3, 4, 6)])
+        self.assertEqual(second, ["5=/app/5.bmp"])
+
+    def test_the_application_volume_listed_first(self):
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 0}, self.FIRMWARE)
+        self.assertEqual((first, len(second)), (["5=/app/5.bmp"], 5))
+
+    def test_a_firmware_volume_without_notice_pictures_comes_first_but_is_empty(self):
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, {})
+        self.assertEqual((first, second), ([], ["5=/app/5.bmp"]))
+
+    def test_without_firmware_volumes_the_application_volume_is_the_only_one(self):
+        first, second = self.volumes({"FirmwareVolumeHandles": 0, "PictureVolumeIndex": 0}, {})
+        self.assertEqual((first, second), (["5=/app/5.bmp"], []))
+
+
+class ExpectedStepsTest(unittest.TestCase):
+    def test_driver_in_the_firmware_reads_only_what_the_boot_disk_holds(self):
+        cell = matrix_cells.Cell("f", "", 5, firmware_image="full", triggers=2)
+        steps = matrix.expected_steps(cell, {"PICTURE5.BMP": "/x"})
+        self.assertIn(("DriverInFirmware", None), steps)
+        self.assertNotIn(("StartImage", 0), steps)
+        reads = [(s, v) for s, v in steps if s.startswith("ReadPicture")]
+        self.assertEqual(reads, [("ReadPicture%d" % m, 0 if m == 5 else 0x800000000000000E) for m in range(1, 7)])
+        self.assertEqual(steps.count(("InstallTrigger", 0)), 2)
+
+    def test_driver_from_disk_is_loaded_started_and_told_of_end_of_dxe(self):
+        steps = matrix.expected_steps(matrix_cells.Cell("d", "", 5), {"PICTURE%d.BMP" % m: "" for m in range(1, 7)})
+        for step in ("LoadImage", "StartImage", "SignalEndOfDxe", "ReadPicture6", "InstallTrigger"):
+            self.assertIn((step, 0), steps)
+
+
 class EdgePicturesTest(unittest.TestCase):
     def test_the_edge_pictures_are_sized_from_the_screen(self):
         cases = [("fits-exactly", 780, 40), ("too-wide", 781, 40), ("taller-than-screen", 100, 601)]
