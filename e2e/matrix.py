@@ -54,6 +54,9 @@ SHUTDOWN_GRACE_S = 10.0
 # + 11); notice-sim draws no text on its screen.
 CONSOLE_CELL = (8, 19)
 SSE_REGISTER = re.compile(r"%[xy]mm\d")
+INVALID_OPCODE = re.compile(r" v=06 e=\w+ i=0 cpl=\d IP=\w+:([0-9a-f]+)")
+CONTROL_REGISTERS = re.compile(r"CR0=([0-9a-f]+) CR2=[0-9a-f]+ CR3=[0-9a-f]+ CR4=([0-9a-f]+)")
+CR4_OSFXSR = 0x200
 
 
 class CellReport(run.Report):
@@ -65,17 +68,47 @@ class CellReport(run.Report):
         self.seen = "-"
         self.screen = "-"
         self.facts = {}
+        self.compared = True           # whether notice-sim explains the run (not when the driver never started)
 
 
 # ---- preparing the disks ---------------------------------------------------
 
-def sse_instructions(image):
-    """Instructions of a PE image that use an XMM or YMM register (llvm-objdump -d)."""
+def objdump(image, option):
     tool = shutil.which("llvm-objdump") or shutil.which("llvm-objdump-14")
     if not tool:
         raise RuntimeError("llvm-objdump not found: install llvm")
-    listing = subprocess.run([tool, "-d", image], stdout=subprocess.PIPE, check=True).stdout.decode()
-    return [line.strip() for line in listing.splitlines() if SSE_REGISTER.search(line)]
+    return subprocess.run([tool, option, image], stdout=subprocess.PIPE, check=True).stdout.decode()
+
+
+def sse_instructions(image):
+    """Instructions of a PE image that use an XMM or YMM register (llvm-objdump -d)."""
+    return [line.strip() for line in objdump(image, "-d").splitlines() if SSE_REGISTER.search(line)]
+
+
+def instruction_at(image, rva):
+    """The disassembled instruction at an offset from the image's base, or None."""
+    base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", objdump(image, "-p"), re.M)
+    if not base:
+        return None
+    address = "%x:" % (int(base.group(1), 16) + rva)
+    return next((line.strip() for line in objdump(image, "-d").splitlines()
+                 if line.strip().startswith(address)), None)
+
+
+def last_invalid_opcode(log_path):
+    """(RIP, CR4) of the last invalid-opcode exception in a QEMU `-d int` log, or None."""
+    found = None
+    waiting = False
+    with open(log_path, errors="replace") as f:
+        for line in f:
+            match = INVALID_OPCODE.search(line)
+            if match:
+                rip, waiting = int(match.group(1), 16), True
+                continue
+            registers = CONTROL_REGISTERS.search(line) if waiting else None
+            if registers:
+                found, waiting = (rip, int(registers.group(2), 16)), False
+    return found
 
 
 def with_partition_table(fat_image, disk_image):
@@ -117,7 +150,8 @@ def prepare_disks(cell, args, workdir):
         with open(boot_files["TRIGGERS"], "w") as f:
             f.write("%d" % cell.triggers)
     # Without notice.efi on the boot disk the application knows the firmware carries the driver.
-    driver = None if cell.firmware_image else args.uboot_driver if cell.firmware == matrix_cells.UBOOT else args.driver
+    driver = None if cell.firmware_image else args.driver if cell.shipped_driver or cell.firmware != matrix_cells.UBOOT \
+        else args.uboot_driver
     esp = run.build_esp(workdir, args.app, driver, boot_files)
     if cell.firmware == matrix_cells.UBOOT:
         esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
@@ -347,10 +381,46 @@ def expected_steps(cell, files):
             for step, status in steps]
 
 
+def check_death_by_sse(report, machine, cell, args, workdir, files):
+    """The driver still holds SSE instructions and U-Boot leaves CR4.OSFXSR clear: StartImage must
+    die on an invalid-opcode exception at one of them (QEMU then resets, and -no-reboot ends it)."""
+    report.compared = False
+    try:
+        machine.start()
+        result = machine.wait_for_exit()
+        report.note("QEMU ended after %.1f s: exit status %d, %s" % (result.elapsed_s, result.returncode,
+                                                                   result.shutdown_reason or "no shutdown event"))
+        report.check(result.shutdown_reason == "guest-reset", "the run ended by %r, expected a reset (triple fault)"
+                     % result.shutdown_reason)
+    except qemu.MachineFailure as failure:
+        report.check(False, str(failure))
+        machine.kill()
+        return
+    lines = run.app_lines(machine.serial_text())
+    report.app_lines = lines
+    report.facts = {step: value for step, value in lines if step in run.PLATFORM_REPORTS}
+    steps = expected_steps(cell, files)
+    run.check_app_steps(report, lines, steps[:steps.index(("LoadImage", 0)) + 1])
+    fault = last_invalid_opcode(os.path.join(workdir, matrix_cells.INTERRUPT_LOG))
+    base = report.facts.get("DriverImageBase")
+    if not report.check(fault is not None and base is not None, "no invalid-opcode exception logged, or no image "
+                        "base reported (%s)" % os.path.join(workdir, matrix_cells.INTERRUPT_LOG)):
+        return
+    rip, cr4 = fault
+    instruction = instruction_at(args.driver, rip - base) or "outside the image"
+    report.seen = "StartImage died: invalid opcode at notice.efi+0x%x (%s) with CR4 0x%x" % (
+        rip - base, " ".join(instruction.split("\t")[1:]).strip() or instruction, cr4)
+    report.note(report.seen)
+    report.check(not cr4 & CR4_OSFXSR, "CR4 0x%x has OSFXSR set: the fault is not explained" % cr4)
+    report.check(bool(SSE_REGISTER.search(instruction)), "the faulting instruction uses no SSE register: %s"
+                 % instruction)
+
+
 def run_cell(cell, args, workdir):
     report = CellReport(cell)
     started = time.monotonic()
-    if cell.firmware == matrix_cells.UBOOT and args.uboot_sse:
+    sse = cell.firmware == matrix_cells.UBOOT and (args.driver_sse if cell.shipped_driver else args.uboot_sse)
+    if sse and not cell.shipped_driver:
         report.status = "not run"
         report.note("not run: %s holds %d SSE instructions (first: %s) and U-Boot leaves CR4.OSFXSR clear, "
                     "so StartImage would die on an invalid-opcode exception; give --uboot-driver an image built "
@@ -365,6 +435,11 @@ def run_cell(cell, args, workdir):
             if cell.firmware_image else qemu.PLAIN_CODE
         config = matrix_cells.machine_config(cell, esp, nvme, args.uboot_rom, args.timeout, code)
         with qemu.Machine(config, workdir) as machine:
+            if sse:
+                check_death_by_sse(report, machine, cell, args, workdir, files)
+                report.elapsed = time.monotonic() - started
+                report.status = "fail" if report.problems else "pass"
+                return report
             boot(report, machine, shot, cell)
             text = machine.serial_text()
             lines = run.app_lines(text)
@@ -396,7 +471,8 @@ def result_record(report):
         "cell": cell.name, "about": cell.about, "firmware": cell.firmware, "display": cell.display,
         "resolution": report.screen if report.screen != "-" else cell.resolution_label(),
         "storage": cell.storage, "pictures": cell.pictures, "triggers": cell.triggers,
-        "notice_sim": report.sim_notices, "seen": report.seen, "equals_notice_sim": report.status == "pass",
+        "notice_sim": report.sim_notices, "seen": report.seen,
+        "equals_notice_sim": report.status == "pass" if report.compared else None,
         "status": report.status, "wall_time_s": round(report.elapsed, 1), "why": cell.why,
         "firmware_offers": report.facts, "problems": report.problems,
     }
@@ -409,6 +485,8 @@ def markdown_table(records):
     for r in records:
         sim = ", ".join(str(m) for m in r["notice_sim"]) or "-"
         verdict = {"pass": "yes", "fail": "**no**", "not run": "not run"}[r["status"]]
+        if r["equals_notice_sim"] is None and r["status"] == "pass":
+            verdict = "n/a: died as expected"
         lines.append("| %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %.0f s |" % (
             r["cell"], r["firmware"], r["display"], r["resolution"], r["storage"], r["pictures"],
             " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "", sim, r["seen"], verdict,
@@ -519,8 +597,9 @@ def main(argv=None):
             return 2
     if not prepare_firmware_images(args, cells):
         return 2
-    args.uboot_sse = sse_instructions(args.uboot_driver) if any(
-        c.firmware == matrix_cells.UBOOT for c in cells) else []
+    uboot = any(c.firmware == matrix_cells.UBOOT for c in cells)
+    args.uboot_sse = sse_instructions(args.uboot_driver) if uboot else []
+    args.driver_sse = sse_instructions(args.driver) if uboot else []
 
     root = os.path.abspath(args.workdir) if args.workdir else tempfile.mkdtemp(prefix="notice-matrix-")
     # The slowest cells first, so the two lanes end together.

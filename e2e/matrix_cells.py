@@ -62,6 +62,9 @@ class Cell:
     # pictures in its DXE volume ("" for the stock image, the driver loaded
     # from disk); the application's volume then serves only `pictures`.
     firmware_image: str = ""
+    # U-Boot with the shipped notice.efi rather than --uboot-driver: while the
+    # image holds SSE instructions the cell expects StartImage to die.
+    shipped_driver: bool = False
 
     def machine_type(self):
         return STORAGE[self.storage][0]
@@ -101,8 +104,14 @@ class Cell:
         return "%dx%d" % self.resolution if self.resolution else "default"
 
 
+INTERRUPT_LOG = "interrupts.log"
+
+
 def machine_config(cell, esp, nvme, uboot_rom, timeout_s, ovmf_code=qemu.PLAIN_CODE):
-    return qemu.MachineConfig(
+    # The shipped driver's cell logs every exception (about 16 MB): an invalid
+    # opcode shows where it happened and with which CR4.
+    extra = ["-d", "int", "-D", INTERRUPT_LOG] if cell.shipped_driver else []
+    return qemu.MachineConfig(extra_args=extra,
         firmware=cell.firmware, code=uboot_rom if cell.firmware == UBOOT else ovmf_code,
         machine=cell.machine_type(), esp_image=esp, esp_interface=cell.boot_disk(),
         esp_bootindex=0 if cell.boot_disk_only() else None, nvme_image=nvme, display=cell.display_args(),
@@ -168,6 +177,12 @@ CELLS = [
     # U-Boot: the driver loaded from disk by the application.
     Cell("u-boot-std-vga", "U-Boot, standard VGA", 4, firmware=UBOOT, storage="ide", expect_drawn=False,
          why=NO_PCI_IO + "; " + NO_GOP),
+    Cell("u-boot-shipped-driver", "U-Boot with the shipped notice.efi", 4, firmware=UBOOT, storage="ide",
+         expect_drawn=False, shipped_driver=True,
+         why="U-Boot leaves CR4.OSFXSR clear, so while notice.efi holds SSE instructions StartImage dies at the "
+             "first one (the cell then checks the logged invalid-opcode exception: its CR4 and the instruction at "
+             "that offset of the image); with an image built for general-purpose registers only the cell runs like "
+             "u-boot-std-vga"),
     Cell("u-boot-nvme", "U-Boot with an NVMe disk besides the IDE boot disk", 4, firmware=UBOOT, storage="nvme",
          expect_drawn=False, why=NO_PCI_IO + "; " + NO_GOP),
     Cell("u-boot-virtio-gpu", "U-Boot, virtio-gpu-pci", 4, firmware=UBOOT, display="virtio-gpu", storage="ide",

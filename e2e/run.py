@@ -51,7 +51,8 @@ SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.sh"
 STORAGE_REPORTS = ("NvmePassThruHandles", "BlockIoHandles")
 # What the application reports about the firmware it runs on (values, not statuses).
 PLATFORM_REPORTS = ("HobList", "FirmwareVolumeHandles", "PciIoHandles", "GopModes", "GopWidth", "GopHeight",
-                    "NvmeBoundBefore", "AtaBoundBefore", "NvmeBoundAfter", "AtaBoundAfter", "PictureVolumeIndex")
+                    "NvmeBoundBefore", "AtaBoundBefore", "NvmeBoundAfter", "AtaBoundAfter", "PictureVolumeIndex",
+                    "DriverImageBase")
 
 NOT_FOUND = 0x800000000000000E
 ACCESS_DENIED = 0x800000000000000F

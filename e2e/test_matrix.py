@@ -274,6 +274,29 @@ class ConsoleTextTest(unittest.TestCase):
         self.assertEqual(matrix.differing_pixels(4, bytes(a), bytes(a)), [])
 
 
+class InvalidOpcodeLogTest(unittest.TestCase):
+    LOG = """Servicing hardware INT=0x20
+     0: v=20 e=0000 i=0 cpl=0 IP=0010:000000001df00000 pc=000000001df00000 SP=0018:0000000000100000
+RIP=000000001df00000 RFL=00000202 [-------] CPL=0 II=0 A20=1 SMM=0 HLT=0
+CR0=80000011 CR2=0000000000000000 CR3=0000000000080000 CR4=00000020
+     1: v=06 e=0000 i=0 cpl=0 IP=0010:000000001dcd93cc pc=000000001dcd93cc SP=0018:000000000010ce50
+RIP=000000001dcd93cc RFL=00000002 [-------] CPL=0 II=0 A20=1 SMM=0 HLT=0
+CR0=80000011 CR2=0000000000000000 CR3=0000000000080000 CR4=00000020
+check_exception old: 0xd new 0xe
+Triple fault
+"""
+
+    def test_the_last_invalid_opcode_with_its_control_registers(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "interrupts.log")
+            with open(path, "w") as f:
+                f.write(self.LOG)
+            self.assertEqual(matrix.last_invalid_opcode(path), (0x1DCD93CC, 0x20))
+            with open(path, "w") as f:
+                f.write(self.LOG.replace("v=06", "v=0d"))
+            self.assertIsNone(matrix.last_invalid_opcode(path))
+
+
 class ReadmeSectionTest(unittest.TestCase):
     def test_only_the_matrix_section_changes(self):
         text = "# Title\n\nintro\n\n%s\nold table\n%s\n\n## Next\nrest\n" % (matrix.README_BEGIN, matrix.README_END)
@@ -293,13 +316,20 @@ class ReadmeSectionTest(unittest.TestCase):
     def test_the_table_has_a_row_per_cell_and_gives_the_reasons(self):
         records = [dict(cell="c%d" % i, firmware="u-boot" if i else "ovmf", display="std-vga", resolution="800x600",
                         storage="ide", pictures="test", triggers=1 + i, notice_sim=[4] * (1 + i), seen="-",
-                        status=["pass", "fail"][i], wall_time_s=12.3, why="because" if i else "")
+                        status=["pass", "fail"][i], wall_time_s=12.3, why="because" if i else "",
+                        equals_notice_sim=[True, False][i])
                    for i in range(2)]
         table = matrix.markdown_table(records).splitlines()
         self.assertEqual(len([line for line in table if line.startswith("| c")]), 2)
         self.assertIn("| 4, 4 |", table[3])
         self.assertIn("**no**", table[3])
         self.assertIn("c1: because.", table)
+
+    def test_a_run_notice_sim_cannot_explain_says_so(self):
+        record = dict(cell="u", firmware="u-boot", display="std-vga", resolution="no GOP", storage="ide",
+                      pictures="test", triggers=1, notice_sim=[], seen="StartImage died", status="pass",
+                      wall_time_s=4.0, why="", equals_notice_sim=None)
+        self.assertIn("| n/a: died as expected |", matrix.markdown_table([record]))
 
 
 if __name__ == "__main__":

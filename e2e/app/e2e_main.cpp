@@ -36,6 +36,18 @@ constexpr UINTN kHostAckTimeoutMs = 20000;
 
 void EFIAPI IgnoreEvent(EFI_EVENT, void *) {}
 
+// Where the firmware put the driver: the host turns a fault address into an
+// offset in notice.efi with it.
+void ReportImageBase(EFI_HANDLE Driver) {
+  EFI_LOADED_IMAGE_PROTOCOL *loaded = nullptr;
+  if (EFI_ERROR(gApp.BootServices->HandleProtocol(Driver, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
+                                                  reinterpret_cast<void **>(&loaded))) ||
+      loaded == nullptr) {
+    return;
+  }
+  ReportValue("DriverImageBase", reinterpret_cast<UINTN>(loaded->ImageBase));
+}
+
 // Loads the driver from a buffer and runs its entry point. A boot volume
 // without the driver file means the firmware carries the driver itself and
 // has dispatched it already: *Loaded then stays false.
@@ -58,6 +70,7 @@ EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root, bool *Loaded) {
   ReportStatus("LoadImage", status);
   bs->FreePool(image);
   if (EFI_ERROR(status)) return status;
+  ReportImageBase(driver);
 
   status = bs->StartImage(driver, nullptr, nullptr);
   ReportStatus("StartImage", status);
