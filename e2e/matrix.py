@@ -35,6 +35,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import matrix_cells  # noqa: E402
+import matrix_firmware  # noqa: E402
 import matrix_pictures  # noqa: E402
 import qemu  # noqa: E402
 import run  # noqa: E402
@@ -125,13 +126,15 @@ def with_partition_table(fat_image, disk_image):
     return disk_image
 
 
-def firmware_pictures(cell, args):
-    """mode -> host file of each picture the firmware image's own volume carries."""
+def firmware_volumes(cell, args):
+    """The firmware image's own volumes in handle order, each mode -> host file of its pictures:
+    none for the stock image; the DXE volume, and the inner volume when the cell has one."""
     if not cell.firmware_image:
-        return {}
+        return []
     directory = os.path.join(args.firmware_dirs[cell.firmware_image], "pictures")
-    return {mode: os.path.join(directory, "notice%d.bmp" % mode) for mode in range(1, 7)
-            if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
+    dxe = {mode: os.path.join(directory, "notice%d.bmp" % mode) for mode in range(1, 7)
+           if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
+    return [dxe] + ([args.nested_images[cell.name][1]] if cell.nested_pictures else [])
 
 
 def prepare_disks(cell, args, workdir):
@@ -216,13 +219,15 @@ def find_picture(width, pixels, picture):
 
 def screen_candidates(cell, args, chosen):
     """(label, picture) for every picture the machine could show."""
-    own = "second volume" if cell.firmware_image else None
+    own = "application's volume" if cell.firmware_image else None
     candidates = [("notice %d%s" % (mode, " (%s)" % own if own else ""), picture)
                   for mode, picture in sorted(chosen.items())]
     if cell.firmware_image:
         test = matrix_pictures.picture_set("test")
-        candidates += [("notice %d (firmware volume)" % mode, test[mode])
-                       for mode in sorted(firmware_pictures(cell, args))]
+        candidates += [("notice %d (DXE volume)" % mode, test[mode]) for mode in sorted(firmware_volumes(cell, args)[0])]
+    if cell.nested_pictures:
+        candidates += [("notice %d (inner volume)" % mode, picture)
+                       for mode, picture in sorted(matrix_pictures.picture_set(cell.nested_pictures).items())]
     return candidates
 
 
@@ -247,7 +252,7 @@ def describe_screen(report, shot, candidates):
     return width, height, pixels, found
 
 
-def simulator_arguments(cell, facts, width, height, files, firmware_files=None):
+def simulator_arguments(cell, facts, width, height, files, firmware_volumes=()):
     """notice-sim options for the machine the firmware reported: its PCI functions only where
     the firmware offers PCI I/O, its graphics output and mode, the very picture files, in the
     volume order the application saw (the firmware's own volumes, then its own, unless the
@@ -262,12 +267,16 @@ def simulator_arguments(cell, facts, width, height, files, firmware_files=None):
     if not facts.get("GopModes", 0):
         args.append("--no-gop")
     app = {mode: files["PICTURE%d.BMP" % mode] for mode in range(1, 7) if "PICTURE%d.BMP" % mode in files}
-    firmware = firmware_files or {}
-    first, second = app, {}
-    if facts.get("FirmwareVolumeHandles", 0) and facts.get("PictureVolumeIndex", 0) > 0:
-        first, second = firmware, app
-    elif firmware:
-        second = firmware
+    volumes = list(firmware_volumes)
+    if facts.get("FirmwareVolumeHandles", 0):
+        volumes.insert(min(facts.get("PictureVolumeIndex", 0), len(volumes)), app)
+    else:
+        volumes.insert(0, app)
+    if len(volumes) > 2:  # notice-sim models two volumes; one without notice pictures changes no lookup
+        volumes = [v for v in volumes if v]
+    if len(volumes) > 2:
+        raise ValueError("%d volumes hold notice pictures; notice-sim models two" % len(volumes))
+    first, second = (volumes + [{}, {}])[:2]
     for mode in range(1, 7):
         args += ["--picture", "%d=%s" % (mode, first[mode])] if mode in first else ["--no-picture", str(mode)]
     for mode, path in sorted(second.items()):
@@ -280,7 +289,7 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
     width, height = facts.get("GopWidth", 1280), facts.get("GopHeight", 800)
     out = os.path.join(workdir, "notice-sim")
     command = [args.notice_sim, "--out", out] + simulator_arguments(cell, facts, width, height, files,
-                                                                    firmware_pictures(cell, args))
+                                                                    firmware_volumes(cell, args))
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
     with open(os.path.join(workdir, "notice-sim-command.txt"), "w") as f:
         f.write(" ".join(command) + "\n" + result.stdout.decode(errors="replace"))
@@ -431,7 +440,8 @@ def run_cell(cell, args, workdir):
     try:
         esp, nvme, chosen, files = prepare_disks(cell, args, workdir)
         shot = os.path.join(workdir, "screen.ppm")
-        code = os.path.join(args.firmware_dirs[cell.firmware_image], run.make_images.PLAIN_IMAGE) \
+        code = args.nested_images[cell.name][0] if cell.nested_pictures else \
+            os.path.join(args.firmware_dirs[cell.firmware_image], run.make_images.PLAIN_IMAGE) \
             if cell.firmware_image else qemu.PLAIN_CODE
         config = matrix_cells.machine_config(cell, esp, nvme, args.uboot_rom, args.timeout, code)
         with qemu.Machine(config, workdir) as machine:
@@ -542,8 +552,20 @@ def prepare_firmware_images(args, cells):
     if dirs is None:
         print("matrix.py: building the firmware images failed", file=sys.stderr)
         return False
-    print("== firmware images %s ready in %.1f s (%s)" % (", ".join(variants), time.monotonic() - started, cache))
     args.firmware_dirs = dirs
+    args.nested_images = {}
+    for cell in cells:
+        if cell.nested_pictures:
+            inner = {mode: p.bmp for mode, p in matrix_pictures.picture_set(cell.nested_pictures).items()}
+            try:
+                args.nested_images[cell.name] = matrix_firmware.ensure_nested_image(
+                    args.notice_pack, dirs[cell.firmware_image], inner, cache)
+            except (RuntimeError, OSError, subprocess.CalledProcessError) as error:
+                print("matrix.py: building the image with an inner volume failed: %s" % error, file=sys.stderr)
+                return False
+    print("== firmware images %s%s ready in %.1f s (%s)" % (
+        ", ".join(variants), " and %d with an inner volume" % len(args.nested_images) if args.nested_images else "",
+        time.monotonic() - started, cache))
     return True
 
 

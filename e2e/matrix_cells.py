@@ -65,6 +65,9 @@ class Cell:
     # U-Boot with the shipped notice.efi rather than --uboot-driver: while the
     # image holds SSE instructions the cell expects StartImage to die.
     shipped_driver: bool = False
+    # A picture set for a volume inside the firmware image's DXE volume (a
+    # FIRMWARE_VOLUME_IMAGE file), exposed by the DXE core as a volume of its own.
+    nested_pictures: str = ""
 
     def machine_type(self):
         return STORAGE[self.storage][0]
@@ -172,6 +175,10 @@ CELLS = [
          5, pictures="second-volume-5", firmware_image="missing-5"),
     Cell("ovmf-both-volumes", "picture 5 in both volumes, different: the first volume's is drawn", 5,
          pictures="second-volume-5", firmware_image="full"),
+    Cell("ovmf-inner-volume-only", "picture 5 only in a volume inside the DXE volume: found there", 5,
+         pictures="none", firmware_image="missing-5", nested_pictures="second-volume-5"),
+    Cell("ovmf-inner-volume-both", "picture 5 in the DXE volume and, different, in the inner volume: the DXE "
+         "volume's is drawn", 5, pictures="none", firmware_image="full", nested_pictures="second-volume-5"),
     # Two trigger installations in one boot.
     Cell("ovmf-two-triggers", "the trigger installed twice: the second repeats the first's notice", 5, triggers=2),
     # U-Boot: the driver loaded from disk by the application.

@@ -46,6 +46,8 @@ def picture_set(name, screen_width=None, screen_height=None):
     The edge sets are sized from the screen."""
     if name == "second-volume-5":         # only notice 5, unlike any test picture
         return {5: solid_picture(5, 180, 120)}
+    if name == "none":
+        return {}
     chosen = pictures.make_pictures()
     if name == "test":
         return chosen
@@ -64,4 +66,4 @@ def picture_set(name, screen_width=None, screen_height=None):
     return chosen
 
 
-PICTURE_SETS = ("test", "second-volume-5", "fits-exactly", "too-wide", "taller-than-screen", "wrapping-row-size", "zero-width-tall")
+PICTURE_SETS = ("test", "none", "second-volume-5", "fits-exactly", "too-wide", "taller-than-screen", "wrapping-row-size", "zero-width-tall")

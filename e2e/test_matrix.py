@@ -16,6 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import matrix  # noqa: E402
 import matrix_cells  # noqa: E402
+import matrix_firmware  # noqa: E402
 import matrix_pictures  # noqa: E402
 import pictures  # noqa: E402
 
@@ -123,28 +124,36 @@ class VolumeOrderTest(unittest.TestCase):
     APP = {"PICTURE5.BMP": "/app/5.bmp"}
     FIRMWARE = {m: "/fw/%d.bmp" % m for m in (1, 2, 3, 4, 6)}
 
-    def volumes(self, facts, firmware):
+    def volumes(self, facts, firmware, app=None):
         args = matrix.simulator_arguments(matrix_cells.Cell("v", "", 5), dict(facts, PciIoHandles=7, GopModes=1),
-                                          1280, 800, self.APP, firmware)
+                                          1280, 800, self.APP if app is None else app, firmware)
         first = [args[i + 1] for i, a in enumerate(args) if a == "--picture"]
         second = [args[i + 1] for i, a in enumerate(args) if a == "--second-volume"]
         return first, second
 
     def test_the_application_volume_after_the_firmware_volume(self):
-        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, self.FIRMWARE)
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, [self.FIRMWARE])
         self.assertEqual(first, ["%d=/fw/%d.bmp" % (m, m) for m in (1, 2, 3, 4, 6)])
         self.assertEqual(second, ["5=/app/5.bmp"])
 
     def test_the_application_volume_listed_first(self):
-        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 0}, self.FIRMWARE)
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 0}, [self.FIRMWARE])
         self.assertEqual((first, len(second)), (["5=/app/5.bmp"], 5))
 
     def test_a_firmware_volume_without_notice_pictures_comes_first_but_is_empty(self):
-        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, {})
+        first, second = self.volumes({"FirmwareVolumeHandles": 1, "PictureVolumeIndex": 1}, [{}])
         self.assertEqual((first, second), ([], ["5=/app/5.bmp"]))
 
+    def test_an_inner_volume_follows_the_dxe_volume_and_an_empty_third_is_left_out(self):
+        inner = {5: "/inner/5.bmp"}
+        first, second = self.volumes({"FirmwareVolumeHandles": 2, "PictureVolumeIndex": 2}, [self.FIRMWARE, inner],
+                                     app={})
+        self.assertEqual((len(first), second), (5, ["5=/inner/5.bmp"]))
+        with self.assertRaises(ValueError):
+            self.volumes({"FirmwareVolumeHandles": 2, "PictureVolumeIndex": 2}, [self.FIRMWARE, inner])
+
     def test_without_firmware_volumes_the_application_volume_is_the_only_one(self):
-        first, second = self.volumes({"FirmwareVolumeHandles": 0, "PictureVolumeIndex": 0}, {})
+        first, second = self.volumes({"FirmwareVolumeHandles": 0, "PictureVolumeIndex": 0}, [])
         self.assertEqual((first, second), (["5=/app/5.bmp"], []))
 
 
@@ -162,6 +171,19 @@ class ExpectedStepsTest(unittest.TestCase):
         steps = matrix.expected_steps(matrix_cells.Cell("d", "", 5), {"PICTURE%d.BMP" % m: "" for m in range(1, 7)})
         for step in ("LoadImage", "StartImage", "SignalEndOfDxe", "ReadPicture6", "InstallTrigger"):
             self.assertIn((step, 0), steps)
+
+
+class VolumeImageFileTest(unittest.TestCase):
+    def test_the_file_is_one_the_image_builder_accepts_and_holds_the_volume(self):
+        import ffs  # e2e/firmware, put on the path by matrix_firmware
+        volume = bytes(range(256)) * 5
+        data = matrix_firmware.volume_image_file(volume)
+        parsed = ffs.read_file(data, 0, len(data))
+        self.assertEqual((parsed.type, parsed.size, data[23]), (0x0B, len(data), 0xF8))
+        self.assertTrue(ffs.header_checksum_ok(data, parsed))
+        sections = ffs.file_sections(data, parsed)
+        self.assertEqual([s.type for s in sections], [0x17])
+        self.assertEqual(data[sections[0].body_offset:sections[0].end], volume)
 
 
 class EdgePicturesTest(unittest.TestCase):
