@@ -38,9 +38,9 @@ STORAGE = {
     # name: (machine, NVMe disk, boot disk on, boot disk has the only boot index)
     "nvme+ahci": ("q35", True, "virtio", True),
     "ahci": ("q35", False, "virtio", True),
-    "nvme": ("pc", True, "ide", False),
-    "ide": ("pc", False, "ide", False),
-    "virtio-blk": ("pc", False, "virtio", False),
+    "nvme": ("pc", True, "ide", True),
+    "ide": ("pc", False, "ide", True),
+    "virtio-blk": ("pc", False, "virtio", True),
 }
 
 
@@ -79,7 +79,7 @@ class Cell:
         return STORAGE[self.storage][2]
 
     def boot_disk_only(self):
-        # U-Boot boots only from IDE; a boot index needs OVMF's boot manager.
+        # A boot index is for OVMF's boot manager; U-Boot scans the IDE disks itself.
         return self.firmware == OVMF and STORAGE[self.storage][3]
 
     def pci_functions(self):

@@ -100,8 +100,9 @@ class Machine:
         if c.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
         if c.esp_image and c.esp_bootindex is not None:
+            device = "ide-hd,bus=ide.0,unit=0" if c.esp_interface == "ide" else "virtio-blk-pci"
             args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
-                     "-device", "virtio-blk-pci,drive=esp0,bootindex=%d" % c.esp_bootindex]
+                     "-device", "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex)]
         elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
         if c.nvme_image:

@@ -269,6 +269,17 @@ class ConnectionsTest(unittest.TestCase):
         self.assertTrue(self.check(q35, {"NvmeBoundBefore": 1, "AtaBoundBefore": 0, "NvmeBoundAfter": 1,
                                          "AtaBoundAfter": 0}, ["nvme0"]))
 
+    def test_an_ide_boot_disk_bound_before_counts_for_nothing(self):
+        pc = matrix_cells.Cell("p", "", 5, storage="nvme")
+        boot_disk = {"NvmeBoundBefore": 0, "AtaBoundBefore": 1}
+        self.assertEqual(self.check(pc, dict(boot_disk, NvmeBoundAfter=1, AtaBoundAfter=1), ["nvme0"]), [])
+        ide_only = matrix_cells.Cell("i", "", 4, storage="ide")
+        self.assertEqual(self.check(ide_only, dict(boot_disk, NvmeBoundAfter=0, AtaBoundAfter=1), []), [])
+        # The driver must not connect an IDE controller (class 01/01).
+        self.assertTrue(self.check(matrix_cells.Cell("v", "", 4, storage="virtio-blk"),
+                                   {"NvmeBoundBefore": 0, "AtaBoundBefore": 0, "NvmeBoundAfter": 0,
+                                    "AtaBoundAfter": 1}, []))
+
     def test_a_driver_in_the_firmware_connected_before_the_application_started(self):
         cell = matrix_cells.Cell("f", "", 5, firmware_image="full")
         bound = {"NvmeBoundBefore": 1, "AtaBoundBefore": 0, "NvmeBoundAfter": 1, "AtaBoundAfter": 0}
@@ -276,8 +287,8 @@ class ConnectionsTest(unittest.TestCase):
         self.assertTrue(self.check(cell, dict(bound, NvmeBoundBefore=0), ["nvme0"]))
 
     def test_without_a_lone_boot_index_nothing_is_asserted(self):
-        pc = matrix_cells.Cell("p", "", 5, storage="nvme")
-        self.assertEqual(self.check(pc, {"NvmeBoundBefore": 1, "NvmeBoundAfter": 1}, ["nvme0"]), [])
+        uboot = matrix_cells.Cell("u", "", 4, firmware=matrix_cells.UBOOT, storage="nvme")
+        self.assertEqual(self.check(uboot, {"NvmeBoundBefore": 1, "NvmeBoundAfter": 1}, ["nvme0"]), [])
 
 
 class ConsoleTextTest(unittest.TestCase):
