@@ -153,8 +153,9 @@ def prepare_disks(cell, args, workdir):
         with open(boot_files["TRIGGERS"], "w") as f:
             f.write("%d" % cell.triggers)
     # Without notice.efi on the boot disk the application knows the firmware carries the driver.
-    driver = None if cell.firmware_image else args.driver if cell.shipped_driver or cell.firmware != matrix_cells.UBOOT \
-        else args.uboot_driver
+    driver = args.uboot_driver if cell.firmware == matrix_cells.UBOOT and not cell.shipped_driver else args.driver
+    if cell.firmware_image:
+        driver = None
     esp = run.build_esp(workdir, args.app, driver, boot_files)
     if cell.firmware == matrix_cells.UBOOT:
         esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
@@ -224,7 +225,8 @@ def screen_candidates(cell, args, chosen):
                   for mode, picture in sorted(chosen.items())]
     if cell.firmware_image:
         test = matrix_pictures.picture_set("test")
-        candidates += [("notice %d (DXE volume)" % mode, test[mode]) for mode in sorted(firmware_volumes(cell, args)[0])]
+        candidates += [("notice %d (DXE volume)" % mode, test[mode])
+                       for mode in sorted(firmware_volumes(cell, args)[0])]
     if cell.nested_pictures:
         candidates += [("notice %d (inner volume)" % mode, picture)
                        for mode, picture in sorted(matrix_pictures.picture_set(cell.nested_pictures).items())]
@@ -359,7 +361,8 @@ def differing_pixels(width, pixels, other):
     """(x, y) of every pixel where two screens of the same size differ."""
     if pixels == other:
         return []
-    return [((i // 3) % width, (i // 3) // width) for i in range(0, len(pixels), 3) if pixels[i:i + 3] != other[i:i + 3]]
+    return [((i // 3) % width, (i // 3) // width) for i in range(0, len(pixels), 3)
+            if pixels[i:i + 3] != other[i:i + 3]]
 
 
 def compare_connections(report, cell, sim_connected):

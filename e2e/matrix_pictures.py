@@ -66,4 +66,5 @@ def picture_set(name, screen_width=None, screen_height=None):
     return chosen
 
 
-PICTURE_SETS = ("test", "none", "second-volume-5", "fits-exactly", "too-wide", "taller-than-screen", "wrapping-row-size", "zero-width-tall")
+PICTURE_SETS = ("test", "none", "second-volume-5", "fits-exactly", "too-wide", "taller-than-screen",
+                "wrapping-row-size", "zero-width-tall")
