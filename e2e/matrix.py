@@ -488,7 +488,7 @@ def result_record(report):
     return {
         "cell": cell.name, "about": cell.about, "firmware": cell.firmware, "display": cell.display,
         "resolution": report.screen if report.screen != "-" else cell.resolution_label(),
-        "storage": cell.storage, "pictures": cell.pictures, "triggers": cell.triggers,
+        "storage": cell.storage, "pictures": cell.pictures_label(), "triggers": cell.triggers,
         "notice_sim": report.sim_notices, "seen": report.seen,
         "equals_notice_sim": report.status == "pass" if report.compared else None,
         "status": report.status, "wall_time_s": round(report.elapsed, 1), "why": cell.why,

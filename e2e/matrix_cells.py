@@ -103,6 +103,17 @@ class Cell:
             device += ",xres=%d,yres=%d" % self.resolution
         return ["-device", device]
 
+    def pictures_label(self):
+        """Which pictures sit in which volume."""
+        if not self.firmware_image:
+            return self.pictures
+        volumes = ["DXE volume: %s" % self.firmware_image]
+        if self.nested_pictures:
+            volumes.append("inner volume: %s" % self.nested_pictures)
+        if self.pictures != "none":
+            volumes.append("application's volume: %s" % self.pictures)
+        return "; ".join(volumes)
+
     def resolution_label(self):
         return "%dx%d" % self.resolution if self.resolution else "default"
 

@@ -242,6 +242,15 @@ class CellTest(unittest.TestCase):
                 cell.display_args()
         self.assertEqual(len(set(matrix_cells.CELL_NAMES)), len(matrix_cells.CELLS))
 
+    def test_the_pictures_label_names_each_volume(self):
+        self.assertEqual(matrix_cells.Cell("a", "", 5, pictures="too-wide").pictures_label(), "too-wide")
+        self.assertEqual(matrix_cells.Cell("b", "", 5, pictures="none", firmware_image="full",
+                                           nested_pictures="second-volume-5").pictures_label(),
+                         "DXE volume: full; inner volume: second-volume-5")
+        self.assertEqual(matrix_cells.Cell("c", "", 5, pictures="second-volume-5",
+                                           firmware_image="missing-5").pictures_label(),
+                         "DXE volume: missing-5; application's volume: second-volume-5")
+
     def test_u_boot_cells_boot_from_ide_without_a_boot_index(self):
         for cell in matrix_cells.CELLS:
             if cell.firmware == matrix_cells.UBOOT:
