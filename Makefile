@@ -98,11 +98,15 @@ firmware-checks: host-build image
 
 # Every scenario twice: the driver loaded from disk by the test application,
 # and the driver dispatched from inside the firmware; each checked against
-# the simulator on the same machine state.
+# the simulator on the same machine state. Then the compatibility matrix
+# (OVMF and U-Boot, displays, resolutions, storage layouts, two volumes, two
+# triggers), two QEMU at a time, written to $(BUILD)/matrix.json and .md.
 e2e: host-build image
 	python3 e2e/run.py --build-dir $(IMAGE_DIR) --all --notice-sim $(NOTICE_SIM)
 	python3 e2e/run.py --build-dir $(IMAGE_DIR) --driver-in-firmware --notice-pack $(NOTICE_PACK) \
 	  --notice-sim $(NOTICE_SIM) --all
+	python3 e2e/matrix.py --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) \
+	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
 
 # Each stage prints its name and wall time; the first failing stage stops the run.
 TEST_STAGES := host host-clang asan fuzz image firmware-checks e2e
