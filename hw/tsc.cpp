@@ -26,7 +26,9 @@ UINT64 TscFrequency() {
 
 UINTN TscDelay() {
   const UINT64 frequency = TscFrequency();
-  if (frequency == 0) {
+  // 0 (unknown) wraps to the top, so one comparison also sends an absurd
+  // frequency to the fallback.
+  if (frequency - 1 >= TscMaxPlausibleHz) {
     gDriver.BootServices->Stall(DelayMicroseconds);
     return DelayMicroseconds;
   }
