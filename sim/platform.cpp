@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/driver.h"
+#include "core/firmware/efi_hob.h"
 #include "sim/driver_reload.h"
 #include "sim/hardware.h"
 
@@ -249,8 +250,17 @@ void Platform::AddConfigurationTable(const EFI_GUID &guid, void *table) {
 void *Platform::InstallHobList(std::vector<uint8_t> bytes) {
   // Exactly sized, so a walk past the list's last byte is an out-of-bounds read the sanitizer sees.
   auto copy = std::make_unique<uint8_t[]>(bytes.size() == 0 ? 1 : bytes.size());
-  std::memcpy(copy.get(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());  // an empty list has no data pointer
   void *list = copy.get();
+  EFI_HOB_GENERIC_HEADER first{};
+  if (bytes.size() >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) std::memcpy(&first, bytes.data(), sizeof(first));
+  if (first.HobType == EFI_HOB_TYPE_HANDOFF && first.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
+    uint8_t *end_field = copy.get() + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList);
+    uint64_t end = 0;
+    std::memcpy(&end, end_field, sizeof(end));
+    end += reinterpret_cast<uintptr_t>(list);
+    std::memcpy(end_field, &end, sizeof(end));
+  }
   hob_lists_.push_back(std::move(copy));
   AddConfigurationTable(EFI_HOB_LIST_GUID, list);
   return list;

@@ -319,6 +319,9 @@ class Platform {
   // --- configuration table and HOB list --------------------------------------------------------------------
   void AddConfigurationTable(const EFI_GUID &guid, void *table);
   // Keeps a copy of the bytes (exactly sized) and publishes it under EFI_HOB_LIST_GUID.
+  // When the list starts with a hand-off HOB, the end it records is taken as
+  // an offset from the list's start (as HobListBuilder writes it) and turned
+  // into the address in the copy.
   void *InstallHobList(std::vector<uint8_t> bytes);
 
   // --- interaction log and misuse ----------------------------------------------------------------------------
