@@ -21,8 +21,10 @@ EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *Pict
   EFI_BOOT_SERVICES *bootServices = gDriver.BootServices;
   UINTN handleCount = 0;
   EFI_HANDLE *handles = nullptr;
+  // A success without a handle buffer counts as no volumes.
   if (EFI_ERROR(bootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
-                                                 &handleCount, &handles))) {
+                                                 &handleCount, &handles)) ||
+      handles == nullptr) {
     return EFI_NOT_FOUND;
   }
 

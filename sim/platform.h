@@ -268,6 +268,9 @@ class Platform {
   void ForceBltStatus(EFI_STATUS status) { blt_forced_status_ = status; }
 
   // --- handle database and protocols ---------------------------------------------------------
+  // LocateHandleBuffer by this protocol breaks its contract: it answers
+  // success with `count` handles but leaves the buffer slot empty.
+  void HandOutNoHandleBuffer(const EFI_GUID &protocol, UINTN count);
   // Installs an interface as the driver's InstallProtocolInterface would, on a
   // new handle (named `name`) or an existing one; notify events registered for
   // the protocol run before this returns.
@@ -445,6 +448,7 @@ class Platform {
   std::vector<std::unique_ptr<SimRegistration>> registrations_;
   std::vector<ConnectCall> connect_calls_;
   EFI_STATUS connect_status_ = EFI_SUCCESS;
+  std::vector<std::pair<EFI_GUID, UINTN>> no_buffer_answers_;  // HandOutNoHandleBuffer
 
   std::vector<std::unique_ptr<SimEvent>> events_;
   EFI_TPL current_tpl_ = TPL_APPLICATION;

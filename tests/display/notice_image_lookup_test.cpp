@@ -64,6 +64,17 @@ TEST_F(GetBitMapFromFVTest, HandleListFailureIsNotFoundWhateverTheServiceSaid) {
   EXPECT_EQ(Read().status, EFI_NOT_FOUND);
 }
 
+// A success without a handle buffer counts as no volumes.
+TEST_F(GetBitMapFromFVTest, HandleListSuccessWithoutBufferIsNoVolumes) {
+  platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture3, {1});
+  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 3);
+  const Result result = Read();
+  EXPECT_EQ(result.status, EFI_NOT_FOUND);
+  EXPECT_FALSE(result.has_picture);
+  EXPECT_EQ(platform_.CallCount("HandleProtocol"), 0u);
+  EXPECT_EQ(platform_.CallCount("FreePool"), 0u);
+}
+
 TEST_F(GetBitMapFromFVTest, FileInTheSecondOfThreeVolumes) {
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
   sim::FirmwareVolume &second = platform_.AddFirmwareVolume("fv1");

@@ -141,6 +141,14 @@ TEST_F(ShowNoticeTest, MissingFilePrintsReadAndDecodeLines) {
   EXPECT_TRUE(platform_.blt_calls().empty());
 }
 
+TEST_F(ShowNoticeTest, HandleListWithoutBufferIsAMissingPicture) {
+  AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
+  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 2);
+  Show();
+  EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
+  EXPECT_TRUE(platform_.blt_calls().empty());
+}
+
 TEST_F(ShowNoticeTest, BufferTooSmallPrintsReadAndDecodeLines) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
   volume_.ForceFileStatus(NoticeImage1Guid, EFI_BUFFER_TOO_SMALL);
