@@ -45,14 +45,17 @@ EFI_STATUS ShowNotice() {
   // releases it after the hold, whether or not it could be decoded.
   gDriver.NoticeImageBuffer = nullptr;
   UINTN pictureSize = 0;
-  if (EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize))) {
-    ConsolePrint("GetBitMapFromFV failure...\n");
-  }
+  const bool read =
+      !EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize));
+  if (!read) ConsolePrint("GetBitMapFromFV failure...\n");
 
+  // After a failed read the slots hold whatever the volume left there, so
+  // nothing is decoded from them: the conversion fails as for a missing picture.
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
   UINT32 width = 0;
   UINT32 height = 0;
-  if (EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, pictureSize, &pixels, &width, &height))) {
+  if (!read ||
+      EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, pictureSize, &pixels, &width, &height))) {
     ConsolePrint("ConvertBmpToGopBltofTarvex failure...\n");
   }
 

@@ -174,15 +174,26 @@ class FirmwareVolume {
   void ForceStatus(EFI_STATUS status) { forced_status_ = status; }
   // ReadSection of this one file answers this status and touches nothing.
   void ForceFileStatus(const EFI_GUID &file, EFI_STATUS status);
+  // ReadSection of this one file breaks its contract: it answers `status`
+  // (an error or a warning) yet leaves a fresh pool block holding `left` in
+  // the buffer slot and `size` in the size slot, whatever they held.
+  void ForceFileStatusLeaving(const EFI_GUID &file, EFI_STATUS status, std::vector<uint8_t> left, UINTN size);
   unsigned read_section_calls() const { return read_section_calls_; }
 
  private:
   friend class Platform;
+  struct Leftover {
+    EFI_STATUS status;
+    std::vector<uint8_t> bytes;
+    UINTN size;
+  };
   struct File {
     EFI_GUID name;
     std::vector<FvSection> sections;
     std::optional<EFI_STATUS> forced_status;
+    std::optional<Leftover> leftover;
   };
+  File &FileEntry(const EFI_GUID &name);  // found, or added without sections
   File *FindFile(const EFI_GUID &name);
 
   std::string name_;

@@ -216,6 +216,36 @@ TEST_F(ShowNoticeTest, RawPictureStaysAndThePixelsAreReleased) {
   EXPECT_EQ(platform_.LeakReport(), "");
 }
 
+// --- firmware that breaks its contract ----------------------------------------
+
+struct LeftoverCase {
+  std::string name;
+  EFI_STATUS status;
+  size_t bytes_left;  // of a 3,654-byte 24-bit picture, left in the slot
+};
+
+class ShowNoticeLeftoverTest : public ShowNoticeTest, public ::testing::WithParamInterface<LeftoverCase> {};
+
+// A volume that fails yet leaves a buffer and the picture's full size in the
+// slots: nothing is decoded from them (no drawing, no read past the buffer),
+// both lines print as for a missing picture, and what the volume left is
+// released after the hold like any picture.
+TEST_P(ShowNoticeLeftoverTest, FailedReadDecodesNothing) {
+  const std::vector<uint8_t> bytes = bmptest::Encode(Picture24(20, 60));
+  ASSERT_EQ(bytes.size(), 3654u);
+  const std::vector<uint8_t> left(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(GetParam().bytes_left));
+  volume_.ForceFileStatusLeaving(NoticeImage1Guid, GetParam().status, left, bytes.size());
+  gDriver.NoticeMode = 1;
+  Show();
+  EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
+  EXPECT_TRUE(platform_.blt_calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, ShowNoticeLeftoverTest,
+                         ::testing::Values(LeftoverCase{"DeviceErrorWithWholePicture", EFI_DEVICE_ERROR, 3654},
+                                           LeftoverCase{"BufferTooSmallWithPart", EFI_BUFFER_TOO_SMALL, 102}),
+                         [](const ::testing::TestParamInfo<LeftoverCase> &info) { return info.param.name; });
+
 TEST_F(ShowNoticeTest, ModeChoosesThePicture) {
   const EFI_GUID *files[] = {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid,
                              &NoticeImage4Guid, &NoticeImage5Guid, &NoticeImage6Guid};
