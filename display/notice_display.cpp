@@ -14,7 +14,10 @@ constexpr UINT64 kLeftShift = 10;
 
 void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels, UINT32 Width,
                  UINT32 Height) {
-  const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *screen = GraphicsOutput->Mode->Info;
+  // A graphics output without its mode information gives nothing to draw on.
+  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *mode = GraphicsOutput->Mode;
+  if (mode == nullptr || mode->Info == nullptr) return;
+  const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *screen = mode->Info;
   const UINT32 screenWidth = screen->HorizontalResolution;
   const UINT32 screenHeight = screen->VerticalResolution;
   // Widths in 64 bits so that the sum cannot wrap. Nothing is printed when it does not fit.

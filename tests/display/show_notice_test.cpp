@@ -171,6 +171,22 @@ TEST_F(ShowNoticeTest, UndecodablePictureStaysInTheNoticeBuffer) {
   EXPECT_EQ(platform_.LeakReport(), "");
 }
 
+// A graphics output without its mode, or a mode without its information:
+// nothing can be drawn, and nothing crashes.
+TEST_F(ShowNoticeTest, GraphicsOutputWithoutModeInformationDrawsNothing) {
+  AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *mode = platform_.gop()->Mode;
+
+  mode->Info = nullptr;
+  Show();
+  platform_.gop()->Mode = nullptr;
+  Show();
+
+  EXPECT_TRUE(platform_.blt_calls().empty());
+  EXPECT_EQ(ConsoleLines(), Lines{});
+  EXPECT_EQ(platform_.CallCount("ReadSection"), 2u) << "the picture is still read and decoded";
+}
+
 TEST_F(ShowNoticeTest, NoGraphicsOutputPrintsOnlyItsLineAndReadsNothing) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
   platform_.RemoveGop();
