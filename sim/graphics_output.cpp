@@ -60,9 +60,17 @@ void Platform::FillGop() {
   gop_mode_.Mode = 0;
   gop_mode_.Info = &gop_info_;
   gop_mode_.SizeOfInfo = sizeof(gop_info_);
+  gop_info_ = EFI_GRAPHICS_OUTPUT_MODE_INFORMATION{};
   gop_info_.Version = 0;
   gop_info_.PixelFormat = PixelBlueGreenRedReserved8BitPerColor;
-  SetScreenSize(kDefaultWidth, kDefaultHeight);
+  // A reset platform keeps its framebuffer when nothing was drawn on it.
+  if (framebuffer_written_ || framebuffer_.size() != static_cast<size_t>(kDefaultWidth) * kDefaultHeight) {
+    SetScreenSize(kDefaultWidth, kDefaultHeight);
+  } else {
+    gop_info_.HorizontalResolution = kDefaultWidth;
+    gop_info_.VerticalResolution = kDefaultHeight;
+    gop_info_.PixelsPerScanLine = kDefaultWidth;
+  }
   gop_handle_ = InstallProtocol(EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, &gop_, nullptr, "gop");
 }
 
@@ -71,6 +79,7 @@ void Platform::SetScreenSize(UINT32 width, UINT32 height) {
   gop_info_.VerticalResolution = height;
   gop_info_.PixelsPerScanLine = width;
   framebuffer_.assign(static_cast<size_t>(width) * height, EFI_GRAPHICS_OUTPUT_BLT_PIXEL{0, 0, 0, 0});
+  framebuffer_written_ = false;
   gop_mode_.FrameBufferBase = reinterpret_cast<uintptr_t>(framebuffer_.data());
   gop_mode_.FrameBufferSize = framebuffer_.size() * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
 }
@@ -122,6 +131,7 @@ EFI_STATUS Platform::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_O
   };
   auto video_row = [&](UINTN x, UINTN y) { return framebuffer_.data() + y * stride + x; };
 
+  if (writes_video) framebuffer_written_ = true;
   switch (operation) {
     case EfiBltVideoFill:
       for (UINTN row = 0; row < height; ++row) {

@@ -27,8 +27,6 @@ Platform::Platform() {
     std::abort();
   }
   g_active = this;
-  ResetHardware();
-  ReloadDriver();
 
   system_table_.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   system_table_.Hdr.Revision = (2u << 16) | 70u;
@@ -37,18 +35,63 @@ Platform::Platform() {
   system_table_.FirmwareRevision = 1;
   system_table_.BootServices = &boot_services_;
   system_table_.RuntimeServices = &runtime_services_;
+  Reset();
+}
+
+Platform::~Platform() {
+  ReleasePool();
+  g_active = nullptr;
+}
+
+void Platform::ReleasePool() {
+  for (auto &[buffer, block] : pool_) std::free(buffer);
+  pool_.clear();
+  pool_bytes_ = 0;
+  peak_pool_bytes_ = 0;
+}
+
+void Platform::Reset() {
+  ReleasePool();
+  ResetHardware();
+  ReloadDriver();
+
+  failures_.clear();
+  call_counts_.clear();
+  stalls_.clear();
+  total_stall_us_ = 0;
+  console_calls_.clear();
+  output_string_status_ = EFI_SUCCESS;
+  blt_calls_.clear();
+  blt_forced_status_.reset();
+  handles_.clear();
+  registrations_.clear();
+  connect_calls_.clear();
+  connect_status_ = EFI_SUCCESS;
+  no_buffer_answers_.clear();
+  events_.clear();
+  current_tpl_ = TPL_APPLICATION;
+  queue_counter_ = 0;
+  pci_devices_.clear();
+  volumes_.clear();
+  variables_.clear();
+  get_variable_calls_.clear();
+  reset_calls_.clear();
+  off_ = false;
+  configuration_table_.clear();
+  hob_lists_.clear();
+  system_table_.ConfigurationTable = nullptr;
+  system_table_.NumberOfTableEntries = 0;
+  log_.clear();
+  depth_ = 0;
+  unexpected_calls_.clear();
+  faults_.clear();
+  on_call = nullptr;
 
   image_handle_ = CreateHandle("image");
   FillBootServices();
   FillRuntimeServices();
   FillConsole();
   FillGop();
-}
-
-Platform::~Platform() {
-  for (auto &[buffer, block] : pool_) std::free(buffer);
-  pool_.clear();
-  g_active = nullptr;
 }
 
 Platform &Platform::Active() {

@@ -13,6 +13,18 @@
 // machine (sim::ResetHardware) and a freshly loaded driver (sim::ReloadDriver);
 // destroying it releases every pool block still allocated.
 //
+// Reset() returns a platform to what construction gives, without building a
+// new one (a fuzzer runs every input on one platform): every pool block is
+// released; records and counters (log, console, Blt, stall, connect, variable
+// and reset calls, faults, unexpected calls), failure rules and forced answers
+// are cleared; handles, events, registrations, PCI devices, firmware volumes,
+// variables, configuration-table entries and HOB lists are gone; the tables
+// are filled anew, the console is back on the system table and the graphics
+// output on its handle with the default screen, cleared. The machine behind
+// the hardware seam is replaced (port devices such as the embedded controller
+// must be destroyed or detached before, and attached anew after), and the
+// driver is reloaded. Pointers and handles from before the reset are invalid.
+//
 // Typical use:
 //   sim::Platform platform;
 //   platform.AddPciDevice("nvme0", 0x01, 0x08, 0x02);
@@ -217,6 +229,9 @@ class Platform {
   Platform(const Platform &) = delete;
   Platform &operator=(const Platform &) = delete;
 
+  // Back to a freshly constructed platform (see the top of this file).
+  void Reset();
+
   // The active platform; aborts when there is none.
   static Platform &Active();
   static Platform *ActiveOrNull();
@@ -417,6 +432,7 @@ class Platform {
   void FillRuntimeServices();
   void FillConsole();
   void FillGop();
+  void ReleasePool();
   void *AllocateInternal(EFI_MEMORY_TYPE type, size_t size, std::string origin);
   SimEvent *FindLiveEvent(EFI_EVENT event) const;
   void QueueEvent(SimEvent *event);
@@ -452,6 +468,7 @@ class Platform {
   std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> framebuffer_;
   std::vector<BltCall> blt_calls_;
   std::optional<EFI_STATUS> blt_forced_status_;
+  bool framebuffer_written_ = false;  // since it was last cleared
   EFI_HANDLE gop_handle_ = nullptr;
 
   std::vector<std::unique_ptr<SimHandle>> handles_;  // creation order is database order
