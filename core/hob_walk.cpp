@@ -9,23 +9,25 @@ UINT32 FindTraceHubBase(const void *HobList) {
 
   const UINT8 *hob = static_cast<const UINT8 *>(HobList);
   const UINTN start = reinterpret_cast<UINTN>(HobList);
-  // Bytes of the list still ahead: up to the top of the address space until
-  // the hand-off HOB says where the list ends.
-  UINTN left = ~UINTN{0} - start;
+  EFI_HOB_GENERIC_HEADER header;
+  CopyBytes(&header, hob, sizeof(header));
+  // Bytes of the list ahead of the walk: up to the end the hand-off HOB
+  // records, or without one up to the top of the address space.
+  UINTN left = ~start;
+  if (header.HobType == EFI_HOB_TYPE_HANDOFF && header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
+    EFI_PHYSICAL_ADDRESS end;
+    CopyBytes(&end, hob + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
+    left = end < start ? 0 : end - start;
+  }
   for (;;) {
-    EFI_HOB_GENERIC_HEADER header;
     if (left < sizeof(header)) return 0;
     CopyBytes(&header, hob, sizeof(header));
-    if (hob == HobList && header.HobType == EFI_HOB_TYPE_HANDOFF &&
-        header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
-      EFI_PHYSICAL_ADDRESS end;
-      CopyBytes(&end, hob + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
-      left = end < start ? 0 : end - start;
+    // The end HOB, a HOB that could never advance, or one that claims bytes
+    // beyond the list, ends the walk.
+    if (header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST || header.HobLength < sizeof(header) ||
+        header.HobLength > left) {
+      return 0;
     }
-    if (header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST) return 0;
-    // A HOB that could never advance, or that claims bytes beyond the list, ends the walk.
-    if (header.HobLength < sizeof(header) || header.HobLength > left) return 0;
-
     if (header.HobType == EFI_HOB_TYPE_GUID_EXTENSION && header.HobLength >= sizeof(EFI_HOB_GUID_TYPE)) {
       EFI_GUID name;
       CopyBytes(&name, hob + sizeof(EFI_HOB_GENERIC_HEADER), sizeof(name));
