@@ -10,13 +10,15 @@
 // Crystal clock assumed when leaf 0x15 reports its ECX as 0.
 inline constexpr UINT64 TscDefaultCrystalHz = 24000000;
 
-// The highest timestamp-counter frequency the delay believes: 100 GHz. Real
-// counters run at the processor's nominal clock, a few gigahertz (no x86
-// processor has reached 10 GHz), so this is more than ten times any real one;
-// a processor claiming more (leaf 0x15 can describe up to about 1.8e19 Hz)
-// is treated as not reporting its frequency. At the bound a delay spins at
-// most 100 million ticks.
-inline constexpr UINT64 TscMaxPlausibleHz = 100'000'000'000;
+// The highest timestamp-counter frequency the delay believes: 2^37 Hz, about
+// 137 GHz. Real counters run at the processor's nominal clock, a few
+// gigahertz (no x86 processor has reached 10 GHz), so this is more than ten
+// times any real one; a processor claiming more (leaf 0x15 can describe up to
+// about 1.8e19 Hz) is treated as not reporting its frequency. A power of two
+// keeps the test one shift in the image. At the bound a delay spins at most
+// about 137 million ticks.
+inline constexpr unsigned TscMaxPlausibleHzBits = 37;
+inline constexpr UINT64 TscMaxPlausibleHz = UINT64{1} << TscMaxPlausibleHzBits;
 
 // The timestamp-counter frequency in hertz, 0 when the processor does not
 // report it (highest basic leaf below 0x15, or a zero ratio in leaf 0x15).
