@@ -17,7 +17,7 @@ IMAGE_DIR  := $(BUILD)/image
 NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 
-.PHONY: all deps host-build host host-clang asan fuzz image firmware-checks e2e test run sign preview clean
+.PHONY: all deps host-build host host-clang asan fuzz fuzz-long image firmware-checks e2e test run sign preview clean
 
 all: host-build image
 
@@ -47,6 +47,14 @@ fuzz: deps
 	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
+
+# Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
+# keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;
+# prints each target's executions and coverage.
+fuzz-long: deps
+	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
+	cmake --build $(HOST_FUZZ) -j$(JOBS)
+	scripts/fuzz-smoke.sh --long $(HOST_FUZZ) $(FUZZ_SECONDS)
 
 # --- the driver image -------------------------------------------------------
 image: deps

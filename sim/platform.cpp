@@ -129,7 +129,10 @@ unsigned Platform::CallCount(std::string_view service) const {
 // --- interaction log -------------------------------------------------------------
 
 Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> fields) {
-  const unsigned number = ++call_counts_[std::string(name)];
+  // Looked up by view: most calls are of a service already counted, and need no new string.
+  auto counted = call_counts_.find(name);
+  if (counted == call_counts_.end()) counted = call_counts_.emplace(std::string(name), 0).first;
+  const unsigned number = ++counted->second;
 
   std::optional<EFI_STATUS> forced;
   auto rules = failures_.find(name);
