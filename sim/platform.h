@@ -468,7 +468,9 @@ class Platform {
   std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> framebuffer_;
   std::vector<BltCall> blt_calls_;
   std::optional<EFI_STATUS> blt_forced_status_;
-  bool framebuffer_written_ = false;  // since it was last cleared
+  // Rows [first, end) of the framebuffer written since it was last cleared.
+  size_t written_rows_first_ = 0;
+  size_t written_rows_end_ = 0;
   EFI_HANDLE gop_handle_ = nullptr;
 
   std::vector<std::unique_ptr<SimHandle>> handles_;  // creation order is database order
