@@ -40,6 +40,8 @@ struct Machine {
   Picture picture = Picture::kGood;
   bool graphics_output = true;
   bool console = true;
+  bool frequency_leaf = true;  // without it every controller wait is a Stall
+  bool controller = true;      // without it both ports read 0xFF
 };
 
 template <typename Change>
@@ -72,6 +74,8 @@ const Machine kMachines[] = {
     With("OversizedPicture", [](Machine &m) { m.picture = Picture::kOversized; }),
     With("NoGraphicsOutput", [](Machine &m) { m.graphics_output = false; }),
     With("NoConsole", [](Machine &m) { m.console = false; }),
+    With("NoFrequencyLeaf", [](Machine &m) { m.frequency_leaf = false; }),
+    With("NoEmbeddedController", [](Machine &m) { m.controller = false; }),
 };
 
 std::vector<uint8_t> PictureBytes(Picture kind) {
@@ -108,13 +112,15 @@ class FailureSweep : public ::testing::TestWithParam<Machine> {
     const Machine &m = GetParam();
     platform_.Reset();
     sim::Hardware &hw = sim::CurrentHardware();
-    hw.SetMaxBasicLeaf(0x16);
-    hw.SetCpuidLeaf(0x15, CpuidResult{2, 176, 0, 0});
-    hw.set_tsc_hz(2'112'000'000);
+    if (m.frequency_leaf) {
+      hw.SetMaxBasicLeaf(0x16);
+      hw.SetCpuidLeaf(0x15, CpuidResult{2, 176, 0, 0});
+      hw.set_tsc_hz(2'112'000'000);
+    }
     hw.set_pause_ns(1'000'000);  // one pause ends a delay: the controller's polls cost little
     sim::EmbeddedController ec;
     sim::ExtendedCmos cmos;
-    ec.Attach();
+    if (m.controller) ec.Attach();
     cmos.Attach();
     ec.SetRegisterSequence(0x80, m.ec_state);
     ec.SetRegisterSequence(0x93, m.ec_level);
