@@ -48,17 +48,17 @@ EFI_STATUS ShowNotice() {
   // releases it after the hold, whether or not it could be decoded.
   gDriver.NoticeImageBuffer = nullptr;
   UINTN pictureSize = 0;
-  const bool read =
-      !EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize));
-  if (!read) ConsolePrint("GetBitMapFromFV failure...\n");
+  if (EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize))) {
+    ConsolePrint("GetBitMapFromFV failure...\n");
+    // The slots hold whatever the volume left there: with a size of 0 the
+    // decoder reads none of it and fails, as for a missing picture.
+    pictureSize = 0;
+  }
 
-  // After a failed read the slots hold whatever the volume left there, so
-  // nothing is decoded from them: the conversion fails as for a missing picture.
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
   UINT32 width = 0;
   UINT32 height = 0;
-  if (!read ||
-      EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, pictureSize, &pixels, &width, &height))) {
+  if (EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, pictureSize, &pixels, &width, &height))) {
     ConsolePrint("ConvertBmpToGopBltofTarvex failure...\n");
   }
 
