@@ -25,8 +25,8 @@ NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
 RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
-.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz image image-quiet firmware-checks e2e test \
-        check run sign preview clean
+.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
+        firmware-checks e2e test check run sign preview clean
 
 all: host-build image
 
@@ -69,6 +69,14 @@ fuzz: deps
 	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
+
+# Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
+# keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;
+# prints each target's executions and coverage.
+fuzz-long: deps
+	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
+	cmake --build $(HOST_FUZZ) -j$(JOBS)
+	scripts/fuzz-smoke.sh --long $(HOST_FUZZ) $(FUZZ_SECONDS)
 
 # --- the driver image -------------------------------------------------------
 $(IMAGE_DIR)/build.ninja: | deps
