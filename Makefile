@@ -25,8 +25,8 @@ NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
 RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
-.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz image image-quiet firmware-checks e2e test \
-        check run sign preview clean
+.PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
+        firmware-checks e2e test check run sign preview clean
 
 all: host-build image
 
@@ -70,6 +70,14 @@ fuzz: deps
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
 
+# Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
+# keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;
+# prints each target's executions and coverage.
+fuzz-long: deps
+	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
+	cmake --build $(HOST_FUZZ) -j$(JOBS)
+	scripts/fuzz-smoke.sh --long $(HOST_FUZZ) $(FUZZ_SECONDS)
+
 # --- the driver image -------------------------------------------------------
 $(IMAGE_DIR)/build.ninja: | deps
 	@$(STEP) "configuring the image build ($(IMAGE_DIR))" \
@@ -99,11 +107,15 @@ firmware-checks: host-build image
 
 # Every scenario twice: the driver loaded from disk by the test application,
 # and the driver dispatched from inside the firmware; each checked against
-# the simulator on the same machine state.
+# the simulator on the same machine state. Then the compatibility matrix
+# (OVMF and U-Boot, displays, resolutions, storage layouts, two volumes, two
+# triggers), two QEMU at a time, written to $(BUILD)/matrix.json and .md.
 e2e: host-build image
 	python3 e2e/run.py --build-dir $(IMAGE_DIR) --all --notice-sim $(NOTICE_SIM)
 	python3 e2e/run.py --build-dir $(IMAGE_DIR) --driver-in-firmware --notice-pack $(NOTICE_PACK) \
 	  --notice-sim $(NOTICE_SIM) --all
+	python3 e2e/matrix.py --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) \
+	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
 
 # Each stage prints its name and wall time; the first failing stage stops the run.
 TEST_STAGES := host host-clang asan fuzz image firmware-checks e2e

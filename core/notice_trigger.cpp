@@ -34,13 +34,14 @@ void ReadEmbeddedController(NoticeReadings *Readings) {
 }
 
 // Reads the SecureBoot byte while it is still unread; a failed or oversized
-// read counts as Secure Boot not enabled for the rest of the boot.
+// read, or one that succeeds without delivering its byte, counts as Secure
+// Boot not enabled for the rest of the boot.
 void ReadSecureBootState() {
   if (gDriver.SecureBootState != kSecureBootUnread) return;
   UINTN size = sizeof(gDriver.SecureBootState);
   const EFI_STATUS status = gDriver.RuntimeServices->GetVariable(u"SecureBoot", &EFI_GLOBAL_VARIABLE, nullptr,
                                                                  &size, &gDriver.SecureBootState);
-  if (EFI_ERROR(status)) gDriver.SecureBootState = 0;
+  if (EFI_ERROR(status) || size != sizeof(gDriver.SecureBootState)) gDriver.SecureBootState = 0;
 }
 
 }  // namespace

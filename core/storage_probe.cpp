@@ -46,6 +46,8 @@ EFI_STATUS FindMassStorageControllers(UINT8 Subclass, UINTN *Count, EFI_HANDLE *
   if (EFI_ERROR(status)) return status;
 
   *Count = 0;
+  // A success without a handle buffer counts as no handles.
+  if (buffer == nullptr) return EFI_NOT_FOUND;
   for (UINTN i = 0; i < handle_count; ++i) {
     if (IsMassStorageWithSubclass(bs, buffer[i], Subclass)) buffer[(*Count)++] = buffer[i];
   }

@@ -11,9 +11,11 @@ namespace {
 
 void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels, UINT32 Width,
                  UINT32 Height) {
-  const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *screen = GraphicsOutput->Mode->Info;
+  // A graphics output without its mode information gives nothing to draw on.
+  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *mode = GraphicsOutput->Mode;
+  if (mode == nullptr || mode->Info == nullptr) return;
   const NoticePlacement place =
-      PlaceNotice(screen->HorizontalResolution, screen->VerticalResolution, Width, Height);
+      PlaceNotice(mode->Info->HorizontalResolution, mode->Info->VerticalResolution, Width, Height);
   if (!place.Fits) return;
 
   const UINTN rowDelta = static_cast<UINTN>(Width) * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
@@ -39,6 +41,9 @@ EFI_STATUS ShowNotice() {
   UINTN pictureSize = 0;
   if (EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize))) {
     ConsolePrint("GetBitMapFromFV failure...\n");
+    // The slots hold whatever the volume left there: with a size of 0 the
+    // decoder reads none of it and fails, as for a missing picture.
+    pictureSize = 0;
   }
 
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;

@@ -22,8 +22,10 @@ EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *Pict
   EFI_BOOT_SERVICES *bootServices = gDriver.BootServices;
   UINTN handleCount = 0;
   EFI_HANDLE *handles = nullptr;
+  // A success without a handle buffer counts as no volumes.
   if (EFI_ERROR(bootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
-                                                 &handleCount, &handles))) {
+                                                 &handleCount, &handles)) ||
+      handles == nullptr) {
     return EFI_NOT_FOUND;
   }
 
@@ -36,20 +38,20 @@ EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *Pict
     }
     const EFI_FIRMWARE_VOLUME2_PROTOCOL *volume = static_cast<const EFI_FIRMWARE_VOLUME2_PROTOCOL *>(interface);
     UINT32 authenticationStatus = 0;
+    // Empty slots for every volume: what a volume that failed left there must
+    // not become the next volume's buffer (it would copy into it and warn).
+    *Picture = nullptr;
+    *PictureSize = 0;
     const EFI_STATUS status =
         volume->ReadSection(volume, FileGuid, EFI_SECTION_RAW, 0, Picture, PictureSize, &authenticationStatus);
-    // The first volume that has the file, or that cannot hand it over whole, ends the search.
-    if (!EFI_ERROR(status)) {
-      result = EFI_SUCCESS;
-      break;
-    }
-    if (status == EFI_BUFFER_TOO_SMALL) {
+    // The first volume that has the file, or that cannot hand it over whole,
+    // ends the search. Only a plain success delivers the whole picture.
+    if (status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL) {
       result = status;
       break;
     }
   }
 
-  // A firmware that reports success with no handles may hand back no buffer.
-  if (handles != nullptr) bootServices->FreePool(handles);
+  bootServices->FreePool(handles);
   return result;
 }

@@ -28,6 +28,9 @@ PLAIN_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
 PLAIN_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.fd")
 SECURE_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.secboot.fd")
 SECURE_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.snakeoil.fd")
+# Debian's u-boot-qemu: a second, independent UEFI implementation. It is
+# booted as the machine's BIOS image and keeps no variable store in flash.
+UBOOT_ROM = "/usr/lib/u-boot/qemu-x86_64/u-boot.rom"
 
 ANSI_ESCAPE = re.compile(rb"\x1b\[[0-9;?=]*[A-Za-z]|\x1b[()][A-Za-z0-9]|\x1b[=>c78]")
 
@@ -40,6 +43,7 @@ class MachineFailure(Exception):
 class MachineConfig:
     """What to boot. Paths are host paths; `disks` are raw images."""
 
+    firmware: str = "ovmf"             # "ovmf" (code and variables in flash) or "u-boot" (code as -bios)
     code: str = PLAIN_CODE
     vars_template: str = PLAIN_VARS
     secure_boot: bool = False          # q35,smm=on plus the secure pflash
@@ -50,6 +54,7 @@ class MachineConfig:
     nvme_image: str = ""               # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
     screen: str = ""                   # "WxH": a standard VGA with that resolution instead of -vga std
+    display: list = dataclasses.field(default_factory=lambda: ["-vga", "std"])  # QEMU options of the display
     memory_mb: int = 256
     timeout_s: float = 90.0            # hard limit for the whole run
     extra_args: list = dataclasses.field(default_factory=list)
@@ -89,19 +94,17 @@ class Machine:
 
     def command_line(self):
         c = self.config
-        vars_copy = os.path.join(self.workdir, "vars.fd")
-        shutil.copyfile(c.vars_template, vars_copy)
         machine = c.machine + (",smm=on" if c.secure_boot else "")
-        display = ["-device", "VGA,xres=%s,yres=%s" % tuple(c.screen.split("x"))] if c.screen else ["-vga", "std"]
+        display = ["-device", "VGA,xres=%s,yres=%s" % tuple(c.screen.split("x"))] if c.screen else list(c.display)
         args = [self.qemu, "-machine", machine, "-accel", "tcg", "-nodefaults", *display,
-                "-m", str(c.memory_mb), "-display", "none", "-no-reboot", "-nic", "none",
-                "-drive", "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
-                "-drive", "if=pflash,format=raw,unit=1,file=" + vars_copy]
+                "-m", str(c.memory_mb), "-display", "none", "-no-reboot", "-nic", "none"]
+        args += self.firmware_args()
         if c.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
         if c.esp_image and c.esp_bootindex is not None:
+            device = "ide-hd,bus=ide.0,unit=0" if c.esp_interface == "ide" else "virtio-blk-pci"
             args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
-                     "-device", "virtio-blk-pci,drive=esp0,bootindex=%d" % c.esp_bootindex]
+                     "-device", "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex)]
         elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
         if c.nvme_image:
@@ -113,6 +116,17 @@ class Machine:
                      "-device", "isa-debugcon,iobase=0x%x,chardev=%s,readback=0x%x" % (port, name, answer)]
         args += ["-serial", "stdio", "-qmp", "unix:%s,server=on,wait=off" % self._qmp_path()]
         return args + list(c.extra_args)
+
+    def firmware_args(self):
+        c = self.config
+        if c.firmware == "u-boot":
+            return ["-bios", c.code]
+        if c.firmware != "ovmf":
+            raise ValueError("unknown firmware %r (ovmf or u-boot)" % c.firmware)
+        vars_copy = os.path.join(self.workdir, "vars.fd")
+        shutil.copyfile(c.vars_template, vars_copy)
+        return ["-drive", "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
+                "-drive", "if=pflash,format=raw,unit=1,file=" + vars_copy]
 
     def _qmp_path(self):
         return os.path.join(self.workdir, "qmp.sock")
@@ -179,6 +193,15 @@ class Machine:
             self._lock.notify_all()
 
     def _read_qmp(self):
+        try:
+            for _ in self._qmp_lines():
+                pass
+        except OSError:
+            pass  # QEMU reset the socket as it quit
+        with self._lock:
+            self._lock.notify_all()
+
+    def _qmp_lines(self):
         for line in self._qmp_file:
             try:
                 message = json.loads(line)
@@ -190,8 +213,7 @@ class Machine:
                 else:
                     self._qmp_replies.append(message)
                 self._lock.notify_all()
-        with self._lock:
-            self._lock.notify_all()
+            yield message
 
     # ---- waiting -----------------------------------------------------------
 

@@ -1,6 +1,7 @@
-// ShowNotice end to end on a fresh simulated platform, with the fuzzer's bytes
-// as the picture file: no finding, the platform sees no misuse, and once the
-// raw picture is released (as the notice does after its hold) no pool is left.
+// ShowNotice end to end on a freshly reset simulated platform, with the
+// fuzzer's bytes as the picture file: no finding, the platform sees no misuse,
+// and once the raw picture is released (as the notice does after its hold) no
+// pool is left. One platform serves the whole run (Platform::Reset).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +13,8 @@
 #include "sim/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  sim::Platform platform;
+  static sim::Platform platform;
+  platform.Reset();
   gDriver.SystemTable = platform.system_table();
   gDriver.BootServices = platform.boot_services();
   gDriver.RuntimeServices = platform.runtime_services();

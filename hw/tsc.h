@@ -10,12 +10,23 @@
 // Crystal clock assumed when leaf 0x15 reports its ECX as 0.
 inline constexpr UINT64 TscDefaultCrystalHz = 24000000;
 
+// The highest timestamp-counter frequency the delay believes: 2^37 Hz, about
+// 137 GHz. Real counters run at the processor's nominal clock, a few
+// gigahertz (no x86 processor has reached 10 GHz), so this is more than ten
+// times any real one; a processor claiming more (leaf 0x15 can describe up to
+// about 1.8e19 Hz) is treated as not reporting its frequency. A power of two
+// keeps the test one shift in the image. At the bound a delay spins at most
+// about 137 million ticks.
+inline constexpr unsigned TscMaxPlausibleHzBits = 37;
+inline constexpr UINT64 TscMaxPlausibleHz = UINT64{1} << TscMaxPlausibleHzBits;
+
 // The timestamp-counter frequency in hertz, 0 when the processor does not
 // report it (highest basic leaf below 0x15, or a zero ratio in leaf 0x15).
 UINT64 TscFrequency();
 
 // Waits 1000 microseconds and returns 1000. With a known frequency it spins
-// with PAUSE until the counter has passed the end; with frequency 0 it falls
-// back to the firmware's Stall so the wait still lasts a millisecond.
+// with PAUSE until the counter has passed the end; with frequency 0, or one
+// above TscMaxPlausibleHz, it falls back to the firmware's Stall so the wait
+// still lasts a millisecond.
 // Kept out of line (inlined into the controller wait it makes the image larger).
 __attribute__((noinline)) UINTN TscDelay();

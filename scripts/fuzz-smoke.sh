@@ -1,26 +1,52 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build briefly over its seed corpus.
-# New inputs go to a scratch folder, so the repository's corpus is read only.
+# Runs every fuzz target of a fuzz build for SECONDS each over its seed corpus
+# and prints, per target, the inputs executed, their rate and the coverage
+# reached.
+#
+#   fuzz-smoke.sh BUILD_DIR SECONDS          the short run CI makes: new inputs
+#                                            go to a scratch folder, so the
+#                                            repository's corpus is read only
+#   fuzz-smoke.sh --long BUILD_DIR SECONDS   a long run (make fuzz-long): new
+#                                            inputs are kept in
+#                                            BUILD_DIR/fuzz-corpus/TARGET, so
+#                                            the next long run starts from them
 set -euo pipefail
-build=${1:?usage: fuzz-smoke.sh BUILD_DIR SECONDS}
+long=0
+if [ "${1:-}" = --long ]; then
+  long=1
+  shift
+fi
+usage="usage: fuzz-smoke.sh [--long] BUILD_DIR SECONDS"
+build=${1:?$usage}
 seconds=${2:-30}
+[[ "$seconds" =~ ^[0-9]+$ ]] || { echo "fuzz-smoke: SECONDS must be a whole number, not '$seconds'" >&2; echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 shopt -s nullglob
 targets=("$build"/fuzz_*)
-[ ${#targets[@]} -gt 0 ] || { echo "fuzz-smoke: no fuzz targets in $build" >&2; exit 1; }
+[ ${#targets[@]} -gt 0 ] || { echo "fuzz-smoke: no fuzz targets in $build (build with -DNOTICE_FUZZ=ON)" >&2; exit 1; }
 
+summary=()
 for target in "${targets[@]}"; do
   [ -x "$target" ] || continue
   name=${target##*/fuzz_}
-  mkdir -p "$scratch/$name"
+  work="$scratch/$name"
+  [ "$long" = 1 ] && work="$build/fuzz-corpus/$name"
+  mkdir -p "$work"
   seeds=()
   [ -d "$root/fuzz/corpus/$name" ] && seeds=("$root/fuzz/corpus/$name")
+  log="$scratch/$name.log"
   echo "fuzz-smoke: $name for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
-    "$scratch/$name" "${seeds[@]}" 2>"$scratch/$name.log" || { tail -50 "$scratch/$name.log"; exit 1; }
-  grep -E '^stat::number_of_executed_units' "$scratch/$name.log" || true
+    "$work" "${seeds[@]}" 2>"$log" || { tail -50 "$log"; echo "fuzz-smoke: $name found a failure (log above)" >&2; exit 1; }
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
+  summary+=("$(printf '%-14s %12s inputs  %8s/s  %s' "$name" "${runs:-?}" "${rate:-?}" "${cov:-cov: ?}")")
 done
+
+echo "fuzz-smoke: ${seconds}s a target, 0 findings"
+printf '  %s\n' "${summary[@]}"

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev liblzma-dev libgd-dev pkg-config nlohmann-json3-dev libstb-dev
-  qemu-system-x86 ovmf mtools dosfstools sbsigntool uefitool-cli openssl python3
+  qemu-system-x86 ovmf u-boot-qemu mtools dosfstools sbsigntool uefitool-cli openssl python3
 )
 
 missing=()

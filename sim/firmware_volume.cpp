@@ -62,20 +62,26 @@ void FirmwareVolume::AddFile(const EFI_GUID &file, std::vector<FvSection> sectio
     existing->sections = std::move(sections);
     return;
   }
-  files_.push_back(File{file, std::move(sections), std::nullopt});
+  files_.push_back(File{file, std::move(sections), std::nullopt, std::nullopt});
 }
 
 void FirmwareVolume::AddRawFile(const EFI_GUID &file, std::vector<uint8_t> data) {
   AddFile(file, {FvSection{EFI_SECTION_RAW, std::move(data)}});
 }
 
+FirmwareVolume::File &FirmwareVolume::FileEntry(const EFI_GUID &name) {
+  if (File *existing = FindFile(name)) return *existing;
+  files_.push_back(File{name, {}, std::nullopt, std::nullopt});
+  return files_.back();
+}
+
 void FirmwareVolume::ForceFileStatus(const EFI_GUID &file, EFI_STATUS status) {
-  File *target = FindFile(file);
-  if (target == nullptr) {
-    files_.push_back(File{file, {}, std::nullopt});
-    target = &files_.back();
-  }
-  target->forced_status = status;
+  FileEntry(file).forced_status = status;
+}
+
+void FirmwareVolume::ForceFileStatusLeaving(const EFI_GUID &file, EFI_STATUS status, std::vector<uint8_t> left,
+                                            UINTN size) {
+  FileEntry(file).leftover = Leftover{status, std::move(left), size};
 }
 
 FirmwareVolume &Platform::AddFirmwareVolume(std::string name) {
@@ -114,6 +120,15 @@ EFI_STATUS Platform::DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, cons
   }
   FirmwareVolume::File *entry = volume->FindFile(*file);
   if (entry == nullptr) return EFI_NOT_FOUND;
+  if (entry->leftover) {
+    const FirmwareVolume::Leftover &left = *entry->leftover;
+    void *memory = AllocateInternal(EfiBootServicesData, left.bytes.size(), "ReadSection");
+    if (memory == nullptr) return EFI_OUT_OF_RESOURCES;
+    if (!left.bytes.empty()) std::memcpy(memory, left.bytes.data(), left.bytes.size());
+    *buffer = memory;
+    *buffer_size = left.size;
+    return left.status;
+  }
   if (entry->forced_status) return *entry->forced_status;
 
   const FvSection *section = nullptr;

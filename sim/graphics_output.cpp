@@ -1,6 +1,7 @@
 // The simulated graphics output: one mode, a BGR framebuffer of width x height
 // pixels with PixelsPerScanLine = width, and Blt with the range checks real
 // firmware makes.
+#include <algorithm>
 #include <cstring>
 
 #include "sim/platform.h"
@@ -60,9 +61,24 @@ void Platform::FillGop() {
   gop_mode_.Mode = 0;
   gop_mode_.Info = &gop_info_;
   gop_mode_.SizeOfInfo = sizeof(gop_info_);
+  const bool default_screen = gop_info_.HorizontalResolution == kDefaultWidth &&
+                              gop_info_.VerticalResolution == kDefaultHeight &&
+                              framebuffer_.size() == static_cast<size_t>(kDefaultWidth) * kDefaultHeight;
+  gop_info_ = EFI_GRAPHICS_OUTPUT_MODE_INFORMATION{};
   gop_info_.Version = 0;
   gop_info_.PixelFormat = PixelBlueGreenRedReserved8BitPerColor;
-  SetScreenSize(kDefaultWidth, kDefaultHeight);
+  // A reset platform keeps its framebuffer and clears only the rows drawn on.
+  if (!default_screen) {
+    SetScreenSize(kDefaultWidth, kDefaultHeight);
+  } else {
+    gop_info_.HorizontalResolution = kDefaultWidth;
+    gop_info_.VerticalResolution = kDefaultHeight;
+    gop_info_.PixelsPerScanLine = kDefaultWidth;
+    std::fill(framebuffer_.begin() + static_cast<std::ptrdiff_t>(written_rows_first_ * kDefaultWidth),
+              framebuffer_.begin() + static_cast<std::ptrdiff_t>(written_rows_end_ * kDefaultWidth),
+              EFI_GRAPHICS_OUTPUT_BLT_PIXEL{0, 0, 0, 0});
+    written_rows_first_ = written_rows_end_ = 0;
+  }
   gop_handle_ = InstallProtocol(EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, &gop_, nullptr, "gop");
 }
 
@@ -71,6 +87,7 @@ void Platform::SetScreenSize(UINT32 width, UINT32 height) {
   gop_info_.VerticalResolution = height;
   gop_info_.PixelsPerScanLine = width;
   framebuffer_.assign(static_cast<size_t>(width) * height, EFI_GRAPHICS_OUTPUT_BLT_PIXEL{0, 0, 0, 0});
+  written_rows_first_ = written_rows_end_ = 0;
   gop_mode_.FrameBufferBase = reinterpret_cast<uintptr_t>(framebuffer_.data());
   gop_mode_.FrameBufferSize = framebuffer_.size() * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
 }
@@ -122,6 +139,12 @@ EFI_STATUS Platform::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_O
   };
   auto video_row = [&](UINTN x, UINTN y) { return framebuffer_.data() + y * stride + x; };
 
+  if (writes_video) {
+    // The rectangle fits the screen (checked above), so its rows are in range.
+    if (written_rows_first_ == written_rows_end_) written_rows_first_ = destination_y;
+    written_rows_first_ = std::min<size_t>(written_rows_first_, destination_y);
+    written_rows_end_ = std::max<size_t>(written_rows_end_, destination_y + height);
+  }
   switch (operation) {
     case EfiBltVideoFill:
       for (UINTN row = 0; row < height; ++row) {

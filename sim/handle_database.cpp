@@ -42,6 +42,10 @@ std::string Platform::HandleName(EFI_HANDLE handle) const {
   return h == nullptr ? std::string() : h->name;
 }
 
+void Platform::HandOutNoHandleBuffer(const EFI_GUID &protocol, UINTN count) {
+  no_buffer_answers_.emplace_back(protocol, count);
+}
+
 void Platform::FailHandleProtocol(EFI_HANDLE handle, EFI_STATUS status) {
   if (SimHandle *h = FindHandle(handle)) h->handle_protocol_status = status;
 }
@@ -162,6 +166,12 @@ EFI_STATUS Platform::DoLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI
       break;
     case ByProtocol:
       if (protocol == nullptr) return EFI_INVALID_PARAMETER;
+      for (const auto &[guid, claimed] : no_buffer_answers_) {
+        if (!GuidEquals(guid, *protocol)) continue;
+        *count = claimed;
+        *buffer = nullptr;
+        return EFI_SUCCESS;
+      }
       for (const auto &h : handles_) {
         if (HasProtocol(*h, *protocol)) found.push_back(h.get());
       }

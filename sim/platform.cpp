@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/driver.h"
+#include "core/firmware/efi_hob.h"
 #include "sim/driver_reload.h"
 #include "sim/hardware.h"
 
@@ -26,8 +27,6 @@ Platform::Platform() {
     std::abort();
   }
   g_active = this;
-  ResetHardware();
-  ReloadDriver();
 
   system_table_.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   system_table_.Hdr.Revision = (2u << 16) | 70u;
@@ -36,18 +35,63 @@ Platform::Platform() {
   system_table_.FirmwareRevision = 1;
   system_table_.BootServices = &boot_services_;
   system_table_.RuntimeServices = &runtime_services_;
+  Reset();
+}
+
+Platform::~Platform() {
+  ReleasePool();
+  g_active = nullptr;
+}
+
+void Platform::ReleasePool() {
+  for (auto &[buffer, block] : pool_) std::free(buffer);
+  pool_.clear();
+  pool_bytes_ = 0;
+  peak_pool_bytes_ = 0;
+}
+
+void Platform::Reset() {
+  ReleasePool();
+  ResetHardware();
+  ReloadDriver();
+
+  failures_.clear();
+  call_counts_.clear();
+  stalls_.clear();
+  total_stall_us_ = 0;
+  console_calls_.clear();
+  output_string_status_ = EFI_SUCCESS;
+  blt_calls_.clear();
+  blt_forced_status_.reset();
+  handles_.clear();
+  registrations_.clear();
+  connect_calls_.clear();
+  connect_status_ = EFI_SUCCESS;
+  no_buffer_answers_.clear();
+  events_.clear();
+  current_tpl_ = TPL_APPLICATION;
+  queue_counter_ = 0;
+  pci_devices_.clear();
+  volumes_.clear();
+  variables_.clear();
+  get_variable_calls_.clear();
+  reset_calls_.clear();
+  off_ = false;
+  configuration_table_.clear();
+  hob_lists_.clear();
+  system_table_.ConfigurationTable = nullptr;
+  system_table_.NumberOfTableEntries = 0;
+  log_.clear();
+  depth_ = 0;
+  unexpected_calls_.clear();
+  faults_.clear();
+  on_call = nullptr;
 
   image_handle_ = CreateHandle("image");
   FillBootServices();
   FillRuntimeServices();
   FillConsole();
   FillGop();
-}
-
-Platform::~Platform() {
-  for (auto &[buffer, block] : pool_) std::free(buffer);
-  pool_.clear();
-  g_active = nullptr;
 }
 
 Platform &Platform::Active() {
@@ -85,7 +129,10 @@ unsigned Platform::CallCount(std::string_view service) const {
 // --- interaction log -------------------------------------------------------------
 
 Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> fields) {
-  const unsigned number = ++call_counts_[std::string(name)];
+  // Looked up by view: most calls are of a service already counted, and need no new string.
+  auto counted = call_counts_.find(name);
+  if (counted == call_counts_.end()) counted = call_counts_.emplace(std::string(name), 0).first;
+  const unsigned number = ++counted->second;
 
   std::optional<EFI_STATUS> forced;
   auto rules = failures_.find(name);
@@ -249,8 +296,17 @@ void Platform::AddConfigurationTable(const EFI_GUID &guid, void *table) {
 void *Platform::InstallHobList(std::vector<uint8_t> bytes) {
   // Exactly sized, so a walk past the list's last byte is an out-of-bounds read the sanitizer sees.
   auto copy = std::make_unique<uint8_t[]>(bytes.size() == 0 ? 1 : bytes.size());
-  std::memcpy(copy.get(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());  // an empty list has no data pointer
   void *list = copy.get();
+  EFI_HOB_GENERIC_HEADER first{};
+  if (bytes.size() >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) std::memcpy(&first, bytes.data(), sizeof(first));
+  if (first.HobType == EFI_HOB_TYPE_HANDOFF && first.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
+    uint8_t *end_field = copy.get() + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList);
+    uint64_t end = 0;
+    std::memcpy(&end, end_field, sizeof(end));
+    end += reinterpret_cast<uintptr_t>(list);
+    std::memcpy(end_field, &end, sizeof(end));
+  }
   hob_lists_.push_back(std::move(copy));
   AddConfigurationTable(EFI_HOB_LIST_GUID, list);
   return list;

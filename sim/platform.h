@@ -13,6 +13,18 @@
 // machine (sim::ResetHardware) and a freshly loaded driver (sim::ReloadDriver);
 // destroying it releases every pool block still allocated.
 //
+// Reset() returns a platform to what construction gives, without building a
+// new one (a fuzzer runs every input on one platform): every pool block is
+// released; records and counters (log, console, Blt, stall, connect, variable
+// and reset calls, faults, unexpected calls), failure rules and forced answers
+// are cleared; handles, events, registrations, PCI devices, firmware volumes,
+// variables, configuration-table entries and HOB lists are gone; the tables
+// are filled anew, the console is back on the system table and the graphics
+// output on its handle with the default screen, cleared. The machine behind
+// the hardware seam is replaced (port devices such as the embedded controller
+// must be destroyed or detached before, and attached anew after), and the
+// driver is reloaded. Pointers and handles from before the reset are invalid.
+//
 // Typical use:
 //   sim::Platform platform;
 //   platform.AddPciDevice("nvme0", 0x01, 0x08, 0x02);
@@ -174,15 +186,26 @@ class FirmwareVolume {
   void ForceStatus(EFI_STATUS status) { forced_status_ = status; }
   // ReadSection of this one file answers this status and touches nothing.
   void ForceFileStatus(const EFI_GUID &file, EFI_STATUS status);
+  // ReadSection of this one file breaks its contract: it answers `status`
+  // (an error or a warning) yet leaves a fresh pool block holding `left` in
+  // the buffer slot and `size` in the size slot, whatever they held.
+  void ForceFileStatusLeaving(const EFI_GUID &file, EFI_STATUS status, std::vector<uint8_t> left, UINTN size);
   unsigned read_section_calls() const { return read_section_calls_; }
 
  private:
   friend class Platform;
+  struct Leftover {
+    EFI_STATUS status;
+    std::vector<uint8_t> bytes;
+    UINTN size;
+  };
   struct File {
     EFI_GUID name;
     std::vector<FvSection> sections;
     std::optional<EFI_STATUS> forced_status;
+    std::optional<Leftover> leftover;
   };
+  File &FileEntry(const EFI_GUID &name);  // found, or added without sections
   File *FindFile(const EFI_GUID &name);
 
   std::string name_;
@@ -205,6 +228,9 @@ class Platform {
   ~Platform();
   Platform(const Platform &) = delete;
   Platform &operator=(const Platform &) = delete;
+
+  // Back to a freshly constructed platform (see the top of this file).
+  void Reset();
 
   // The active platform; aborts when there is none.
   static Platform &Active();
@@ -268,6 +294,9 @@ class Platform {
   void ForceBltStatus(EFI_STATUS status) { blt_forced_status_ = status; }
 
   // --- handle database and protocols ---------------------------------------------------------
+  // LocateHandleBuffer by this protocol breaks its contract: it answers
+  // success with `count` handles but leaves the buffer slot empty.
+  void HandOutNoHandleBuffer(const EFI_GUID &protocol, UINTN count);
   // Installs an interface as the driver's InstallProtocolInterface would, on a
   // new handle (named `name`) or an existing one; notify events registered for
   // the protocol run before this returns.
@@ -319,6 +348,9 @@ class Platform {
   // --- configuration table and HOB list --------------------------------------------------------------------
   void AddConfigurationTable(const EFI_GUID &guid, void *table);
   // Keeps a copy of the bytes (exactly sized) and publishes it under EFI_HOB_LIST_GUID.
+  // When the list starts with a hand-off HOB, the end it records is taken as
+  // an offset from the list's start (as HobListBuilder writes it) and turned
+  // into the address in the copy.
   void *InstallHobList(std::vector<uint8_t> bytes);
 
   // --- interaction log and misuse ----------------------------------------------------------------------------
@@ -400,6 +432,7 @@ class Platform {
   void FillRuntimeServices();
   void FillConsole();
   void FillGop();
+  void ReleasePool();
   void *AllocateInternal(EFI_MEMORY_TYPE type, size_t size, std::string origin);
   SimEvent *FindLiveEvent(EFI_EVENT event) const;
   void QueueEvent(SimEvent *event);
@@ -435,6 +468,9 @@ class Platform {
   std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> framebuffer_;
   std::vector<BltCall> blt_calls_;
   std::optional<EFI_STATUS> blt_forced_status_;
+  // Rows [first, end) of the framebuffer written since it was last cleared.
+  size_t written_rows_first_ = 0;
+  size_t written_rows_end_ = 0;
   EFI_HANDLE gop_handle_ = nullptr;
 
   std::vector<std::unique_ptr<SimHandle>> handles_;  // creation order is database order
@@ -442,6 +478,7 @@ class Platform {
   std::vector<std::unique_ptr<SimRegistration>> registrations_;
   std::vector<ConnectCall> connect_calls_;
   EFI_STATUS connect_status_ = EFI_SUCCESS;
+  std::vector<std::pair<EFI_GUID, UINTN>> no_buffer_answers_;  // HandOutNoHandleBuffer
 
   std::vector<std::unique_ptr<SimEvent>> events_;
   EFI_TPL current_tpl_ = TPL_APPLICATION;

@@ -145,7 +145,8 @@ EFI_STATUS Platform::DoGetVariable(const CHAR16 *name, const EFI_GUID *vendor, U
     Fault("GetVariable with a null data buffer");
     return finish(EFI_INVALID_PARAMETER);
   }
-  std::memcpy(data, variable->data.data(), variable->data.size());
+  // An empty variable has no data pointer to copy from.
+  if (!variable->data.empty()) std::memcpy(data, variable->data.data(), variable->data.size());
   *size = variable->data.size();
   if (attributes != nullptr) *attributes = variable->attributes;
   return finish(EFI_SUCCESS);

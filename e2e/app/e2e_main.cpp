@@ -8,6 +8,7 @@
 #include "e2e/app/app_state.h"
 #include "e2e/app/boot_volume.h"
 #include "e2e/app/picture_volume.h"
+#include "e2e/app/platform_report.h"
 #include "e2e/app/serial_report.h"
 #include "e2e/app/storage_report.h"
 #include "e2e/app/volume_self_check.h"
@@ -26,10 +27,26 @@ constexpr const char *kPictureSteps[kNoticePictureCount] = {
     "ReadPicture1", "ReadPicture2", "ReadPicture3", "ReadPicture4", "ReadPicture5", "ReadPicture6",
 };
 
+// One ASCII digit: how many times to install the trigger (1 without the file).
+constexpr const CHAR16 *kTriggerCountPath = u"\\E2E\\TRIGGERS";
+constexpr UINTN kMostTriggers = 9;
+
 // How long the host may take to grab the screen before the run goes on.
 constexpr UINTN kHostAckTimeoutMs = 20000;
 
 void EFIAPI IgnoreEvent(EFI_EVENT, void *) {}
+
+// Where the firmware put the driver: the host turns a fault address into an
+// offset in notice.efi with it.
+void ReportImageBase(EFI_HANDLE Driver) {
+  EFI_LOADED_IMAGE_PROTOCOL *loaded = nullptr;
+  if (EFI_ERROR(gApp.BootServices->HandleProtocol(Driver, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
+                                                  reinterpret_cast<void **>(&loaded))) ||
+      loaded == nullptr) {
+    return;
+  }
+  ReportValue("DriverImageBase", reinterpret_cast<UINTN>(loaded->ImageBase));
+}
 
 // Loads the driver from a buffer and runs its entry point. A boot volume
 // without the driver file means the firmware carries the driver itself and
@@ -53,6 +70,7 @@ EFI_STATUS StartDriver(EFI_FILE_PROTOCOL *Root, bool *Loaded) {
   ReportStatus("LoadImage", status);
   bs->FreePool(image);
   if (EFI_ERROR(status)) return status;
+  ReportImageBase(driver);
 
   status = bs->StartImage(driver, nullptr, nullptr);
   ReportStatus("StartImage", status);
@@ -91,6 +109,18 @@ void InstallTrigger() {
   ReportStatus("InstallTrigger", status);
 }
 
+// How many trigger installations the host asked for: 1 unless the boot
+// volume holds a one-digit count.
+UINTN TriggerCount(EFI_FILE_PROTOCOL *Root) {
+  void *data = nullptr;
+  UINTN size = 0;
+  if (EFI_ERROR(ReadWholeFile(Root, kTriggerCountPath, &data, &size))) return 1;
+  const UINT8 digit = size > 0 ? *static_cast<const UINT8 *>(data) : 0;
+  gApp.BootServices->FreePool(data);
+  if (digit < '1' || digit > '0' + kMostTriggers) return 1;
+  return digit - '0';
+}
+
 // The screen now shows whatever the notice left; the host grabs it and
 // answers with one byte.
 void LetHostTakePicture() {
@@ -111,17 +141,20 @@ void RunSteps() {
   // Before the trigger: what the boot manager and, at end of DXE, the
   // driver have connected.
   ReportStorageBindings();
+  ReportPlatform();
+  ReportBoundControllers("NvmeBoundBefore", "AtaBoundBefore");
 
   bool loaded = false;
   status = StartDriver(root, &loaded);
   if (!EFI_ERROR(status)) {
     // A driver dispatched by the firmware saw end of DXE at its proper time.
     if (loaded) SignalEndOfDxe();
-    // With the driver in the firmware the pictures are there too: nothing to read from disk.
-    if (loaded) LoadPictures(root);
+    ReportBoundControllers("NvmeBoundAfter", "AtaBoundAfter");
+    LoadPictures(root);
     ReportStatus("InstallPictureVolume", InstallPictureVolume());
+    ReportPictureVolumeIndex(PictureVolumeHandle());
     ReportValue("CheckPictureVolume", CheckPictureVolume(PictureVolume()));
-    InstallTrigger();
+    for (UINTN i = TriggerCount(root); i > 0; --i) InstallTrigger();
     LetHostTakePicture();
   }
   root->Close(root);

@@ -30,6 +30,7 @@ PictureFile gPictures[kNoticePictureCount] = {
 };
 
 EFI_FIRMWARE_VOLUME2_PROTOCOL gVolume = {};
+EFI_HANDLE gVolumeHandle = nullptr;
 
 const PictureFile *FindPicture(const EFI_GUID *Name) {
   if (Name == nullptr) return nullptr;
@@ -163,6 +164,8 @@ const void *NoticePictureData(UINTN Index, UINTN *Size) {
 
 const EFI_FIRMWARE_VOLUME2_PROTOCOL *PictureVolume() { return &gVolume; }
 
+EFI_HANDLE PictureVolumeHandle() { return gVolumeHandle; }
+
 EFI_STATUS InstallPictureVolume() {
   gVolume.GetVolumeAttributes = GetVolumeAttributes;
   gVolume.SetVolumeAttributes = SetVolumeAttributes;
@@ -175,7 +178,6 @@ EFI_STATUS InstallPictureVolume() {
   gVolume.GetInfo = Slot(GetInfo);
   gVolume.SetInfo = Slot(SetInfo);
 
-  EFI_HANDLE handle = nullptr;
-  return gApp.BootServices->InstallProtocolInterface(&handle, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID,
+  return gApp.BootServices->InstallProtocolInterface(&gVolumeHandle, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID,
                                                      EFI_NATIVE_INTERFACE, &gVolume);
 }

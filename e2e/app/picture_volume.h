@@ -21,3 +21,6 @@ EFI_STATUS InstallPictureVolume();
 
 // The volume's protocol interface (filled in by InstallPictureVolume).
 const EFI_FIRMWARE_VOLUME2_PROTOCOL *PictureVolume();
+
+// The handle carrying it, empty before InstallPictureVolume succeeded.
+EFI_HANDLE PictureVolumeHandle();

@@ -76,7 +76,9 @@ std::vector<uint8_t> LengthBelowHeaderEndsWalk() {
   return b.TraceHub(0xDEAD0000).End().bytes();
 }
 
-std::vector<uint8_t> ShortTraceHobSkipped() {
+// Only the first trace HOB counts: one too short for its base ends the walk,
+// and a later one is not used.
+std::vector<uint8_t> ShortTraceHobEndsTheWalk() {
   sim::HobListBuilder b;
   ShortTraceHob(b, 40);  // name present, base value (bytes 44-47) missing
   return b.TraceHub(0x0BADF00D).End().bytes();
@@ -111,7 +113,7 @@ const WalkCase kWalkCases[] = {
     {"OtherTypesSkipped", OtherTypesSkipped, 0xCAFE0000},
     {"ZeroLengthEndsWalk", ZeroLengthEndsWalk, 0},
     {"LengthBelowHeaderEndsWalk", LengthBelowHeaderEndsWalk, 0},
-    {"ShortTraceHobSkipped", ShortTraceHobSkipped, 0x0BADF00D},
+    {"ShortTraceHobEndsTheWalk", ShortTraceHobEndsTheWalk, 0},
     {"TraceHobOneByteShort", TraceHobOneByteShort, 0},
     {"ShortTraceHobLastBeforeEnd", ShortTraceHobLastBeforeEnd, 0},
     {"TraceHobWithExtraData", TraceHobWithExtraData, 0x80000000},
@@ -135,6 +137,107 @@ TEST_P(HobWalk, DriverEntryStoresTheBase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, HobWalk, ::testing::ValuesIn(kWalkCases),
+                         [](const ::testing::TestParamInfo<WalkCase> &info) { return info.param.name; });
+
+// --- lists that start with the hand-off HOB, as PI lists do: the end it
+// records bounds the walk. Each list is installed exactly sized, and several
+// break the end they record, so any read past that end is a sanitizer report
+// (and, where the bytes beyond are a real HOB, a wrong base).
+
+constexpr uint16_t kHandoffSize = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
+constexpr uint16_t kTraceHobSize = 48;
+
+std::vector<uint8_t> HandoffThenTraceHob() {
+  return sim::HobListBuilder()
+      .Handoff()
+      .Generic(0x0003, std::vector<uint8_t>(40, 0))
+      .TraceHub(0xFE100000)
+      .End()
+      .bytes();
+}
+
+std::vector<uint8_t> HandoffWithoutTraceHob() {
+  return sim::HobListBuilder().Handoff().Guid(kOtherGuid, {1, 2, 3}).End().bytes();
+}
+
+std::vector<uint8_t> HandoffTwoTraceHobs() {
+  return sim::HobListBuilder().Handoff().TraceHub(0xAAAA0000).TraceHub(0xBBBB0000).End().bytes();
+}
+
+std::vector<uint8_t> ThreeBytesAfterHandoff() {
+  return sim::HobListBuilder().Handoff().Bytes({0x04, 0x00, 0x30}).bytes();
+}
+
+std::vector<uint8_t> TraceHobClaims48With16Present() {
+  std::vector<uint8_t> half_name(8);
+  std::memcpy(half_name.data(), &TraceHubInfoHobGuid, half_name.size());
+  return sim::HobListBuilder().Handoff().Raw(EFI_HOB_TYPE_GUID_EXTENSION, kTraceHobSize, half_name).bytes();
+}
+
+std::vector<uint8_t> HobOfLengthFFF8() {
+  return sim::HobListBuilder()
+      .Handoff()
+      .Raw(0x0003, 0xFFF8, std::vector<uint8_t>(8, 0))
+      .TraceHub(0x0BAD0000)
+      .End()
+      .bytes();
+}
+
+std::vector<uint8_t> NoEndHob() {
+  return sim::HobListBuilder().Handoff().Generic(0x0003, std::vector<uint8_t>(16, 0)).bytes();
+}
+
+std::vector<uint8_t> TraceHobExactlyAtTheEnd() {
+  return sim::HobListBuilder().Handoff().TraceHub(0x12345678).HandoffEndAt(kHandoffSize + kTraceHobSize).bytes();
+}
+
+std::vector<uint8_t> TraceHobOneBytePastTheEnd() {
+  // The whole trace HOB is in memory, but the list ends one byte before its base value does.
+  return sim::HobListBuilder()
+      .Handoff()
+      .TraceHub(0x12345678)
+      .HandoffEndAt(kHandoffSize + kTraceHobSize - 1)
+      .End()
+      .bytes();
+}
+
+std::vector<uint8_t> TraceHobPastTheRecordedEnd() {
+  return sim::HobListBuilder()
+      .Handoff()
+      .Generic(0x0003, std::vector<uint8_t>(16, 0))
+      .TraceHub(0x0BAD0000)
+      .HandoffEndAt(kHandoffSize + 24)
+      .End()
+      .bytes();
+}
+
+std::vector<uint8_t> EndBeforeTheHandoffItself() {
+  return sim::HobListBuilder().Handoff().TraceHub(0x0BAD0000).HandoffEndAt(8).End().bytes();
+}
+
+std::vector<uint8_t> ShortTraceHobAfterHandoff() {
+  sim::HobListBuilder b;
+  b.Handoff();
+  ShortTraceHob(b, 40);
+  return b.TraceHub(0x0BADF00D).End().bytes();
+}
+
+const WalkCase kBoundedCases[] = {
+    {"HandoffThenTraceHob", HandoffThenTraceHob, 0xFE100000},
+    {"HandoffWithoutTraceHob", HandoffWithoutTraceHob, 0},
+    {"HandoffTwoTraceHobs", HandoffTwoTraceHobs, 0xAAAA0000},
+    {"ThreeBytesAfterHandoff", ThreeBytesAfterHandoff, 0},
+    {"TraceHobClaims48With16Present", TraceHobClaims48With16Present, 0},
+    {"HobOfLengthFFF8", HobOfLengthFFF8, 0},
+    {"NoEndHob", NoEndHob, 0},
+    {"TraceHobExactlyAtTheEnd", TraceHobExactlyAtTheEnd, 0x12345678},
+    {"TraceHobOneBytePastTheEnd", TraceHobOneBytePastTheEnd, 0},
+    {"TraceHobPastTheRecordedEnd", TraceHobPastTheRecordedEnd, 0},
+    {"EndBeforeTheHandoffItself", EndBeforeTheHandoffItself, 0},
+    {"ShortTraceHobAfterHandoff", ShortTraceHobAfterHandoff, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(BoundedLists, HobWalk, ::testing::ValuesIn(kBoundedCases),
                          [](const ::testing::TestParamInfo<WalkCase> &info) { return info.param.name; });
 
 TEST(HobWalkEmpty, EmptyListPointerGivesNoBase) { EXPECT_EQ(FindTraceHubBase(nullptr), 0u); }

@@ -113,6 +113,26 @@ const ProbeCase kProbeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Machines, EndOfDxeProbe, ::testing::ValuesIn(kProbeCases),
                          [](const ::testing::TestParamInfo<ProbeCase> &info) { return info.param.name; });
 
+// A handle search that answers success with a count but no buffer counts as
+// no handles: nothing is read from the absent buffer, released or connected.
+TEST_F(StorageProbe, HandleListSuccessWithoutBufferIsNoHandles) {
+  AddDevices({{"nvme0", kStorage, kNvm, 0x02}});
+  platform_.HandOutNoHandleBuffer(EFI_PCI_IO_PROTOCOL_GUID, 4);
+  ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
+
+  UINTN count = 99;
+  EFI_HANDLE *handles = nullptr;
+  EXPECT_EQ(FindMassStorageControllers(kNvm, &count, &handles), EFI_NOT_FOUND);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(handles, nullptr);
+
+  platform_.SignalEndOfDxe();
+  EXPECT_TRUE(platform_.connect_calls().empty());
+  EXPECT_EQ(gDriver.StorageAbsent, 1);
+  EXPECT_EQ(platform_.CallCount("HandleProtocol"), 0u);
+  EXPECT_EQ(platform_.CallCount("FreePool"), 0u);
+}
+
 TEST_F(StorageProbe, NoPciHandlesSearchesTwiceAndReleasesNothing) {
   ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   platform_.SignalEndOfDxe();

@@ -52,6 +52,23 @@ TEST_F(DecisionTest, SecureBootByteOf0xFFIsReadAgainNextTime) {
   EXPECT_EQ(platform_.LogOf("GetVariable").size(), 2u);
 }
 
+// A variable store that answers success but delivers no byte: the read
+// counts as failed, so the variable is not asked again at every trigger.
+TEST_F(DecisionTest, SecureBootReadWithoutItsByteCountsAsFailed) {
+  platform_.SetVariable(u"SecureBoot", EFI_GLOBAL_VARIABLE, 0x6, {});
+  Boot(true);
+
+  Trigger();
+  Trigger();
+
+  const auto reads = platform_.LogOf("GetVariable");
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].status, EFI_SUCCESS);
+  EXPECT_EQ(reads[0].Field("DataSizeOut"), "0");
+  EXPECT_EQ(gDriver.SecureBootState, 0);
+  EXPECT_EQ(gDriver.NoticeMode, 5);
+}
+
 TEST_F(DecisionTest, FailedSecureBootReadStaysForTheBoot) {
   platform_.SetSecureBoot(1);
   platform_.FailCall("GetVariable", 1, EFI_DEVICE_ERROR);

@@ -64,6 +64,17 @@ TEST_F(GetBitMapFromFVTest, HandleListFailureIsNotFoundWhateverTheServiceSaid) {
   EXPECT_EQ(Read().status, EFI_NOT_FOUND);
 }
 
+// A success without a handle buffer counts as no volumes.
+TEST_F(GetBitMapFromFVTest, HandleListSuccessWithoutBufferIsNoVolumes) {
+  platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture3, {1});
+  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 3);
+  const Result result = Read();
+  EXPECT_EQ(result.status, EFI_NOT_FOUND);
+  EXPECT_FALSE(result.has_picture);
+  EXPECT_EQ(platform_.CallCount("HandleProtocol"), 0u);
+  EXPECT_EQ(platform_.CallCount("FreePool"), 0u);
+}
+
 TEST_F(GetBitMapFromFVTest, FileInTheSecondOfThreeVolumes) {
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
   sim::FirmwareVolume &second = platform_.AddFirmwareVolume("fv1");
@@ -122,6 +133,47 @@ TEST_F(GetBitMapFromFVTest, NoVolumeYieldingTheFileIsNotFoundWhateverTheyAnswere
   const Result result = Read();
   EXPECT_EQ(result.status, EFI_NOT_FOUND);
   EXPECT_FALSE(result.has_picture);
+}
+
+// --- volumes and handle lists that break their contract -----------------------
+
+// A first volume that fails but leaves a 102-byte buffer in the slot: the
+// second, conforming volume must get empty slots (so it allocates the whole
+// picture) rather than copy into that buffer and warn.
+TEST_F(GetBitMapFromFVTest, FailedVolumeLeftoversDoNotReachTheNextVolume) {
+  const std::vector<uint8_t> picture(3654, 0x5C);
+  sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
+  first.ForceFileStatusLeaving(kPicture3, EFI_DEVICE_ERROR, std::vector<uint8_t>(102, 0x11), 102);
+  platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture3, picture);
+
+  void *read = nullptr;
+  UINTN size = 0;
+  EXPECT_EQ(GetBitMapFromFV(&kPicture3, &read, &size), EFI_SUCCESS);
+  ASSERT_EQ(size, picture.size());
+  ASSERT_TRUE(platform_.IsPoolBlock(read));
+  ASSERT_EQ(platform_.live_pool().at(read).size, size) << "the picture's block must hold every byte its size claims";
+  EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(read), static_cast<uint8_t *>(read) + size), picture);
+  const auto reads = platform_.LogOf("ReadSection");
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[1].Field("Buffer"), sim::HexText(0));
+  EXPECT_EQ(reads[1].Field("BufferSize"), "0");
+  gDriver.BootServices->FreePool(read);
+  // The failing volume's own block is all that is left (the driver never saw it as a picture).
+  ASSERT_EQ(platform_.live_pool().size(), 1u);
+  EXPECT_EQ(platform_.live_pool().begin()->second.size, 102u);
+  EXPECT_TRUE(platform_.faults().empty());
+}
+
+// Only EFI_SUCCESS delivers a picture: a warning is a volume that did not.
+TEST_F(GetBitMapFromFVTest, WarningIsNoSuccess) {
+  sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
+  first.ForceFileStatus(kPicture3, EFI_WARN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(Read().status, EFI_NOT_FOUND);
+
+  platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture3, {4, 5});
+  const Result result = Read();
+  EXPECT_EQ(result.status, EFI_SUCCESS);
+  EXPECT_EQ(result.bytes, (std::vector<uint8_t>{4, 5}));
 }
 
 TEST_F(GetBitMapFromFVTest, ReadsWithTheFileGuidRawTypeAndInstanceZero) {

@@ -141,6 +141,14 @@ TEST_F(ShowNoticeTest, MissingFilePrintsReadAndDecodeLines) {
   EXPECT_TRUE(platform_.blt_calls().empty());
 }
 
+TEST_F(ShowNoticeTest, HandleListWithoutBufferIsAMissingPicture) {
+  AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
+  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 2);
+  Show();
+  EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
+  EXPECT_TRUE(platform_.blt_calls().empty());
+}
+
 TEST_F(ShowNoticeTest, BufferTooSmallPrintsReadAndDecodeLines) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
   volume_.ForceFileStatus(NoticeImage1Guid, EFI_BUFFER_TOO_SMALL);
@@ -161,6 +169,22 @@ TEST_F(ShowNoticeTest, UndecodablePictureStaysInTheNoticeBuffer) {
   EXPECT_EQ(platform_.live_pool().at(gDriver.NoticeImageBuffer).size, bytes.size());
   gDriver.BootServices->FreePool(gDriver.NoticeImageBuffer);
   EXPECT_EQ(platform_.LeakReport(), "");
+}
+
+// A graphics output without its mode, or a mode without its information:
+// nothing can be drawn, and nothing crashes.
+TEST_F(ShowNoticeTest, GraphicsOutputWithoutModeInformationDrawsNothing) {
+  AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *mode = platform_.gop()->Mode;
+
+  mode->Info = nullptr;
+  Show();
+  platform_.gop()->Mode = nullptr;
+  Show();
+
+  EXPECT_TRUE(platform_.blt_calls().empty());
+  EXPECT_EQ(ConsoleLines(), Lines{});
+  EXPECT_EQ(platform_.CallCount("ReadSection"), 2u) << "the picture is still read and decoded";
 }
 
 TEST_F(ShowNoticeTest, NoGraphicsOutputPrintsOnlyItsLineAndReadsNothing) {
@@ -207,6 +231,36 @@ TEST_F(ShowNoticeTest, RawPictureStaysAndThePixelsAreReleased) {
   gDriver.BootServices->FreePool(gDriver.NoticeImageBuffer);
   EXPECT_EQ(platform_.LeakReport(), "");
 }
+
+// --- firmware that breaks its contract ----------------------------------------
+
+struct LeftoverCase {
+  std::string name;
+  EFI_STATUS status;
+  size_t bytes_left;  // of a 3,654-byte 24-bit picture, left in the slot
+};
+
+class ShowNoticeLeftoverTest : public ShowNoticeTest, public ::testing::WithParamInterface<LeftoverCase> {};
+
+// A volume that fails yet leaves a buffer and the picture's full size in the
+// slots: nothing is decoded from them (no drawing, no read past the buffer),
+// both lines print as for a missing picture, and what the volume left is
+// released after the hold like any picture.
+TEST_P(ShowNoticeLeftoverTest, FailedReadDecodesNothing) {
+  const std::vector<uint8_t> bytes = bmptest::Encode(Picture24(20, 60));
+  ASSERT_EQ(bytes.size(), 3654u);
+  const std::vector<uint8_t> left(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(GetParam().bytes_left));
+  volume_.ForceFileStatusLeaving(NoticeImage1Guid, GetParam().status, left, bytes.size());
+  gDriver.NoticeMode = 1;
+  Show();
+  EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
+  EXPECT_TRUE(platform_.blt_calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, ShowNoticeLeftoverTest,
+                         ::testing::Values(LeftoverCase{"DeviceErrorWithWholePicture", EFI_DEVICE_ERROR, 3654},
+                                           LeftoverCase{"BufferTooSmallWithPart", EFI_BUFFER_TOO_SMALL, 102}),
+                         [](const ::testing::TestParamInfo<LeftoverCase> &info) { return info.param.name; });
 
 TEST_F(ShowNoticeTest, ModeChoosesThePicture) {
   const EFI_GUID *files[] = {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid,

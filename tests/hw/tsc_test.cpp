@@ -94,6 +94,43 @@ TEST_F(HwTest, DelayWithoutFrequencyFallsBackToOneMillisecondStall) {
   EXPECT_EQ(hw().now_ns() - start_ns, 1'000'000u);
 }
 
+struct PlausibleCase {
+  const char *name;
+  uint32_t eax, ebx, ecx;
+  bool falls_back;
+};
+
+// Frequencies above TscMaxPlausibleHz (2^37 Hz, about 137 GHz) count as unknown. Each pause
+// lets 1000 virtual seconds pass, so a delay that wrongly spins on an absurd
+// frequency still ends (after thousands of pauses) instead of hanging the test.
+const PlausibleCase kPlausibleCases[] = {
+    {"Real2112MHz", 2, 176, 0, false},
+    {"ExactlyTheBound", 1, 2048, 1u << 26, false},     // 2^11 x 2^26 Hz
+    {"JustAboveTheBound", 1, 2049, 1u << 26, true},
+    {"LargestLeafValues", 1, 0xFFFFFFFF, 0xFFFFFFFF, true},  // about 1.8e19 Hz
+};
+
+class TscPlausibleTest : public HwTest, public ::testing::WithParamInterface<PlausibleCase> {};
+
+TEST_P(TscPlausibleTest, AbsurdFrequencyFallsBackToStall) {
+  const PlausibleCase &c = GetParam();
+  SetTscLeaf(c.eax, c.ebx, c.ecx);
+  hw().set_pause_ns(1'000'000'000'000);
+
+  EXPECT_EQ(TscDelay(), 1000u);
+
+  if (c.falls_back) {
+    EXPECT_EQ(stalls(), std::vector<UINTN>{1000});
+    EXPECT_EQ(hw().pause_count(), 0u);
+  } else {
+    EXPECT_TRUE(stalls().empty());
+    EXPECT_GT(hw().pause_count(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TscPlausibleTest, ::testing::ValuesIn(kPlausibleCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(HwTest, DelayWithZeroRatioFallsBackToStall) {
   SetTscLeaf(0, 0, 0);  // what a default TCG processor reports
   EXPECT_EQ(TscDelay(), 1000u);

@@ -285,6 +285,42 @@ TEST(NoticeSim, OwnPictureIsDrawnAndTraceBaseIsTaken) {
   ExpectScreenShows(run.Screen(), {628, 398, 4, 3}, pixels);
 }
 
+// A 4x3 picture of one colour, written to a file of its own.
+std::string WriteSolidPicture(const std::string &name, demo::Rgb colour) {
+  const auto bmp = demo::EncodeBmp(demo::Canvas(4, 3, colour), 24);
+  EXPECT_TRUE(bmp.has_value());
+  const std::string file = FreshDir(name) + "/solid.bmp";
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(bmp->data()), bmp->size());
+  return file;
+}
+
+TEST(NoticeSim, SecondVolumeServesWhatTheFirstLacksAndTheFirstWins) {
+  const demo::Rgb first{10, 20, 30};
+  const demo::Rgb second{200, 100, 50};
+  const std::string first_file = WriteSolidPicture("volume1_picture", first);
+  const std::string second_file = WriteSolidPicture("volume2_picture", second);
+  struct Case {
+    const char *name;
+    std::vector<std::string> pictures;
+    demo::Rgb shown;
+  };
+  const Case cases[] = {
+      {"only_in_second", {"--no-picture", "5", "--second-volume", "5=" + second_file}, second},
+      {"in_both", {"--picture", "5=" + first_file, "--second-volume", "5=" + second_file}, first},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--secure-boot", "0"};
+    args.insert(args.end(), c.pictures.begin(), c.pictures.end());
+    const ToolRun run = RunNoticeSim(args, std::string("second_volume_") + c.name);
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    const json n = run.Summary()["notifications"][0];
+    EXPECT_EQ(n["blt"], json({{"x", 628}, {"y", 398}, {"width", 4}, {"height", 3}}));
+    EXPECT_EQ(n["console"], json::array());
+    ExpectScreenShows(run.Screen(), {628, 398, 4, 3}, std::vector<demo::Rgb>(12, c.shown));
+  }
+}
+
 TEST(NoticeSim, TimelineIsOrderedAndCarriesTheCmosMarkers) {
   const ToolRun run = RunNoticeSim({"--secure-boot", "0"}, "timeline");
   ASSERT_EQ(run.exit_code, 0);
@@ -336,7 +372,10 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"bad_secure_boot", {"--secure-boot", "0x100"}, 2, "--secure-boot wants a byte"},
                     BadRun{"missing_value", {"--triggers"}, 2, "--triggers needs a value"},
                     BadRun{"unreadable_picture", {"--picture", "2=/nonexistent/notice2.bmp"}, 1,
-                           "cannot read the picture for mode 2 from /nonexistent/notice2.bmp"}),
+                           "cannot read the picture for mode 2 from /nonexistent/notice2.bmp"},
+                    BadRun{"bad_second_volume", {"--second-volume", "7=x.bmp"}, 2, "--second-volume wants MODE=FILE"},
+                    BadRun{"unreadable_second_volume", {"--second-volume", "5=/nonexistent/n5.bmp"}, 1,
+                           "cannot read the second volume's picture for mode 5 from /nonexistent/n5.bmp"}),
     [](const testing::TestParamInfo<BadRun> &info) { return std::string(info.param.name); });
 
 TEST(NoticeSim, HelpAndMissingOut) {

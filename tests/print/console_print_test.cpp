@@ -6,6 +6,7 @@
 
 #include "core/driver_state.h"
 #include "print/console_print.h"
+#include "print/format_text.h"
 #include "sim/platform.h"
 
 namespace {
@@ -62,6 +63,20 @@ TEST_F(ConsolePrintTest, EmptyTextIsStillHandedOver) {
   EXPECT_EQ(ConsolePrint(""), 0u);
   EXPECT_EQ(platform.console_strings(), std::vector<std::u16string>{u""});
   ExpectOneLineBufferReleased();
+}
+
+// Formatting refuses an absent format and one longer than its limit and
+// writes nothing; the console must still get a terminated (empty) line, not
+// the unwritten pool buffer.
+TEST_F(ConsolePrintTest, RefusedFormatHandsOverAnEmptyLine) {
+  const std::string too_long(FORMAT_TEXT_LIMIT + 1, 'x');
+  const CHAR8 *const refused[] = {nullptr, too_long.c_str()};
+  for (const CHAR8 *format : refused) {
+    EXPECT_EQ(ConsolePrintList(format, platform.console(), FormatArgs{nullptr, 0}), 0u);
+  }
+  EXPECT_EQ(platform.console_strings(), (std::vector<std::u16string>{u"", u""}));
+  EXPECT_EQ(platform.CallCount("FreePool"), 2u);
+  EXPECT_EQ(platform.LeakReport(), "");
 }
 
 TEST_F(ConsolePrintTest, RefusedTextGivesZeroAndReleasesTheBuffer) {

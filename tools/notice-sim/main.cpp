@@ -27,7 +27,10 @@ int main(int argc, char **argv) {
 
   try {
     preview::PictureFiles pictures;
-    if (std::string error = preview::LoadPictureFiles(options, pictures); !error.empty()) {
+    preview::PictureFiles second_volume;
+    std::string error = preview::LoadPictureFiles(options, pictures);
+    if (error.empty()) error = preview::LoadSecondVolumeFiles(options, second_volume);
+    if (!error.empty()) {
       std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
       return 1;
     }
@@ -43,7 +46,7 @@ int main(int argc, char **argv) {
                   options.screen_height, report.c_str());
       if (options.out_dir.empty()) return 0;
     }
-    const preview::RunResult result = preview::RunPreview(options, pictures);
+    const preview::RunResult result = preview::RunPreview(options, pictures, second_volume);
     if (std::string error = preview::WriteOutputs(options, result); !error.empty()) {
       std::fprintf(stderr, "notice-sim: %s\n", error.c_str());
       return 1;

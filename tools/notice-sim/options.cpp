@@ -145,6 +145,18 @@ std::string ParsePicture(Options &o, Pending &, std::string_view value) {
   return {};
 }
 
+std::string ParseSecondVolume(Options &o, Pending &, std::string_view value) {
+  const size_t eq = value.find('=');
+  const std::string usage = "--second-volume wants MODE=FILE.bmp with MODE from 1 to 6, not " + Quote(value);
+  if (eq == std::string_view::npos || eq + 1 == value.size()) return usage;
+  auto mode = ParseMode(value.substr(0, eq));
+  if (!mode) return usage;
+  if (!o.second_volume_files.emplace(*mode, std::string(value.substr(eq + 1))).second) {
+    return "--second-volume: mode " + std::to_string(*mode) + " is given twice";
+  }
+  return {};
+}
+
 std::string ParseNoPicture(Options &o, Pending &, std::string_view value) {
   auto mode = ParseMode(value);
   if (!mode) return "--no-picture wants a mode from 1 to 6, not " + Quote(value);
@@ -221,6 +233,7 @@ const std::vector<OptionSpec> &Specs() {
       {"--ec-kind", true, false, ParseEcKind},
       {"--picture", true, true, ParsePicture},
       {"--no-picture", true, true, ParseNoPicture},
+      {"--second-volume", true, true, ParseSecondVolume},
       {"--triggers", true, false, ParseTriggers},
       {"--trigger-before-end-of-dxe", false, false, Flag(&Options::trigger_before_end_of_dxe)},
       {"--no-gop", false, false, Flag(&Options::no_gop)},
@@ -308,6 +321,8 @@ DIR/screen.png, DIR/summary.json and DIR/events.jsonl. Numbers are decimal or 0x
   --ec-kind KIND               idle, absent, stuck-input or no-output (default idle)
   --picture MODE=FILE.bmp      replace the built-in picture of notice MODE (1-6); repeatable
   --no-picture MODE            leave notice MODE without a picture file; repeatable
+  --second-volume MODE=FILE.bmp  a picture file for notice MODE in a second firmware
+                               volume, after the first in handle order; repeatable
   --triggers N                 trigger installations after end of DXE (default 1)
   --trigger-before-end-of-dxe  one more installation before end of DXE
   --no-gop                     no graphics output protocol

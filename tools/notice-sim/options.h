@@ -46,6 +46,8 @@ struct Options {
   // Mode -> BMP file replacing the built-in picture; modes without a picture file at all.
   std::map<unsigned, std::string> picture_files;
   std::set<unsigned> no_picture;
+  // Mode -> BMP file in a second firmware volume, after the first in handle order.
+  std::map<unsigned, std::string> second_volume_files;
   unsigned triggers = 1;
   bool trigger_before_end_of_dxe = false;
   bool no_gop = false;

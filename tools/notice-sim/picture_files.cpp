@@ -39,4 +39,17 @@ std::string LoadPictureFiles(const Options &options, PictureFiles &files) {
   return {};
 }
 
+std::string LoadSecondVolumeFiles(const Options &options, PictureFiles &files) {
+  files.clear();
+  for (const auto &[mode, path] : options.second_volume_files) {
+    std::vector<uint8_t> bytes;
+    if (std::string error = ReadFile(path, bytes); !error.empty()) {
+      return "cannot read the second volume's picture for mode " + std::to_string(mode) + " from " + path + ": " +
+             error;
+    }
+    files[mode] = std::move(bytes);
+  }
+  return {};
+}
+
 }  // namespace preview

@@ -13,4 +13,7 @@ namespace preview {
 // string on success, otherwise which file could not be read and why.
 std::string LoadPictureFiles(const Options &options, PictureFiles &files);
 
+// The files given with --second-volume (none by default).
+std::string LoadSecondVolumeFiles(const Options &options, PictureFiles &files);
+
 }  // namespace preview

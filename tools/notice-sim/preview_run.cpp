@@ -76,7 +76,8 @@ struct Marks {
 
 class BootRun {
  public:
-  BootRun(const Options &options, const PictureFiles &pictures) : options_(options), pictures_(pictures) {
+  BootRun(const Options &options, const PictureFiles &pictures, const PictureFiles &second_volume)
+      : options_(options), pictures_(pictures) {
     platform_.SetScreenSize(options.screen_width, options.screen_height);
     if (options.no_gop) platform_.RemoveGop();
     if (options.no_console) platform_.RemoveConsole();
@@ -86,6 +87,10 @@ class BootRun {
     sim::FirmwareVolume &volume = platform_.AddFirmwareVolume("fv0");
     for (const auto &[mode, bytes] : pictures) {
       volume.AddRawFile(NoticeImageGuid(static_cast<UINT8>(mode)), bytes);
+    }
+    if (!second_volume.empty()) {
+      sim::FirmwareVolume &second = platform_.AddFirmwareVolume("fv1");
+      for (const auto &[mode, bytes] : second_volume) second.AddRawFile(NoticeImageGuid(static_cast<UINT8>(mode)), bytes);
     }
     SetUpSecureBoot(options, platform_);
     ec_ = std::make_unique<sim::EmbeddedController>(options.ec_kind);
@@ -236,8 +241,8 @@ class BootRun {
 
 }  // namespace
 
-RunResult RunPreview(const Options &options, const PictureFiles &pictures) {
-  BootRun run(options, pictures);
+RunResult RunPreview(const Options &options, const PictureFiles &pictures, const PictureFiles &second_volume) {
+  BootRun run(options, pictures, second_volume);
   return run.Run();
 }
 

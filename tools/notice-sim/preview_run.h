@@ -75,6 +75,7 @@ struct RunResult {
 using PictureFiles = std::map<unsigned, std::vector<uint8_t>>;
 
 // Runs the boot. Throws std::runtime_error only for faults of the tool itself.
-RunResult RunPreview(const Options &options, const PictureFiles &pictures);
+// A non-empty second_volume is a second firmware volume after the first.
+RunResult RunPreview(const Options &options, const PictureFiles &pictures, const PictureFiles &second_volume = {});
 
 }  // namespace preview
