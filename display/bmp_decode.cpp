@@ -106,8 +106,7 @@ EFI_GRAPHICS_OUTPUT_BLT_PIXEL *ConvertIndexByte(UINT32 Byte, UINT32 Pixels, UINT
   return Row;
 }
 
-// One call a row, out of line like the other depths' rows (inlined, the image is larger).
-__attribute__((noinline)) void ConvertBitIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width, UINT32 Depth,
+void ConvertBitIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width, UINT32 Depth,
                         const UINT32 *Map) {
   const UINT32 perByte = 8 / Depth;
   for (UINT32 bytes = Width / perByte; bytes != 0; --bytes) Row = ConvertIndexByte(*Source++, perByte, Depth, Row, Map);
