@@ -52,7 +52,7 @@ inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes 
 
 // 24 bits: blue, green and red bytes. One call a row (out of line: inlined,
 // the image is 14 bytes larger).
-__attribute__((noinline)) void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
   if (Row != end && !IsStreamAligned(Row)) {
     StreamStore32(Row++, PackColour(Source));

@@ -180,7 +180,7 @@ bool TakesArgument(CHAR16 Conversion) {
 
 // Prepares the element of one conversion character. Kept out of line: inlined
 // into the conversion loop it makes the image 78 bytes larger.
-__attribute__((noinline)) void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
                    CHAR8 *ValueBuffer) {
   const UINT64 slot = TakesArgument(Conversion) ? Args.Next() : 0;
   const UINT8 *pointer = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(slot));
@@ -215,7 +215,7 @@ __attribute__((noinline)) void UseConversion(FormatElement &Element, CHAR16 Conv
 // Reads one conversion, the reader standing on its '%'. Leaves the reader on
 // the conversion's last character and returns false, or returns true when
 // the format ended inside the conversion. Out of line: inlined, the image is larger.
-__attribute__((noinline)) bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
   // The value of the run of digits being read; every digit stores the run so far.
   UINT64 number = 0;
   bool inNumber = false;
@@ -269,7 +269,7 @@ void EmitText(Output &Out, FormatElement &Element) {
   }
 }
 
-void EmitElement(Output &Out, FormatElement &Element) {
+NOTICE_INTERNAL_CALL void EmitElement(Output &Out, FormatElement &Element) {
   const FormatFlags flags = Element.Flags;
   if (!Element.IsNumber) {
     const UINT64 limit = (flags & FMT_PRECISION) != 0 ? Element.Precision : kNoLimit;

@@ -33,7 +33,7 @@ void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
 
 // Count values of Bytes bytes each, read one after another from Source;
 // returns the position after the last.
-const UINT8 *SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
+NOTICE_INTERNAL_CALL const UINT8 *SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
   for (; Count != 0; --Count, Source += Bytes) SendValue(M, LoadValue(Source, Bytes), Bytes);
   return Source;
 }
