@@ -298,7 +298,7 @@ bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, con
 
 }  // namespace
 
-UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args) {
+NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args) {
   if (!CallIsAccepted(Buffer, BufferSize, Flags, Format)) return 0;
 
   const FormatFlags callerFlags = Flags & FMT_CALLER_FLAGS;
