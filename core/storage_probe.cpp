@@ -20,7 +20,7 @@ bool IsMassStorageWithSubclass(EFI_BOOT_SERVICES *bs, EFI_HANDLE handle, UINT8 s
 }
 
 // Connects every controller in the list, releases the list and marks storage present.
-bool ConnectStorage(UINT8 subclass) {
+NOTICE_INTERNAL_CALL bool ConnectStorage(UINT8 subclass) {
   EFI_BOOT_SERVICES *bs = gDriver.BootServices;
   UINTN count = 0;
   EFI_HANDLE *handles = nullptr;

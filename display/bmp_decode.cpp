@@ -78,7 +78,7 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8
 // pixel in its own 4-byte store (a table lookup leaves nothing to gain from
 // pairing the stores). One call a row (out of line: inlined, the image is 56
 // bytes larger).
-__attribute__((noinline)) void ConvertByteIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width,
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width,
                          const UINT32 *Map) {
   for (UINT32 blocks = Width / 4; blocks != 0; --blocks) {
     UINT32 indices;

@@ -26,7 +26,7 @@ void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTP
 
 }  // namespace
 
-EFI_STATUS ShowNotice() {
+NOTICE_INTERNAL_CALL EFI_STATUS ShowNotice() {
   void *interface = nullptr;
   if (EFI_ERROR(gDriver.BootServices->LocateProtocol(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr, &interface)) ||
       interface == nullptr) {

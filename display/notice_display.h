@@ -10,4 +10,4 @@
 // Returns unsupported when there is no graphics output service, otherwise
 // success whatever else failed.
 // Kept out of line (inlined into the trigger it makes the image larger).
-__attribute__((noinline)) EFI_STATUS ShowNotice();
+__attribute__((noinline)) NOTICE_INTERNAL_CALL EFI_STATUS ShowNotice();

@@ -107,7 +107,7 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
 namespace {
 
 // Formats Slots with Layout into the value buffer and makes that the element's text.
-void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots, UINTN Count,
+NOTICE_INTERNAL_CALL void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots, UINTN Count,
                       CHAR8 *ValueBuffer) {
   FormatTextList(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, Layout, FormatArgs{Slots, Count});
   UseText(Element, ValueBuffer);
