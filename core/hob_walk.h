@@ -15,4 +15,5 @@ constexpr UINTN kTraceHubBaseOffset = 44;
 // length claims lie before that end. The walk also ends at the end HOB, at a
 // HOB too short to hold its own header (a length below 8 could never
 // advance), and at a trace HOB too short to hold the base value (base 0).
-UINT32 FindTraceHubBase(const void *HobList);
+// Kept out of line (inlined into DriverEntry it makes the image larger).
+__attribute__((noinline)) UINT32 FindTraceHubBase(const void *HobList);
