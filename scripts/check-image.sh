@@ -59,8 +59,7 @@ PY
 
 size=$(stat -c %s "$image")
 compressed=$(python3 -c 'import lzma, sys; print(len(lzma.compress(open(sys.argv[1], "rb").read(), format=lzma.FORMAT_ALONE)))' "$image")
+[ "$size" -le "$SIZE_BUDGET" ] || fail "$size bytes ($compressed LZMA-compressed) is above the $SIZE_BUDGET-byte budget;" \
+  "find the bytes with llvm-objdump -d and a link map (lld-link /lldmap) before adding code"
 echo "check-image: $image: AMD64 PE32+, EFI boot-service driver, relocatable, no vector instructions," \
   "page-aligned W^X sections; $size bytes, $compressed LZMA-compressed"
-if [ "$size" -gt "$SIZE_BUDGET" ]; then
-  echo "check-image: warning: $size bytes is above the $SIZE_BUDGET-byte budget" >&2
-fi

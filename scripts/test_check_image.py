@@ -88,6 +88,11 @@ class CheckImageTest(unittest.TestCase):
         struct.pack_into("<I", self.image, pe + 24 + 32, 32)  # SectionAlignment
         self.assert_refused(self.image, "section alignment is 32")
 
+    def test_an_image_above_the_budget_is_refused(self):
+        self.assertLessEqual(len(self.image), 8192)
+        self.image += bytes(8193 - len(self.image))
+        self.assert_refused(self.image, "above the 8192-byte budget")
+
     def test_a_section_off_its_page_is_refused(self):
         at, _, address, _ = section(self.image, ".data")
         struct.pack_into("<I", self.image, at + 12, address + 0x20)
