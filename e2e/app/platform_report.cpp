@@ -1,23 +1,10 @@
 #include "e2e/app/platform_report.h"
 
 #include "e2e/app/app_state.h"
+#include "e2e/app/protocol_handles.h"
 #include "e2e/app/serial_report.h"
 
 namespace {
-
-// Installed by the firmware's NVMe and AHCI/IDE drivers on a controller they have started.
-constexpr EFI_GUID kNvmExpressPassThruProtocolGuid = {
-    0x52C78312, 0x8EDC, 0x4233, {0x98, 0xF2, 0x1A, 0x1A, 0xA5, 0xE3, 0x88, 0xA5}};
-constexpr EFI_GUID kAtaPassThruProtocolGuid = {
-    0x1D3DE7F0, 0x0807, 0x424F, {0xAA, 0x69, 0x11, 0xA5, 0x4E, 0x19, 0xA4, 0x6F}};
-
-UINTN CountHandles(const EFI_GUID *Protocol) {
-  UINTN count = 0;
-  EFI_HANDLE *handles = nullptr;
-  if (EFI_ERROR(gApp.BootServices->LocateHandleBuffer(ByProtocol, Protocol, nullptr, &count, &handles))) return 0;
-  if (handles != nullptr) gApp.BootServices->FreePool(handles);
-  return count;
-}
 
 bool HasHobList() {
   const EFI_SYSTEM_TABLE *table = gApp.SystemTable;
@@ -44,8 +31,8 @@ void ReportGraphicsOutput() {
 
 void ReportPlatform() {
   ReportValue("HobList", HasHobList() ? 1 : 0);
-  ReportValue("FirmwareVolumeHandles", CountHandles(&EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID));
-  ReportValue("PciIoHandles", CountHandles(&EFI_PCI_IO_PROTOCOL_GUID));
+  ReportValue("FirmwareVolumeHandles", CountProtocolHandles(&EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID));
+  ReportValue("PciIoHandles", CountProtocolHandles(&EFI_PCI_IO_PROTOCOL_GUID));
   ReportGraphicsOutput();
 }
 
@@ -66,6 +53,6 @@ void ReportPictureVolumeIndex(EFI_HANDLE Handle) {
 }
 
 void ReportBoundControllers(const char *NvmeStep, const char *AtaStep) {
-  ReportValue(NvmeStep, CountHandles(&kNvmExpressPassThruProtocolGuid));
-  ReportValue(AtaStep, CountHandles(&kAtaPassThruProtocolGuid));
+  ReportValue(NvmeStep, CountProtocolHandles(&kNvmExpressPassThruProtocolGuid));
+  ReportValue(AtaStep, CountProtocolHandles(&kAtaPassThruProtocolGuid));
 }
