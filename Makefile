@@ -26,7 +26,7 @@ HOST_TOOLS  := notice-pack notice-sim demo_pictures
 RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
-        firmware-checks e2e test check run sign preview clean
+        firmware-checks e2e test check run sign preview clean fuzz-seeds
 
 all: host-build image
 
@@ -69,6 +69,12 @@ fuzz: deps
 	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh $(HOST_FUZZ) $(FUZZ_SECONDS)
+
+# Rewrites the generated seed folders under fuzz/corpus/ (fuzz/corpus/README.md);
+# the host tests check that the checked-in seeds are what the generator writes.
+fuzz-seeds: $(HOST_GCC)/build.ninja
+	cmake --build $(HOST_GCC) -j$(JOBS) --target fuzz-seeds
+	$(HOST_GCC)/tools/fuzz-seeds/fuzz-seeds --out fuzz/corpus
 
 # Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
 # keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;

@@ -28,6 +28,16 @@ shopt -s nullglob
 targets=("$build"/fuzz_*)
 [ ${#targets[@]} -gt 0 ] || { echo "fuzz-smoke: no fuzz targets in $build (build with -DNOTICE_FUZZ=ON)" >&2; exit 1; }
 
+# The seed folder a target starts from: the ShowNotice and whole-boot targets
+# take the decoder's pictures (fuzz/corpus/README.md says which folders are
+# generated and which are hand-made).
+seed_folder() {
+  case "$1" in
+    show_notice | whole_boot) echo bmp_decode ;;
+    *) echo "$1" ;;
+  esac
+}
+
 summary=()
 for target in "${targets[@]}"; do
   [ -x "$target" ] || continue
@@ -36,7 +46,8 @@ for target in "${targets[@]}"; do
   [ "$long" = 1 ] && work="$build/fuzz-corpus/$name"
   mkdir -p "$work"
   seeds=()
-  [ -d "$root/fuzz/corpus/$name" ] && seeds=("$root/fuzz/corpus/$name")
+  seed_dir="$root/fuzz/corpus/$(seed_folder "$name")"
+  [ -d "$seed_dir" ] && seeds=("$seed_dir")
   log="$scratch/$name.log"
   echo "fuzz-smoke: $name for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

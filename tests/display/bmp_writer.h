@@ -1,5 +1,6 @@
 // Builds BMP pictures for the display tests, the decoder benchmark and the
-// fuzzers' seed pictures. Header only, so each of them simply includes it.
+// fuzz seed generator (tools/fuzz-seeds, which writes fuzz/corpus/bmp_decode).
+// Header only, so each of them simply includes it.
 #pragma once
 
 #include <algorithm>
