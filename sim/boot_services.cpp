@@ -34,8 +34,6 @@ void CopyMemory(Platform &, void *destination, void *source, UINTN length) {
 
 void SetMemory(Platform &, void *buffer, UINTN size, UINT8 value) { std::memset(buffer, value, size); }
 
-std::string HandleAtOrNull(EFI_HANDLE *handle) { return handle == nullptr ? "null" : Ptr(*handle); }
-
 // --- hand-written: RaiseTPL returns the previous TPL, not a status -------------------
 
 EFI_TPL EFIAPI RaiseTplThunk(EFI_TPL tpl) {
@@ -45,13 +43,6 @@ EFI_TPL EFIAPI RaiseTplThunk(EFI_TPL tpl) {
   call.AddField("OldTpl", DecText(old));
   call.FinishVoid();
   return old;
-}
-
-// --- hand-written: the two variadic services are declared as plain slots --------------
-// This only keeps them from being null.
-EFI_STATUS EFIAPI MultipleProtocolInterfacesThunk() {
-  Platform::Active().Unexpected("InstallMultipleProtocolInterfaces");
-  return EFI_UNSUPPORTED;
 }
 
 }  // namespace
@@ -75,7 +66,7 @@ void Platform::FillBootServices() {
        Arg<"NotifyContext", Ptr>, Arg<"EventGroup", GuidOrNull>, Out<"Event", Ptr>>(bs.CreateEventEx);
   Bind<"SignalEvent", &Platform::DoSignalEvent, Arg<"Event", Ptr>>(bs.SignalEvent);
   Bind<"CloseEvent", &Platform::DoCloseEvent, Arg<"Event", Ptr>>(bs.CloseEvent);
-  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", HandleAtOrNull>,
+  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", PtrAtOrNull>,
        Arg<"Protocol", GuidOrNull>, Unlogged, Arg<"Interface", Ptr>>(bs.InstallProtocolInterface);
   Bind<"UninstallProtocolInterface", &Platform::DoUninstallProtocolInterface, Arg<"Handle", Ptr>,
        Arg<"Protocol", GuidOrNull>, Unlogged>(bs.UninstallProtocolInterface);
@@ -120,8 +111,9 @@ void Platform::FillBootServices() {
   BindUnexpected<"OpenProtocolInformation">(bs.OpenProtocolInformation);
   BindUnexpected<"ProtocolsPerHandle">(bs.ProtocolsPerHandle);
   BindUnexpected<"CalculateCrc32">(bs.CalculateCrc32);
-  bs.InstallMultipleProtocolInterfaces = reinterpret_cast<void *>(&MultipleProtocolInterfacesThunk);
-  bs.UninstallMultipleProtocolInterfaces = reinterpret_cast<void *>(&MultipleProtocolInterfacesThunk);
+  // The two variadic services share one name in the log, as they always have.
+  bs.InstallMultipleProtocolInterfaces = UnexpectedPlainSlot<"InstallMultipleProtocolInterfaces">();
+  bs.UninstallMultipleProtocolInterfaces = UnexpectedPlainSlot<"InstallMultipleProtocolInterfaces">();
 }
 
 }  // namespace sim

@@ -19,16 +19,6 @@ std::u16string NameText(const CHAR16 *name) {
 
 std::string VariableNameText(const CHAR16 *name) { return Utf8Text(NameText(name)); }
 
-// GetVariable's DataSize: logged as given, and as left, whatever the status.
-struct DataSizeArg : Unlogged {
-  static void Log(std::vector<LogField> &fields, UINTN *size) {
-    fields.push_back({"DataSize", size != nullptr ? DecText(*size) : "null"});
-  }
-  static void Result(Platform::Call &call, EFI_STATUS, UINTN *size) {
-    if (size != nullptr) call.AddField("DataSizeOut", DecText(*size));
-  }
-};
-
 }  // namespace
 
 void Platform::FillRuntimeServices() {
@@ -39,7 +29,7 @@ void Platform::FillRuntimeServices() {
 
   // --- services the driver uses ---------------------------------------------------------
   Bind<"GetVariable", &Platform::DoGetVariable, Arg<"VariableName", VariableNameText>, Arg<"VendorGuid", GuidOrNull>,
-       Unlogged, DataSizeArg, Unlogged>(rt.GetVariable);
+       Unlogged, SizeArg<"DataSize">, Unlogged>(rt.GetVariable);
   Bind<"ResetSystem", &Platform::DoResetSystem, Arg<"ResetType", DecText>, Arg<"ResetStatus", HexText>,
        Arg<"DataSize", DecText>, Unused>(rt.ResetSystem);
 

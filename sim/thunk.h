@@ -19,12 +19,15 @@
 // forced answers do not apply to it.
 //
 // BindUnexpected<"Name">(slot) fills a slot the driver has no business
-// calling: it answers EFI_UNSUPPORTED and counts the call as unexpected.
+// calling: it answers EFI_UNSUPPORTED and counts the call as unexpected
+// (UnexpectedPlainSlot<"Name">() for a slot declared as a plain pointer).
 //
 // Parameter descriptions (each may log, check, forward and report):
 //   Arg<"Key", Format>    logs Key = Format(value) at entry; forwarded
 //   HandleArg<"Key">      logs Key = the handle and HandleName = its name; forwarded
 //   Out<"Key", Format>    forwarded; after success logs Key = Format(*value)
+//   SizeArg<"Key">        logs Key = *value (or "null") at entry and KeyOut =
+//                         *value after the service, whatever its status; forwarded
 //   Unlogged              forwarded only
 //   Unused                neither logged nor forwarded
 //   This<Getter, "what">  the protocol's own instance, or the call is a fault
@@ -60,6 +63,8 @@ struct FixedString {
 
 inline std::string Ptr(const void *pointer) { return HexText(reinterpret_cast<uintptr_t>(pointer)); }
 inline std::string GuidOrNull(const EFI_GUID *guid) { return guid == nullptr ? "null" : GuidText(*guid); }
+// The pointer an out-slot holds on entry (a handle, a buffer), or "null" for no slot.
+inline std::string PtrAtOrNull(void *const *slot) { return slot == nullptr ? "null" : Ptr(*slot); }
 
 // --- parameter descriptions ---------------------------------------------------------
 
@@ -95,6 +100,18 @@ template <FixedString Key, auto Format>
 struct Out : Unlogged {
   static void Result(Platform::Call &call, EFI_STATUS status, auto *value) {
     if (!EFI_ERROR(status)) call.AddField(std::string(Key.view()), Format(*value));
+  }
+};
+
+// A size slot (UINTN *): Key = the size given, or "null"; KeyOut = the size
+// left, whatever the status, when there is a slot.
+template <FixedString Key>
+struct SizeArg : Unlogged {
+  static void Log(std::vector<LogField> &fields, UINTN *size) {
+    fields.push_back({std::string(Key.view()), size != nullptr ? DecText(*size) : "null"});
+  }
+  static void Result(Platform::Call &call, EFI_STATUS, UINTN *size) {
+    if (size != nullptr) call.AddField(std::string(Key.view()) + "Out", DecText(*size));
   }
 };
 
@@ -157,6 +174,13 @@ void Bind(Slot &slot) {
 template <FixedString Name, typename Slot>
 void BindUnexpected(Slot &slot) {
   slot = &SlotThunk<Slot>::template Refused<Name>;
+}
+
+// The same for a slot declared as a plain pointer (a variadic service, or one
+// the driver's declarations leave untyped): only keeps it from being null.
+template <FixedString Name>
+void *UnexpectedPlainSlot() {
+  return reinterpret_cast<void *>(&SlotThunk<EFI_STATUS(EFIAPI *)()>::template Refused<Name>);
 }
 
 }  // namespace sim
