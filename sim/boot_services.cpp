@@ -49,9 +49,7 @@ EFI_TPL EFIAPI RaiseTplThunk(EFI_TPL tpl) {
 
 void Platform::FillBootServices() {
   EFI_BOOT_SERVICES &bs = boot_services_;
-  bs.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
-  bs.Hdr.Revision = system_table_.Hdr.Revision;
-  bs.Hdr.HeaderSize = sizeof(EFI_BOOT_SERVICES);
+  FillHeader(bs, EFI_BOOT_SERVICES_SIGNATURE, system_table_.Hdr.Revision);
   bs.Reserved = nullptr;
 
   // --- services the driver uses ---------------------------------------------------------

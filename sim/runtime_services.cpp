@@ -23,9 +23,7 @@ std::string VariableNameText(const CHAR16 *name) { return Utf8Text(NameText(name
 
 void Platform::FillRuntimeServices() {
   EFI_RUNTIME_SERVICES &rt = runtime_services_;
-  rt.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
-  rt.Hdr.Revision = system_table_.Hdr.Revision;
-  rt.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
+  FillHeader(rt, EFI_RUNTIME_SERVICES_SIGNATURE, system_table_.Hdr.Revision);
 
   // --- services the driver uses ---------------------------------------------------------
   Bind<"GetVariable", &Platform::DoGetVariable, Arg<"VariableName", VariableNameText>, Arg<"VendorGuid", GuidOrNull>,

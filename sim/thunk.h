@@ -183,4 +183,12 @@ void *UnexpectedPlainSlot() {
   return reinterpret_cast<void *>(&SlotThunk<EFI_STATUS(EFIAPI *)()>::template Refused<Name>);
 }
 
+// A services table's header: its signature, the system table's revision and its own size.
+template <typename Table>
+void FillHeader(Table &table, UINT64 signature, UINT32 revision) {
+  table.Hdr.Signature = signature;
+  table.Hdr.Revision = revision;
+  table.Hdr.HeaderSize = sizeof(Table);
+}
+
 }  // namespace sim
