@@ -16,7 +16,8 @@
 //   4. forwards the parameters that are forwarded to the service;
 //   5. adds the result fields and finishes the call with the service's status.
 // A slot returning nothing is logged, served and finished without a status;
-// forced answers do not apply to it.
+// checks, forced answers and result fields do not apply to it. A slot
+// returning anything but a status or nothing (RaiseTPL) needs its own thunk.
 //
 // BindUnexpected<"Name">(slot) fills a slot the driver has no business
 // calling: it answers EFI_UNSUPPORTED and counts the call as unexpected
@@ -147,7 +148,7 @@ struct SlotThunk<R(EFIAPI *)(A...)> {
       serve();
       call.FinishVoid();
     } else {
-      static_assert(std::is_same_v<R, EFI_STATUS>, "a slot returning a value other than a status needs its own thunk");
+      static_assert(std::is_same_v<R, EFI_STATUS>, "a slot returning other than a status needs its own thunk");
       std::optional<EFI_STATUS> rejected;
       if ((... || (rejected = Params::Check(platform, call, Name.view(), args)).has_value())) {
         return call.Finish(*rejected);
