@@ -1,102 +1,68 @@
 // The simulated console (ConOut): records every call in order and keeps the
-// mode fields (attribute, cursor) as a text console would.
-#include "sim/platform.h"
+// mode fields (attribute, cursor) as a text console would. The slots are bound
+// to DoConsole (sim/thunk.h makes the thunks); every service checks that it
+// was handed the console it belongs to.
+#include "sim/thunk.h"
 
 namespace sim {
 
 namespace {
 
-Platform &P() { return Platform::Active(); }
+using ConsoleThis = This<&Platform::console, "the console">;
 
-ConsoleCall Record(ConsoleCall::Kind kind, uint64_t first = 0, uint64_t second = 0) {
+// A console call of the given kind, with its numeric arguments.
+template <ConsoleCall::Kind kKind, typename... Values>
+EFI_STATUS Console(Platform &platform, Values... values) {
+  const uint64_t numbers[] = {static_cast<uint64_t>(values)..., 0, 0};
   ConsoleCall call;
-  call.kind = kind;
-  call.first = first;
-  call.second = second;
-  return call;
+  call.kind = kKind;
+  call.first = numbers[0];
+  call.second = numbers[1];
+  return platform.DoConsole(std::move(call));
 }
 
-// Every service checks that it was handed the console it belongs to.
-bool IsOurConsole(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, const char *service) {
-  if (self == P().console()) return true;
-  P().Fault(std::string(service) + " called with a This that is not the console");
-  return false;
+std::u16string StringText(const CHAR16 *text) {
+  std::u16string out;
+  while (*text != 0) out += *text++;
+  return out;
 }
 
-EFI_STATUS EFIAPI OutputStringThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, const CHAR16 *text) {
-  Platform::Call call = P().BeginCall("OutputString");
-  if (!IsOurConsole(self, "OutputString")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (text == nullptr) {
-    P().Fault("OutputString with a null string");
-    return call.Finish(EFI_INVALID_PARAMETER);
+EFI_STATUS OutputText(Platform &platform, const CHAR16 *text) {
+  ConsoleCall call;
+  call.kind = ConsoleCall::OutputString;
+  call.text = StringText(text);
+  return platform.DoConsole(std::move(call));
+}
+
+// OutputString's string: a null one is a fault; it is logged once the console is vouched for.
+struct StringArg : Unlogged {
+  static std::optional<EFI_STATUS> Check(Platform &platform, Platform::Call &call, std::string_view service,
+                                         const CHAR16 *text) {
+    if (text == nullptr) {
+      platform.Fault(std::string(service) + " with a null string");
+      return EFI_INVALID_PARAMETER;
+    }
+    call.AddField("String", Utf8Text(StringText(text)));
+    return std::nullopt;
   }
-  ConsoleCall record = Record(ConsoleCall::OutputString);
-  while (*text != 0) record.text += *text++;
-  call.AddField("String", Utf8Text(record.text));
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(std::move(record)));
-}
-
-EFI_STATUS EFIAPI SetAttributeThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, UINTN attribute) {
-  Platform::Call call = P().BeginCall("SetAttribute", {{"Attribute", HexText(attribute)}});
-  if (!IsOurConsole(self, "SetAttribute")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(Record(ConsoleCall::SetAttribute, attribute)));
-}
-
-EFI_STATUS EFIAPI ClearScreenThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self) {
-  Platform::Call call = P().BeginCall("ClearScreen");
-  if (!IsOurConsole(self, "ClearScreen")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(Record(ConsoleCall::ClearScreen)));
-}
-
-EFI_STATUS EFIAPI SetCursorPositionThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, UINTN column, UINTN row) {
-  Platform::Call call = P().BeginCall("SetCursorPosition", {{"Column", DecText(column)}, {"Row", DecText(row)}});
-  if (!IsOurConsole(self, "SetCursorPosition")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(Record(ConsoleCall::SetCursorPosition, column, row)));
-}
-
-EFI_STATUS EFIAPI EnableCursorThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, BOOLEAN visible) {
-  Platform::Call call = P().BeginCall("EnableCursor", {{"Visible", DecText(visible)}});
-  if (!IsOurConsole(self, "EnableCursor")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(Record(ConsoleCall::EnableCursor, visible)));
-}
-
-EFI_STATUS EFIAPI ResetThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *self, BOOLEAN extended) {
-  Platform::Call call = P().BeginCall("Reset", {{"ExtendedVerification", DecText(extended)}});
-  if (!IsOurConsole(self, "Reset")) return call.Finish(EFI_INVALID_PARAMETER);
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoConsole(Record(ConsoleCall::Reset, extended)));
-}
-
-EFI_STATUS EFIAPI TestStringThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *) {
-  P().Unexpected("TestString");
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI QueryModeThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN, UINTN *, UINTN *) {
-  P().Unexpected("QueryMode");
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI SetModeThunk(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN) {
-  P().Unexpected("SetMode");
-  return EFI_UNSUPPORTED;
-}
+};
 
 }  // namespace
 
 void Platform::FillConsole() {
-  console_.Reset = ResetThunk;
-  console_.OutputString = OutputStringThunk;
-  console_.TestString = TestStringThunk;
-  console_.QueryMode = QueryModeThunk;
-  console_.SetMode = SetModeThunk;
-  console_.SetAttribute = SetAttributeThunk;
-  console_.ClearScreen = ClearScreenThunk;
-  console_.SetCursorPosition = SetCursorPositionThunk;
-  console_.EnableCursor = EnableCursorThunk;
+  Bind<"Reset", Console<ConsoleCall::Reset, BOOLEAN>, ConsoleThis, Arg<"ExtendedVerification", DecText>>(
+      console_.Reset);
+  Bind<"OutputString", OutputText, ConsoleThis, StringArg>(console_.OutputString);
+  Bind<"SetAttribute", Console<ConsoleCall::SetAttribute, UINTN>, ConsoleThis, Arg<"Attribute", HexText>>(
+      console_.SetAttribute);
+  Bind<"ClearScreen", Console<ConsoleCall::ClearScreen>, ConsoleThis>(console_.ClearScreen);
+  Bind<"SetCursorPosition", Console<ConsoleCall::SetCursorPosition, UINTN, UINTN>, ConsoleThis,
+       Arg<"Column", DecText>, Arg<"Row", DecText>>(console_.SetCursorPosition);
+  Bind<"EnableCursor", Console<ConsoleCall::EnableCursor, BOOLEAN>, ConsoleThis, Arg<"Visible", DecText>>(
+      console_.EnableCursor);
+  BindUnexpected<"TestString">(console_.TestString);
+  BindUnexpected<"QueryMode">(console_.QueryMode);
+  BindUnexpected<"SetMode">(console_.SetMode);
   console_.Mode = &console_mode_;
   console_mode_.MaxMode = 1;
   console_mode_.Mode = 0;

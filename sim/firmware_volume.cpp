@@ -8,47 +8,9 @@
 //  - no such file, or no such section in it: EFI_NOT_FOUND.
 #include <cstring>
 
-#include "sim/platform.h"
+#include "sim/thunk.h"
 
 namespace sim {
-
-namespace {
-
-Platform &P() { return Platform::Active(); }
-
-EFI_STATUS EFIAPI ReadSectionThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *self, const EFI_GUID *file,
-                                   EFI_SECTION_TYPE section_type, UINTN instance, void **buffer, UINTN *buffer_size,
-                                   UINT32 *authentication_status) {
-  Platform::Call call = P().BeginCall("ReadSection",
-                                      {{"NameGuid", file ? GuidText(*file) : "null"},
-                                       {"SectionType", HexText(section_type)},
-                                       {"SectionInstance", DecText(instance)},
-                                       {"Buffer", buffer ? HexText(reinterpret_cast<uintptr_t>(*buffer)) : "null"},
-                                       {"BufferSize", buffer_size ? DecText(*buffer_size) : "null"}});
-  if (call.forced()) return call.Finish(*call.forced());
-  EFI_STATUS status =
-      P().DoReadSection(self, file, section_type, instance, buffer, buffer_size, authentication_status);
-  if (buffer_size != nullptr) call.AddField("BufferSizeOut", DecText(*buffer_size));
-  return call.Finish(status);
-}
-
-EFI_STATUS EFIAPI VolumeAttributesThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, EFI_FV_ATTRIBUTES *) {
-  P().Unexpected("FirmwareVolume2.VolumeAttributes");
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI ReadFileThunk(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, const EFI_GUID *, void **, UINTN *,
-                                EFI_FV_FILETYPE *, EFI_FV_FILE_ATTRIBUTES *, UINT32 *) {
-  P().Unexpected("FirmwareVolume2.ReadFile");
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI OtherServiceThunk() {
-  P().Unexpected("FirmwareVolume2.other");
-  return EFI_UNSUPPORTED;
-}
-
-}  // namespace
 
 FirmwareVolume::File *FirmwareVolume::FindFile(const EFI_GUID &name) {
   for (File &f : files_) {
@@ -88,11 +50,13 @@ FirmwareVolume &Platform::AddFirmwareVolume(std::string name) {
   auto volume = std::make_unique<FirmwareVolume>();
   volume->name_ = name;
   EFI_FIRMWARE_VOLUME2_PROTOCOL &p = volume->protocol_;
-  p.GetVolumeAttributes = VolumeAttributesThunk;
-  p.SetVolumeAttributes = VolumeAttributesThunk;
-  p.ReadFile = ReadFileThunk;
-  p.ReadSection = ReadSectionThunk;
-  void *other = reinterpret_cast<void *>(&OtherServiceThunk);
+  Bind<"ReadSection", &Platform::DoReadSection, Unlogged, Arg<"NameGuid", GuidOrNull>, Arg<"SectionType", HexText>,
+       Arg<"SectionInstance", DecText>, Arg<"Buffer", PtrAtOrNull>, SizeArg<"BufferSize">, Unlogged>(p.ReadSection);
+  BindUnexpected<"FirmwareVolume2.VolumeAttributes">(p.GetVolumeAttributes);
+  BindUnexpected<"FirmwareVolume2.VolumeAttributes">(p.SetVolumeAttributes);
+  BindUnexpected<"FirmwareVolume2.ReadFile">(p.ReadFile);
+  // The remaining slots are declared as plain pointers.
+  void *other = UnexpectedPlainSlot<"FirmwareVolume2.other">();
   p.WriteFile = p.GetNextFile = p.GetInfo = p.SetInfo = other;
   p.KeySize = 16;
   volume->handle_ =

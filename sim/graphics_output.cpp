@@ -1,48 +1,14 @@
 // The simulated graphics output: one mode, a BGR framebuffer of width x height
 // pixels with PixelsPerScanLine = width, and Blt with the range checks real
-// firmware makes.
+// firmware makes. The slots are bound to DoBlt (sim/thunk.h makes the thunks).
 #include <algorithm>
 #include <cstring>
 
-#include "sim/platform.h"
+#include "sim/thunk.h"
 
 namespace sim {
 
 namespace {
-
-Platform &P() { return Platform::Active(); }
-
-EFI_STATUS EFIAPI BltThunk(EFI_GRAPHICS_OUTPUT_PROTOCOL *self, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer,
-                           EFI_GRAPHICS_OUTPUT_BLT_OPERATION operation, UINTN source_x, UINTN source_y,
-                           UINTN destination_x, UINTN destination_y, UINTN width, UINTN height, UINTN delta) {
-  Platform::Call call = P().BeginCall("Blt", {{"BltBuffer", HexText(reinterpret_cast<uintptr_t>(buffer))},
-                                              {"BltOperation", DecText(operation)},
-                                              {"SourceX", DecText(source_x)},
-                                              {"SourceY", DecText(source_y)},
-                                              {"DestinationX", DecText(destination_x)},
-                                              {"DestinationY", DecText(destination_y)},
-                                              {"Width", DecText(width)},
-                                              {"Height", DecText(height)},
-                                              {"Delta", DecText(delta)}});
-  if (self != P().gop()) {
-    P().Fault("Blt called with a This that is not the graphics output");
-    return call.Finish(EFI_INVALID_PARAMETER);
-  }
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(
-      P().DoBlt(buffer, operation, source_x, source_y, destination_x, destination_y, width, height, delta));
-}
-
-EFI_STATUS EFIAPI QueryModeThunk(EFI_GRAPHICS_OUTPUT_PROTOCOL *, UINT32, UINTN *,
-                                 EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **) {
-  P().Unexpected("GraphicsOutput.QueryMode");
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI SetModeThunk(EFI_GRAPHICS_OUTPUT_PROTOCOL *, UINT32) {
-  P().Unexpected("GraphicsOutput.SetMode");
-  return EFI_UNSUPPORTED;
-}
 
 // A rectangle of width x height at (x, y) lies inside a screen of screen_w x screen_h.
 // Written so that no sum can wrap.
@@ -53,9 +19,11 @@ bool FitsScreen(UINTN x, UINTN y, UINTN width, UINTN height, UINTN screen_w, UIN
 }  // namespace
 
 void Platform::FillGop() {
-  gop_.QueryMode = QueryModeThunk;
-  gop_.SetMode = SetModeThunk;
-  gop_.Blt = BltThunk;
+  Bind<"Blt", &Platform::DoBlt, This<&Platform::gop, "the graphics output">, Arg<"BltBuffer", Ptr>,
+       Arg<"BltOperation", DecText>, Arg<"SourceX", DecText>, Arg<"SourceY", DecText>, Arg<"DestinationX", DecText>,
+       Arg<"DestinationY", DecText>, Arg<"Width", DecText>, Arg<"Height", DecText>, Arg<"Delta", DecText>>(gop_.Blt);
+  BindUnexpected<"GraphicsOutput.QueryMode">(gop_.QueryMode);
+  BindUnexpected<"GraphicsOutput.SetMode">(gop_.SetMode);
   gop_.Mode = &gop_mode_;
   gop_mode_.MaxMode = 1;
   gop_mode_.Mode = 0;

@@ -3,47 +3,23 @@
 // access is served; the other services count as unexpected.
 #include <cstring>
 
-#include "sim/platform.h"
+#include "sim/thunk.h"
 
 namespace sim {
 
 namespace {
 
-Platform &P() { return Platform::Active(); }
-
-EFI_STATUS EFIAPI PciReadThunk(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset,
-                               UINTN count, void *buffer) {
-  Platform::Call call = P().BeginCall("PciIo.Pci.Read", {{"Width", DecText(width)},
-                                                         {"Offset", HexText(offset)},
-                                                         {"Count", DecText(count)}});
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoPciRead(self, width, offset, count, buffer, false));
+// Pci.Read and Pci.Write: the configuration-space access, one way or the other.
+template <bool kWrite>
+EFI_STATUS PciConfigAccess(Platform &platform, EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDTH width,
+                           UINT32 offset, UINTN count, void *buffer) {
+  return platform.DoPciRead(self, width, offset, count, buffer, kWrite);
 }
 
-EFI_STATUS EFIAPI PciWriteThunk(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset,
-                                UINTN count, void *buffer) {
-  Platform::Call call = P().BeginCall("PciIo.Pci.Write", {{"Width", DecText(width)},
-                                                          {"Offset", HexText(offset)},
-                                                          {"Count", DecText(count)}});
-  if (call.forced()) return call.Finish(*call.forced());
-  return call.Finish(P().DoPciRead(self, width, offset, count, buffer, true));
-}
-
-EFI_STATUS EFIAPI PollThunk(EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH, UINT8, UINT64, UINT64, UINT64, UINT64,
-                            UINT64 *) {
-  P().Unexpected("PciIo.Poll");
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI BarAccessThunk(EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH, UINT8, UINT64, UINTN, void *) {
-  P().Unexpected("PciIo.Mem/Io");
-  return EFI_UNSUPPORTED;
-}
-
-// The remaining slots are declared as plain pointers; this keeps them from being null.
-EFI_STATUS EFIAPI OtherServiceThunk() {
-  P().Unexpected("PciIo.other");
-  return EFI_UNSUPPORTED;
+template <FixedString Name, bool kWrite>
+void BindPciConfigAccess(EFI_PCI_IO_PROTOCOL_CONFIG &slot) {
+  Bind<Name, PciConfigAccess<kWrite>, Unlogged, Arg<"Width", DecText>, Arg<"Offset", HexText>, Arg<"Count", DecText>,
+       Unlogged>(slot);
 }
 
 }  // namespace
@@ -66,15 +42,16 @@ PciDevice &Platform::AddPciDevice(std::string name, uint8_t base_class, uint8_t 
   device->name_ = name;
   device->SetClassCode(base_class, subclass, prog_if, revision);
   EFI_PCI_IO_PROTOCOL &p = device->protocol_;
-  p.PollMem = PollThunk;
-  p.PollIo = PollThunk;
-  p.Mem.Read = BarAccessThunk;
-  p.Mem.Write = BarAccessThunk;
-  p.Io.Read = BarAccessThunk;
-  p.Io.Write = BarAccessThunk;
-  p.Pci.Read = PciReadThunk;
-  p.Pci.Write = PciWriteThunk;
-  void *other = reinterpret_cast<void *>(&OtherServiceThunk);
+  BindPciConfigAccess<"PciIo.Pci.Read", false>(p.Pci.Read);
+  BindPciConfigAccess<"PciIo.Pci.Write", true>(p.Pci.Write);
+  BindUnexpected<"PciIo.Poll">(p.PollMem);
+  BindUnexpected<"PciIo.Poll">(p.PollIo);
+  BindUnexpected<"PciIo.Mem/Io">(p.Mem.Read);
+  BindUnexpected<"PciIo.Mem/Io">(p.Mem.Write);
+  BindUnexpected<"PciIo.Mem/Io">(p.Io.Read);
+  BindUnexpected<"PciIo.Mem/Io">(p.Io.Write);
+  // The remaining slots are declared as plain pointers.
+  void *other = UnexpectedPlainSlot<"PciIo.other">();
   p.CopyMem = p.Map = p.Unmap = p.AllocateBuffer = p.FreeBuffer = p.Flush = other;
   p.GetLocation = p.Attributes = p.GetBarAttributes = p.SetBarAttributes = other;
   device->handle_ = static_cast<SimHandle *>(InstallProtocol(EFI_PCI_IO_PROTOCOL_GUID, &p, nullptr, name));

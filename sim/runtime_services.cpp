@@ -1,15 +1,14 @@
 // The EFI_RUNTIME_SERVICES table of the simulated platform: the variable
 // store behind GetVariable, and ResetSystem, which here marks the machine off
-// and returns to its caller (real firmware never returns).
+// and returns to its caller (real firmware never returns). The slots are bound
+// to the Platform members that serve them (sim/thunk.h makes the thunks).
 #include <cstring>
 
-#include "sim/platform.h"
+#include "sim/thunk.h"
 
 namespace sim {
 
 namespace {
-
-Platform &P() { return Platform::Active(); }
 
 std::u16string NameText(const CHAR16 *name) {
   if (name == nullptr) return {};
@@ -18,75 +17,33 @@ std::u16string NameText(const CHAR16 *name) {
   return text;
 }
 
-EFI_STATUS EFIAPI GetVariableThunk(const CHAR16 *name, const EFI_GUID *vendor, UINT32 *attributes, UINTN *size,
-                                   void *data) {
-  Platform::Call call = P().BeginCall("GetVariable", {{"VariableName", Utf8Text(NameText(name))},
-                                                      {"VendorGuid", vendor ? GuidText(*vendor) : "null"},
-                                                      {"DataSize", size ? DecText(*size) : "null"}});
-  if (call.forced()) return call.Finish(*call.forced());
-  EFI_STATUS status = P().DoGetVariable(name, vendor, attributes, size, data);
-  if (size != nullptr) call.AddField("DataSizeOut", DecText(*size));
-  return call.Finish(status);
-}
-
-void EFIAPI ResetSystemThunk(EFI_RESET_TYPE type, EFI_STATUS status, UINTN data_size, void *) {
-  Platform::Call call = P().BeginCall(
-      "ResetSystem", {{"ResetType", DecText(type)}, {"ResetStatus", HexText(status)}, {"DataSize", DecText(data_size)}});
-  P().DoResetSystem(type, status, data_size);
-  call.FinishVoid();
-}
-
-EFI_STATUS Unexpected(const char *service) {
-  P().Unexpected(service);
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI GetTimeThunk(EFI_TIME *, EFI_TIME_CAPABILITIES *) { return Unexpected("GetTime"); }
-EFI_STATUS EFIAPI SetTimeThunk(EFI_TIME *) { return Unexpected("SetTime"); }
-EFI_STATUS EFIAPI GetWakeupTimeThunk(BOOLEAN *, BOOLEAN *, EFI_TIME *) { return Unexpected("GetWakeupTime"); }
-EFI_STATUS EFIAPI SetWakeupTimeThunk(BOOLEAN, EFI_TIME *) { return Unexpected("SetWakeupTime"); }
-EFI_STATUS EFIAPI SetVirtualAddressMapThunk(UINTN, UINTN, UINT32, EFI_MEMORY_DESCRIPTOR *) {
-  return Unexpected("SetVirtualAddressMap");
-}
-EFI_STATUS EFIAPI ConvertPointerThunk(UINTN, void **) { return Unexpected("ConvertPointer"); }
-EFI_STATUS EFIAPI GetNextVariableNameThunk(UINTN *, CHAR16 *, EFI_GUID *) {
-  return Unexpected("GetNextVariableName");
-}
-EFI_STATUS EFIAPI SetVariableThunk(const CHAR16 *, const EFI_GUID *, UINT32, UINTN, void *) {
-  return Unexpected("SetVariable");
-}
-EFI_STATUS EFIAPI GetNextHighMonotonicCountThunk(UINT32 *) { return Unexpected("GetNextHighMonotonicCount"); }
-EFI_STATUS EFIAPI UpdateCapsuleThunk(EFI_CAPSULE_HEADER **, UINTN, EFI_PHYSICAL_ADDRESS) {
-  return Unexpected("UpdateCapsule");
-}
-EFI_STATUS EFIAPI QueryCapsuleCapabilitiesThunk(EFI_CAPSULE_HEADER **, UINTN, UINT64 *, EFI_RESET_TYPE *) {
-  return Unexpected("QueryCapsuleCapabilities");
-}
-EFI_STATUS EFIAPI QueryVariableInfoThunk(UINT32, UINT64 *, UINT64 *, UINT64 *) {
-  return Unexpected("QueryVariableInfo");
-}
+std::string VariableNameText(const CHAR16 *name) { return Utf8Text(NameText(name)); }
 
 }  // namespace
 
 void Platform::FillRuntimeServices() {
   EFI_RUNTIME_SERVICES &rt = runtime_services_;
-  rt.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
-  rt.Hdr.Revision = system_table_.Hdr.Revision;
-  rt.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
-  rt.GetTime = GetTimeThunk;
-  rt.SetTime = SetTimeThunk;
-  rt.GetWakeupTime = GetWakeupTimeThunk;
-  rt.SetWakeupTime = SetWakeupTimeThunk;
-  rt.SetVirtualAddressMap = SetVirtualAddressMapThunk;
-  rt.ConvertPointer = ConvertPointerThunk;
-  rt.GetVariable = GetVariableThunk;
-  rt.GetNextVariableName = GetNextVariableNameThunk;
-  rt.SetVariable = SetVariableThunk;
-  rt.GetNextHighMonotonicCount = GetNextHighMonotonicCountThunk;
-  rt.ResetSystem = ResetSystemThunk;
-  rt.UpdateCapsule = UpdateCapsuleThunk;
-  rt.QueryCapsuleCapabilities = QueryCapsuleCapabilitiesThunk;
-  rt.QueryVariableInfo = QueryVariableInfoThunk;
+  FillHeader(rt, EFI_RUNTIME_SERVICES_SIGNATURE, system_table_.Hdr.Revision);
+
+  // --- services the driver uses ---------------------------------------------------------
+  Bind<"GetVariable", &Platform::DoGetVariable, Arg<"VariableName", VariableNameText>, Arg<"VendorGuid", GuidOrNull>,
+       Unlogged, SizeArg<"DataSize">, Unlogged>(rt.GetVariable);
+  Bind<"ResetSystem", &Platform::DoResetSystem, Arg<"ResetType", DecText>, Arg<"ResetStatus", HexText>,
+       Arg<"DataSize", DecText>, Unused>(rt.ResetSystem);
+
+  // --- services the driver never calls ------------------------------------------------------
+  BindUnexpected<"GetTime">(rt.GetTime);
+  BindUnexpected<"SetTime">(rt.SetTime);
+  BindUnexpected<"GetWakeupTime">(rt.GetWakeupTime);
+  BindUnexpected<"SetWakeupTime">(rt.SetWakeupTime);
+  BindUnexpected<"SetVirtualAddressMap">(rt.SetVirtualAddressMap);
+  BindUnexpected<"ConvertPointer">(rt.ConvertPointer);
+  BindUnexpected<"GetNextVariableName">(rt.GetNextVariableName);
+  BindUnexpected<"SetVariable">(rt.SetVariable);
+  BindUnexpected<"GetNextHighMonotonicCount">(rt.GetNextHighMonotonicCount);
+  BindUnexpected<"UpdateCapsule">(rt.UpdateCapsule);
+  BindUnexpected<"QueryCapsuleCapabilities">(rt.QueryCapsuleCapabilities);
+  BindUnexpected<"QueryVariableInfo">(rt.QueryVariableInfo);
 }
 
 // --- variable store ------------------------------------------------------------------
