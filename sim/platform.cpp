@@ -8,7 +8,7 @@
 #include "core/driver.h"
 #include "core/firmware/efi_hob.h"
 #include "sim/driver_reload.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/driver_state.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 #include "sim/platform.h"
 
 class HwTest : public ::testing::Test {
