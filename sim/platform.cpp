@@ -106,6 +106,8 @@ Platform *Platform::ActiveOrNull() { return g_active; }
 
 EFI_STATUS Platform::RunDriverEntry() { return DriverEntry(image_handle_, &system_table_); }
 
+void Platform::BindDriver() { BindDriverTables(image_handle_, &system_table_); }
+
 // --- failure injection --------------------------------------------------------
 
 void Platform::FailCall(std::string_view service, unsigned call_number, EFI_STATUS status) {

@@ -14,9 +14,7 @@
 class HwTest : public ::testing::Test {
  protected:
   HwTest() {
-    gDriver.SystemTable = platform_.system_table();
-    gDriver.BootServices = platform_.boot_services();
-    gDriver.RuntimeServices = platform_.runtime_services();
+    platform_.BindDriver();
   }
 
   sim::Hardware &hw() { return sim::CurrentHardware(); }
