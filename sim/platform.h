@@ -22,8 +22,8 @@
 // are filled anew, the console is back on the system table and the graphics
 // output on its handle with the default screen, cleared. The machine behind
 // the hardware seam is replaced (port devices such as the embedded controller
-// must be destroyed or detached before, and attached anew after), and the
-// driver is reloaded. Pointers and handles from before the reset are invalid.
+// are left detached and must be attached anew), and the driver is reloaded.
+// Pointers and handles from before the reset are invalid.
 //
 // Typical use:
 //   sim::Platform platform;
