@@ -18,6 +18,7 @@
 #include "bench/ratios.h"
 #include "core/driver_state.h"
 #include "display/bmp_decode.h"
+#include "sim/pool_only_firmware.h"
 #include "tests/display/bmp_writer.h"
 
 #if defined(__clang__)
@@ -42,25 +43,6 @@ namespace {
 constexpr uint32_t kWidth = 1920;
 constexpr uint32_t kHeight = 1080;
 constexpr size_t kOutputBytes = size_t{kWidth} * kHeight * 4;
-
-// The decoder allocates through the boot services; here they are the C heap,
-// so the measurement is of the decoder, not of the simulated pool's bookkeeping.
-EFI_STATUS EFIAPI HeapAllocatePool(EFI_MEMORY_TYPE, UINTN size, void **buffer) {
-  *buffer = std::malloc(size == 0 ? 1 : size);
-  return *buffer != nullptr ? EFI_SUCCESS : EFI_OUT_OF_RESOURCES;
-}
-
-EFI_STATUS EFIAPI HeapFreePool(void *buffer) {
-  std::free(buffer);
-  return EFI_SUCCESS;
-}
-
-EFI_BOOT_SERVICES gHeapBootServices = [] {
-  EFI_BOOT_SERVICES services{};
-  services.AllocatePool = HeapAllocatePool;
-  services.FreePool = HeapFreePool;
-  return services;
-}();
 
 uint32_t Colour(uint32_t x, uint32_t y) { return ((x * 7) & 0xFF) | ((y * 3) & 0xFF) << 8 | ((x ^ y) & 0xFF) << 16; }
 
@@ -91,8 +73,12 @@ Decoder DecoderOf(Build build) {
   return build == Build::Host ? ConvertBmpToGopBltofTarvex : nullptr;
 }
 
+// The decoder allocates through the boot services; here they are the C heap
+// (sim::PoolOnlyFirmware), so the measurement is of the decoder, not of the
+// simulated platform's pool filling and call log.
 void Decode(benchmark::State &state, uint16_t depth, Decoder decoder) {
-  gDriver.BootServices = &gHeapBootServices;
+  sim::PoolOnlyFirmware firmware;
+  firmware.BindDriver();
   const std::vector<uint8_t> &bytes = Picture(depth);
   for (auto _ : state) {
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
@@ -104,7 +90,7 @@ void Decode(benchmark::State &state, uint16_t depth, Decoder decoder) {
     }
     benchmark::DoNotOptimize(pixels);
     benchmark::ClobberMemory();
-    std::free(pixels);
+    gDriver.BootServices->FreePool(pixels);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kOutputBytes));
 }

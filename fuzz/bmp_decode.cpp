@@ -3,53 +3,38 @@
 // and on success exactly width x height written pixels, released again.
 //
 // The decoder reaches the firmware only for its one allocation, so this target
-// hands it a boot-services table whose pool is the C heap (exactly sized
-// blocks the sanitizers watch) instead of building a whole simulated platform
-// per input: that keeps thousands of inputs a second.
+// hands it the pool-only firmware (exactly sized C-heap blocks the sanitizers
+// watch) instead of building a whole simulated platform per input: that keeps
+// thousands of inputs a second.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 
 #include "core/driver_state.h"
 #include "display/bmp_decode.h"
+#include "sim/driver_reload.h"
+#include "sim/pool_only_firmware.h"
 
 namespace {
 
-// Live blocks and their sizes.
-std::map<void *, size_t> gBlocks;
+// One pixel of output needs at least one bit of pixel data, so a picture of
+// at most a few kilobytes never asks for megabytes.
+constexpr size_t kAllocationLimit = size_t{1} << 24;
 
-EFI_STATUS EFIAPI HeapAllocatePool(EFI_MEMORY_TYPE type, UINTN size, void **buffer) {
-  if (type != EfiBootServicesData || buffer == nullptr) std::abort();
-  // One pixel of output needs at least one bit of pixel data, so a picture of
-  // at most a few kilobytes never asks for megabytes.
-  if (size > (size_t{1} << 24)) std::abort();
-  *buffer = std::malloc(size == 0 ? 1 : size);
-  if (*buffer == nullptr) return EFI_OUT_OF_RESOURCES;
-  gBlocks[*buffer] = size;
-  return EFI_SUCCESS;
+sim::PoolOnlyFirmware &Firmware() {
+  static sim::PoolOnlyFirmware firmware;
+  firmware.set_allocation_limit(kAllocationLimit);
+  return firmware;
 }
-
-EFI_STATUS EFIAPI HeapFreePool(void *buffer) {
-  if (gBlocks.erase(buffer) != 1) std::abort();
-  std::free(buffer);
-  return EFI_SUCCESS;
-}
-
-EFI_BOOT_SERVICES gBootServices = [] {
-  EFI_BOOT_SERVICES services{};
-  services.AllocatePool = HeapAllocatePool;
-  services.FreePool = HeapFreePool;
-  return services;
-}();
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  gDriver = DriverState{};
-  gDriver.BootServices = &gBootServices;
+  sim::PoolOnlyFirmware &firmware = Firmware();
+  sim::ReloadDriver();
+  firmware.BindDriver();
   // An exactly sized copy, so a read one byte past the picture is reported.
   std::unique_ptr<uint8_t[]> picture(new uint8_t[size == 0 ? 1 : size]);
   if (size != 0) std::memcpy(picture.get(), data, size);
@@ -59,16 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   UINT32 height = 0;
   const EFI_STATUS status = ConvertBmpToGopBltofTarvex(picture.get(), size, &pixels, &width, &height);
   if (EFI_ERROR(status)) {
-    if (pixels != nullptr || !gBlocks.empty()) std::abort();  // a failure hands out and keeps nothing
+    // A failure hands out and keeps nothing, and asks for nothing it may not.
+    if (pixels != nullptr || !firmware.blocks().empty() || !firmware.faults().empty()) std::abort();
     return 0;
   }
+  if (!firmware.faults().empty()) std::abort();
   const size_t count = static_cast<size_t>(width) * height;
-  if (pixels == nullptr || gBlocks.count(pixels) != 1 || gBlocks[pixels] != count * 4) std::abort();
+  const auto block = firmware.blocks().find(pixels);
+  if (pixels == nullptr || block == firmware.blocks().end() || block->second != count * 4) std::abort();
   // Every pixel was written whole: reading them is defined, and the reserved byte is 0.
   for (size_t i = 0; i < count; ++i) {
     if (pixels[i].Reserved != 0) std::abort();
   }
-  gDriver.BootServices->FreePool(pixels);
-  if (!gBlocks.empty()) std::abort();
+  if (gDriver.BootServices->FreePool(pixels) != EFI_SUCCESS) std::abort();
+  if (!firmware.blocks().empty() || !firmware.faults().empty()) std::abort();
   return 0;
 }

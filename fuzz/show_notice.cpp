@@ -15,9 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static sim::Platform platform;
   platform.Reset();
-  gDriver.SystemTable = platform.system_table();
-  gDriver.BootServices = platform.boot_services();
-  gDriver.RuntimeServices = platform.runtime_services();
+  platform.BindDriver();
   // The default 1024 x 768 screen: pictures up to 1004 pixels wide are drawn.
   platform.AddFirmwareVolume("fv0").AddRawFile(NoticeImage1Guid, std::vector<uint8_t>(data, data + size));
   gDriver.NoticeMode = 1;

@@ -1,7 +1,7 @@
 // The hardware seam: the only way driver code touches the machine directly.
 //
 // The driver image links hw/x86/hw_access_x86.cpp, which executes the real
-// instructions; host builds link the simulated platform in sim/ instead.
+// instructions; host builds link the simulated machine in sim/machine/ instead.
 // Every function here is one instruction's worth of work: no function
 // splits, merges, repeats or reads back an access.
 #pragma once

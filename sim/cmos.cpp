@@ -2,25 +2,7 @@
 
 namespace sim {
 
-ExtendedCmos::ExtendedCmos(uint8_t fill) { bytes_.fill(fill); }
-
-ExtendedCmos::~ExtendedCmos() {
-  // A machine replaced in the meantime no longer refers to this bank.
-  if (attached_ == &CurrentHardware()) Detach();
-}
-
-void ExtendedCmos::Attach(Hardware &hardware) {
-  hardware.AttachPort(kIndexPort, this);
-  hardware.AttachPort(kDataPort, this);
-  attached_ = &hardware;
-}
-
-void ExtendedCmos::Detach() {
-  if (attached_ == nullptr) return;
-  attached_->DetachPort(kIndexPort);
-  attached_->DetachPort(kDataPort);
-  attached_ = nullptr;
-}
+ExtendedCmos::ExtendedCmos(uint8_t fill) : PortDevice({kIndexPort, kDataPort}) { bytes_.fill(fill); }
 
 std::vector<uint8_t> ExtendedCmos::WritesTo(uint8_t index) const {
   std::vector<uint8_t> values;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace sim {
 
@@ -20,15 +20,9 @@ class ExtendedCmos : public PortDevice {
   static constexpr uint16_t kIndexPort = 0x72;
   static constexpr uint16_t kDataPort = 0x73;
 
-  // Every byte starts as fill (unwritten battery-backed memory).
+  // Every byte starts as fill (unwritten battery-backed memory). Attach()
+  // puts it on ports 0x72 and 0x73 (PortDevice).
   explicit ExtendedCmos(uint8_t fill = 0xFF);
-  ~ExtendedCmos() override;
-  ExtendedCmos(const ExtendedCmos &) = delete;
-  ExtendedCmos &operator=(const ExtendedCmos &) = delete;
-
-  // Answers on ports 0x72 and 0x73 of the machine (the current one by default).
-  void Attach(Hardware &hardware = CurrentHardware());
-  void Detach();
 
   uint8_t byte(uint8_t index) const { return bytes_[index]; }
   void set_byte(uint8_t index, uint8_t value) { bytes_[index] = value; }
@@ -43,7 +37,6 @@ class ExtendedCmos : public PortDevice {
   std::array<uint8_t, 256> bytes_;
   uint8_t index_ = 0;
   std::vector<CmosWrite> writes_;
-  Hardware *attached_ = nullptr;
 };
 
 }  // namespace sim

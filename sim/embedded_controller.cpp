@@ -66,25 +66,7 @@ std::optional<EcRegisterSetting> ParseEcRegisterSetting(std::string_view text) {
   return setting;
 }
 
-EmbeddedController::EmbeddedController(EcKind kind) : kind_(kind) {}
-
-EmbeddedController::~EmbeddedController() {
-  // A machine replaced in the meantime no longer refers to this controller.
-  if (attached_ == &CurrentHardware()) Detach();
-}
-
-void EmbeddedController::Attach(Hardware &hardware) {
-  hardware.AttachPort(kDataPort, this);
-  hardware.AttachPort(kCommandPort, this);
-  attached_ = &hardware;
-}
-
-void EmbeddedController::Detach() {
-  if (attached_ == nullptr) return;
-  attached_->DetachPort(kDataPort);
-  attached_->DetachPort(kCommandPort);
-  attached_ = nullptr;
-}
+EmbeddedController::EmbeddedController(EcKind kind) : PortDevice({kDataPort, kCommandPort}), kind_(kind) {}
 
 void EmbeddedController::SetRegisterSequence(uint8_t reg, std::vector<uint8_t> values) {
   if (values.empty()) {

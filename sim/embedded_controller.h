@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace sim {
 
@@ -62,14 +62,8 @@ class EmbeddedController : public PortDevice {
   static constexpr uint8_t kInputFull = 0x02;
   static constexpr uint8_t kReadCommand = 0x80;
 
+  // Attach() puts it on ports 0x62 and 0x66 (PortDevice).
   explicit EmbeddedController(EcKind kind = EcKind::kIdle);
-  ~EmbeddedController() override;
-  EmbeddedController(const EmbeddedController &) = delete;
-  EmbeddedController &operator=(const EmbeddedController &) = delete;
-
-  // Answers on ports 0x62 and 0x66 of the machine (the current one by default).
-  void Attach(Hardware &hardware = CurrentHardware());
-  void Detach();
 
   // --- configuration --------------------------------------------------------
   void set_kind(EcKind kind) { kind_ = kind; }
@@ -106,7 +100,6 @@ class EmbeddedController : public PortDevice {
   unsigned latency_polls_ = 0;
   std::map<uint8_t, std::vector<uint8_t>> registers_;
   std::map<uint8_t, unsigned> read_counts_;
-  Hardware *attached_ = nullptr;
 
   // Protocol state.
   Expect expect_ = Expect::kCommand;

@@ -8,7 +8,7 @@
 #include "core/driver.h"
 #include "core/firmware/efi_hob.h"
 #include "sim/driver_reload.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace sim {
 
@@ -105,6 +105,8 @@ Platform &Platform::Active() {
 Platform *Platform::ActiveOrNull() { return g_active; }
 
 EFI_STATUS Platform::RunDriverEntry() { return DriverEntry(image_handle_, &system_table_); }
+
+void Platform::BindDriver() { BindDriverTables(image_handle_, &system_table_); }
 
 // --- failure injection --------------------------------------------------------
 

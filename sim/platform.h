@@ -22,8 +22,8 @@
 // are filled anew, the console is back on the system table and the graphics
 // output on its handle with the default screen, cleared. The machine behind
 // the hardware seam is replaced (port devices such as the embedded controller
-// must be destroyed or detached before, and attached anew after), and the
-// driver is reloaded. Pointers and handles from before the reset are invalid.
+// are left detached and must be attached anew), and the driver is reloaded.
+// Pointers and handles from before the reset are invalid.
 //
 // Typical use:
 //   sim::Platform platform;
@@ -243,6 +243,10 @@ class Platform {
   EFI_RUNTIME_SERVICES *runtime_services() { return &runtime_services_; }
   // Calls DriverEntry with the image handle and the system table.
   EFI_STATUS RunDriverEntry();
+  // Gives the driver's globals this platform's image handle and tables, as
+  // DriverEntry's first lines do, without running DriverEntry: for tests and
+  // tools that call one routine of the driver. The only way they bind it.
+  void BindDriver();
 
   // --- failure injection, by service name and call number ----------------------
   // Call numbers count from 1 per service name, over the driver's calls through

@@ -28,9 +28,7 @@ struct Decoded {
 class DisplayTest : public ::testing::Test {
  protected:
   DisplayTest() {
-    gDriver.SystemTable = platform_.system_table();
-    gDriver.BootServices = platform_.boot_services();
-    gDriver.RuntimeServices = platform_.runtime_services();
+    platform_.BindDriver();
   }
 
   // Runs the decoder over an exactly sized copy of the bytes (so a read past

@@ -92,7 +92,7 @@ TEST_F(GetBitMapFromFVTest, FileInTheSecondOfThreeVolumes) {
 TEST(GetBitMapFromFVErrors, AnyOtherErrorMovesOnToTheNextVolume) {
   for (EFI_STATUS error : {EFI_NOT_FOUND, EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_OUT_OF_RESOURCES}) {
     sim::Platform platform;  // a fresh platform and driver for each status
-    gDriver.BootServices = platform.boot_services();
+    platform.BindDriver();
     platform.AddFirmwareVolume("fv0").ForceStatus(error);
     platform.AddFirmwareVolume("fv1").AddRawFile(kPicture3, {7});
     void *picture = nullptr;

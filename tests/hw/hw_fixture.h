@@ -8,15 +8,13 @@
 #include <vector>
 
 #include "core/driver_state.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 #include "sim/platform.h"
 
 class HwTest : public ::testing::Test {
  protected:
   HwTest() {
-    gDriver.SystemTable = platform_.system_table();
-    gDriver.BootServices = platform_.boot_services();
-    gDriver.RuntimeServices = platform_.runtime_services();
+    platform_.BindDriver();
   }
 
   sim::Hardware &hw() { return sim::CurrentHardware(); }

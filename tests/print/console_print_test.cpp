@@ -15,9 +15,7 @@ class ConsolePrintTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The tables the driver keeps at its entry point.
-    gDriver.SystemTable = platform.system_table();
-    gDriver.BootServices = platform.boot_services();
-    gDriver.RuntimeServices = platform.runtime_services();
+    platform.BindDriver();
   }
 
   // Exactly one line buffer was taken, of 642 bytes of boot-services data,

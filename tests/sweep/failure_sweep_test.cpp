@@ -19,7 +19,7 @@
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 #include "tests/display/bmp_writer.h"

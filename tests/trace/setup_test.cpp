@@ -19,8 +19,7 @@ class TraceSetupTest : public ::testing::Test {
  protected:
   // The platform makes a fresh machine and a freshly loaded driver.
   void SetUp() override {
-    gDriver.SystemTable = platform_.system_table();
-    gDriver.BootServices = platform_.boot_services();
+    platform_.BindDriver();
     gDriver.TraceHubBase = kHubBase;
   }
 

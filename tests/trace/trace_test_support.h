@@ -11,7 +11,7 @@
 
 #include "core/driver_state.h"
 #include "sim/driver_reload.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 #include "trace/trace_handle.h"
 #include "trace/trace_header.h"
 #include "trace/trace_hooks.h"

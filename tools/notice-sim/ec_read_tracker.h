@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "preview_run.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace preview {
 

@@ -10,7 +10,7 @@
 #include "picture_reason.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 #include "timeline.h"

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/call_log.h"
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
 namespace preview {
 

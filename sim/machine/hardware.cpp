@@ -1,5 +1,6 @@
-#include "sim/hardware.h"
+#include "sim/machine/hardware.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace sim {
@@ -20,9 +21,31 @@ Hardware::Hardware() {
   SetCpuidLeaf(0, CpuidResult{0xD, 0x756E6547, 0x6C65746E, 0x49656E69});
 }
 
-void Hardware::AttachPort(uint16_t port, PortDevice *device) { ports_[port] = device; }
+Hardware::~Hardware() {
+  for (PortDevice *device : devices_) device->attached_ = nullptr;
+}
 
-void Hardware::DetachPort(uint16_t port) { ports_.erase(port); }
+PortDevice::~PortDevice() { Detach(); }
+
+void PortDevice::Attach() { Attach(CurrentHardware()); }
+
+void PortDevice::Attach(Hardware &hardware) {
+  Detach();
+  for (uint16_t port : ports_) hardware.ports_[port] = this;
+  hardware.devices_.push_back(this);
+  attached_ = &hardware;
+}
+
+void PortDevice::Detach() {
+  if (attached_ == nullptr) return;
+  // A port another device took over since stays with that device.
+  for (uint16_t port : ports_) {
+    auto it = attached_->ports_.find(port);
+    if (it != attached_->ports_.end() && it->second == this) attached_->ports_.erase(it);
+  }
+  std::erase(attached_->devices_, this);
+  attached_ = nullptr;
+}
 
 uint8_t Hardware::PortRead(uint16_t port) {
   auto it = ports_.find(port);
@@ -83,15 +106,3 @@ void Hardware::RecordMmio(uint64_t address, unsigned width_bits, uint64_t value)
 }
 
 }  // namespace sim
-
-// --- the seam, as the host build links it ---------------------------------
-
-UINT8 IoRead8(UINT16 Port) { return sim::CurrentHardware().PortRead(Port); }
-void IoWrite8(UINT16 Port, UINT8 Value) { sim::CurrentHardware().PortWrite(Port, Value); }
-CpuidResult Cpuid(UINT32 Leaf) { return sim::CurrentHardware().CpuidQuery(Leaf); }
-UINT64 ReadTimestampCounter() { return sim::CurrentHardware().ReadTsc(); }
-void CpuPause() { sim::CurrentHardware().Pause(); }
-void MmioWrite8(UINTN Address, UINT8 Value) { sim::CurrentHardware().RecordMmio(Address, 8, Value); }
-void MmioWrite16(UINTN Address, UINT16 Value) { sim::CurrentHardware().RecordMmio(Address, 16, Value); }
-void MmioWrite32(UINTN Address, UINT32 Value) { sim::CurrentHardware().RecordMmio(Address, 32, Value); }
-void MmioWrite64(UINTN Address, UINT64 Value) { sim::CurrentHardware().RecordMmio(Address, 64, Value); }

@@ -1,12 +1,17 @@
 // The simulated machine behind the hardware seam (hw/hw_access.h).
 //
 // Port I/O is routed to attached devices, CPUID answers from a table of
-// leaves, the timestamp counter follows the platform's virtual clock, and
+// leaves, the timestamp counter follows the machine's virtual clock, and
 // every MMIO store is recorded in order. One machine is active at a time.
+//
+// This folder is a library of its own (notice_machine): the host build's
+// driver library links it for the seam (hw_access_host.cpp), and it links
+// neither the driver nor the simulated firmware platform.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -14,12 +19,33 @@
 
 namespace sim {
 
-// A device answering on one or more I/O ports, as a plain register file.
+class Hardware;
+
+// A device answering on a fixed set of I/O ports, as a plain register file.
+// Attach() routes its ports of one machine to it; Detach(), or destroying
+// the device, gives them back. A machine that goes away first (a platform
+// reset replaces it) leaves the device detached.
 class PortDevice {
  public:
-  virtual ~PortDevice() = default;
+  explicit PortDevice(std::initializer_list<uint16_t> ports) : ports_(ports) {}
+  virtual ~PortDevice();
+  PortDevice(const PortDevice &) = delete;
+  PortDevice &operator=(const PortDevice &) = delete;
+
+  // Answers on its ports of the machine (the current one by default); a
+  // device attached elsewhere leaves that machine first.
+  void Attach(Hardware &hardware);
+  void Attach();
+  void Detach();
+  bool attached() const { return attached_ != nullptr; }
+
   virtual uint8_t PortRead(uint16_t port) = 0;
   virtual void PortWrite(uint16_t port, uint8_t value) = 0;
+
+ private:
+  friend class Hardware;
+  std::vector<uint16_t> ports_;
+  Hardware *attached_ = nullptr;
 };
 
 struct PortAccess {
@@ -38,11 +64,13 @@ struct MmioStore {
 class Hardware {
  public:
   Hardware();
+  ~Hardware();  // leaves every device still attached detached
+  Hardware(const Hardware &) = delete;
+  Hardware &operator=(const Hardware &) = delete;
 
   // --- port I/O ---------------------------------------------------------
-  // Reads of a port with no device give 0xFF (a floating ISA bus); writes are dropped.
-  void AttachPort(uint16_t port, PortDevice *device);
-  void DetachPort(uint16_t port);
+  // Reads of a port with no device give 0xFF (a floating ISA bus); writes are
+  // dropped. Devices come and go through PortDevice::Attach and Detach.
   uint8_t PortRead(uint16_t port);
   void PortWrite(uint16_t port, uint8_t value);
   const std::vector<PortAccess> &port_log() const { return port_log_; }
@@ -79,7 +107,9 @@ class Hardware {
   std::function<void(const MmioStore &)> on_mmio;
 
  private:
-  std::map<uint16_t, PortDevice *> ports_;
+  friend class PortDevice;
+  std::map<uint16_t, PortDevice *> ports_;  // the device answering each port
+  std::vector<PortDevice *> devices_;        // every device attached, in order
   std::vector<PortAccess> port_log_;
   std::map<uint32_t, CpuidResult> cpuid_;
   bool max_leaf_overridden_ = false;
