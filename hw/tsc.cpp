@@ -15,13 +15,7 @@ UINT64 TscFrequency() {
   if (Cpuid(CpuidMaxBasicLeaf).Eax < CpuidTscLeaf) return 0;
 
   const CpuidResult leaf = Cpuid(CpuidTscLeaf);
-  const UINT64 denominator = leaf.Eax;
-  const UINT64 numerator = leaf.Ebx;
-  if (denominator == 0 || numerator == 0) return 0;
-
-  const UINT64 crystal = leaf.Ecx != 0 ? leaf.Ecx : TscDefaultCrystalHz;
-  // Both factors are below 2^32, so the product and the rounding half fit in 64 bits.
-  return (crystal * numerator + denominator / 2) / denominator;
+  return TscFrequencyFromLeaf(leaf.Eax, leaf.Ebx, leaf.Ecx);
 }
 
 UINTN TscDelay() {

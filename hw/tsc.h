@@ -20,6 +20,16 @@ inline constexpr UINT64 TscDefaultCrystalHz = 24000000;
 inline constexpr unsigned TscMaxPlausibleHzBits = 37;
 inline constexpr UINT64 TscMaxPlausibleHz = UINT64{1} << TscMaxPlausibleHzBits;
 
+// The timestamp-counter frequency that CPUID leaf 0x15's registers describe,
+// rounded to the nearest hertz: crystal (ECX, or TscDefaultCrystalHz when ECX
+// is 0) times EBX over EAX; 0 when EAX or EBX is 0 (the leaf gives no ratio).
+constexpr UINT64 TscFrequencyFromLeaf(UINT32 Eax, UINT32 Ebx, UINT32 Ecx) {
+  if (Eax == 0 || Ebx == 0) return 0;
+  const UINT64 crystal = Ecx != 0 ? Ecx : TscDefaultCrystalHz;
+  // Both factors are below 2^32, so the product and the rounding half fit in 64 bits.
+  return (crystal * Ebx + Eax / 2) / Eax;
+}
+
 // The timestamp-counter frequency in hertz, 0 when the processor does not
 // report it (highest basic leaf below 0x15, or a zero ratio in leaf 0x15).
 UINT64 TscFrequency();
