@@ -60,7 +60,7 @@ void SetProcessor(FuzzedDataProvider &in, bool needs_frequency) {
       break;
   }
   const UINT64 frequency = TscFrequency();
-  if (frequency != 0 && frequency <= TscMaxPlausibleHz) hw.set_tsc_hz(frequency);
+  if (frequency != 0 && frequency <= kTscMaxPlausibleHz) hw.set_tsc_hz(frequency);
 }
 
 void SetSecureBoot(FuzzedDataProvider &in, sim::Platform &platform) {

@@ -49,7 +49,7 @@ EFI_STATUS EFIAPI OtherServiceThunk() {
 }  // namespace
 
 void PciDevice::SetClassCode(uint8_t base_class, uint8_t subclass, uint8_t prog_if, uint8_t revision) {
-  SetConfigDword(PCI_CLASSCODE_OFFSET, static_cast<uint32_t>(base_class) << 24 |
+  SetConfigDword(kPciClassCodeOffset, static_cast<uint32_t>(base_class) << 24 |
                                            static_cast<uint32_t>(subclass) << 16 |
                                            static_cast<uint32_t>(prog_if) << 8 | revision);
 }
