@@ -5,9 +5,6 @@
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
-// The HOB list from the configuration table, cached once found; empty when absent.
-void *FindHobList();
-
 // Registers the end-of-DXE and trigger notifications. Always succeeds.
 EFI_STATUS NoticeDriverInit(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 

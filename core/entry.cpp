@@ -5,20 +5,6 @@
 #include "core/hob_walk.h"
 #include "trace/trace_setup.h"
 
-void *FindHobList() {
-  if (gDriver.HobList != nullptr) return gDriver.HobList;
-
-  const EFI_SYSTEM_TABLE *st = gDriver.SystemTable;
-  for (UINTN i = 0; i < st->NumberOfTableEntries; ++i) {
-    const EFI_CONFIGURATION_TABLE &entry = st->ConfigurationTable[i];
-    if (GuidEquals(entry.VendorGuid, EFI_HOB_LIST_GUID)) {
-      gDriver.HobList = entry.VendorTable;
-      return gDriver.HobList;
-    }
-  }
-  return nullptr;
-}
-
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   SetLoadedDriverValues();
   gDriver.ImageHandle = ImageHandle;

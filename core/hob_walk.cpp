@@ -1,24 +1,30 @@
 #include "core/hob_walk.h"
 
 #include "core/driver_guids.h"
+#include "core/driver_state.h"
+#include "core/firmware/efi_guids.h"
 #include "core/firmware/efi_hob.h"
+#include "core/firmware/efi_system_table.h"
 #include "core/memory.h"
 
-UINT32 FindTraceHubBase(const void *HobList) {
-  if (HobList == nullptr) return 0;
+void *FindHobList() {
+  if (gDriver.HobList != nullptr) return gDriver.HobList;
 
-  const UINT8 *hob = static_cast<const UINT8 *>(HobList);
-  const UINTN start = reinterpret_cast<UINTN>(HobList);
-  EFI_HOB_GENERIC_HEADER header;
-  CopyBytes(&header, hob, sizeof(header));
-  // Bytes of the list ahead of the walk: up to the end the hand-off HOB
-  // records, or without one up to the top of the address space.
-  UINTN left = ~start;
-  if (header.HobType == EFI_HOB_TYPE_HANDOFF && header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
-    EFI_PHYSICAL_ADDRESS end;
-    CopyBytes(&end, hob + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
-    left = end < start ? 0 : end - start;
+  const EFI_SYSTEM_TABLE *st = gDriver.SystemTable;
+  for (UINTN i = 0; i < st->NumberOfTableEntries; ++i) {
+    const EFI_CONFIGURATION_TABLE &entry = st->ConfigurationTable[i];
+    if (GuidEquals(entry.VendorGuid, EFI_HOB_LIST_GUID)) {
+      gDriver.HobList = entry.VendorTable;
+      return gDriver.HobList;
+    }
   }
+  return nullptr;
+}
+
+UINT32 FindTraceHubBaseIn(const void *List, UINTN Length) {
+  const UINT8 *hob = static_cast<const UINT8 *>(List);
+  UINTN left = Length;
+  EFI_HOB_GENERIC_HEADER header;
   for (;;) {
     if (left < sizeof(header)) return 0;
     CopyBytes(&header, hob, sizeof(header));
@@ -42,4 +48,22 @@ UINT32 FindTraceHubBase(const void *HobList) {
     hob += header.HobLength;
     left -= header.HobLength;
   }
+}
+
+UINT32 FindTraceHubBase(const void *HobList) {
+  if (HobList == nullptr) return 0;
+
+  const UINT8 *list = static_cast<const UINT8 *>(HobList);
+  const UINTN start = reinterpret_cast<UINTN>(HobList);
+  EFI_HOB_GENERIC_HEADER header;
+  CopyBytes(&header, list, sizeof(header));
+  // Bytes of the list: up to the end the hand-off HOB records, or without one
+  // up to the top of the address space.
+  UINTN length = ~start;
+  if (header.HobType == EFI_HOB_TYPE_HANDOFF && header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
+    EFI_PHYSICAL_ADDRESS end;
+    CopyBytes(&end, list + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
+    length = end < start ? 0 : end - start;
+  }
+  return FindTraceHubBaseIn(HobList, length);
 }

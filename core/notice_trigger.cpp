@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr UINTN OneSecond = 1000000;
-constexpr unsigned HoldSeconds = 4;
+constexpr UINTN kOneSecond = 1000000;
+constexpr unsigned kHoldSeconds = 4;
 
 UINT8 EcReadByte(UINT8 Register) {
   UINT8 value = 0;
@@ -27,7 +27,7 @@ void ReadEmbeddedController(NoticeReadings *Readings) {
   Readings->Level = EcReadByte(kEcLevelRegister);
   Readings->LevelAgain = Readings->Level;
   if (CriticalWaitDue(Readings->State, Readings->Level)) {
-    gDriver.BootServices->Stall(OneSecond);
+    gDriver.BootServices->Stall(kOneSecond);
     Readings->LevelAgain = EcReadByte(kEcLevelRegister);
   }
   Readings->Flag = EcReadByte(kEcFlagRegister);
@@ -52,7 +52,7 @@ void EFIAPI OnNoticeTrigger(EFI_EVENT, void *) {
     console->EnableCursor(console, false);
     console->ClearScreen(console);
   }
-  WriteCmosNoticeMarker(CmosNoticeStarted);
+  WriteCmosNoticeMarker(kCmosNoticeStarted);
 
   NoticeReadings readings;
   ReadEmbeddedController(&readings);
@@ -70,13 +70,13 @@ void EFIAPI OnNoticeTrigger(EFI_EVENT, void *) {
     console->SetCursorPosition(console, 0, 0);
   }
 
-  for (unsigned second = 0; second < HoldSeconds; ++second) gDriver.BootServices->Stall(OneSecond);
+  for (unsigned second = 0; second < kHoldSeconds; ++second) gDriver.BootServices->Stall(kOneSecond);
 
   if (gDriver.NoticeImageBuffer != nullptr) {
     gDriver.BootServices->FreePool(gDriver.NoticeImageBuffer);
     gDriver.NoticeImageBuffer = nullptr;
   }
-  WriteCmosNoticeMarker(CmosNoticeFinished);
+  WriteCmosNoticeMarker(kCmosNoticeFinished);
 
   if (gDriver.NoticeMode == kNoticeCriticalLevel) {
     gDriver.RuntimeServices->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);

@@ -11,12 +11,12 @@ bool IsMassStorageWithSubclass(EFI_BOOT_SERVICES *bs, EFI_HANDLE handle, UINT8 s
     return false;
   }
   UINT32 class_dword = 0;
-  if (EFI_ERROR(pci_io->Pci.Read(pci_io, EfiPciIoWidthUint32, PCI_CLASSCODE_OFFSET, 1, &class_dword))) {
+  if (EFI_ERROR(pci_io->Pci.Read(pci_io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &class_dword))) {
     return false;
   }
   const UINT8 base_class = static_cast<UINT8>(class_dword >> 24);
   const UINT8 sub_class = static_cast<UINT8>(class_dword >> 16);
-  return base_class == PCI_CLASS_MASS_STORAGE && sub_class == subclass;
+  return base_class == kPciClassMassStorage && sub_class == subclass;
 }
 
 // Connects every controller in the list, releases the list and marks storage present.
@@ -62,6 +62,6 @@ EFI_STATUS FindMassStorageControllers(UINT8 Subclass, UINTN *Count, EFI_HANDLE *
 
 void EFIAPI OnEndOfDxe(EFI_EVENT, void *) {
   // NVM Express is preferred; SATA controllers are looked for only without one.
-  if (ConnectStorage(PCI_SUBCLASS_NVM)) return;
-  ConnectStorage(PCI_SUBCLASS_SATA);
+  if (ConnectStorage(kPciSubclassNvm)) return;
+  ConnectStorage(kPciSubclassSata);
 }

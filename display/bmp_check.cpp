@@ -66,9 +66,9 @@ BmpFault CheckBmp(const void *Bmp, UINTN BmpSize, BmpLayout *Layout) {
   // 5. Row size R: the row's bits rounded up to whole 32-bit words. A width
   // whose bits do not fit 32 bits would give a row size shorter than the row,
   // so such a header is rejected rather than wrapped.
-  const UINT64 rowBits = static_cast<UINT64>(layout.Width) * layout.BitsPerPixel + 31;
-  if (rowBits > 0xFFFFFFFFu) return BmpFault::RowTooWide;
-  layout.RowSize = (static_cast<UINT32>(rowBits) / 8) & ~3u;
+  const UINT64 row_bits = static_cast<UINT64>(layout.Width) * layout.BitsPerPixel + 31;
+  if (row_bits > 0xFFFFFFFFu) return BmpFault::RowTooWide;
+  layout.RowSize = (static_cast<UINT32>(row_bits) / 8) & ~3u;
   layout.PixelDataSize = static_cast<UINT64>(layout.RowSize) * layout.Height;
   if (layout.PixelDataSize > 0xFFFFFFFFu) return BmpFault::PixelDataTooLarge;
 
@@ -86,11 +86,11 @@ BmpFault CheckBmp(const void *Bmp, UINTN BmpSize, BmpLayout *Layout) {
     return BmpFault::ColourMapShort;
   }
   // 11. The pixel count times 4 cannot overflow.
-  const UINT64 pixelCount = static_cast<UINT64>(layout.Width) * layout.Height;
-  if (pixelCount > 0x3FFFFFFFFFFFFFFFull) return BmpFault::TooManyPixels;
+  const UINT64 pixel_count = static_cast<UINT64>(layout.Width) * layout.Height;
+  if (pixel_count > 0x3FFFFFFFFFFFFFFFull) return BmpFault::TooManyPixels;
   // A depth that is not converted fails at its first pixel; a picture that has
   // pixels is refused before its output is allocated (a 54-byte file of depth 0
   // could otherwise ask for gigabytes).
-  if (pixelCount != 0 && !IsConvertedDepth(layout.BitsPerPixel)) return BmpFault::UnsupportedDepth;
+  if (pixel_count != 0 && !IsConvertedDepth(layout.BitsPerPixel)) return BmpFault::UnsupportedDepth;
   return BmpFault::None;
 }

@@ -29,10 +29,10 @@ UINT32 PackColour(const UINT8 *BlueGreenRed) {
 // when the pixel data starts at byte 54 the map overlaps it and may run past
 // the picture's end.
 void LoadColourMap(const UINT8 *Bmp, UINTN BmpSize, UINT32 Entries, UINT32 *Map) {
-  const UINTN bytesAfterHeader = BmpSize - kBmpHeaderSize;
+  const UINTN bytes_after_header = BmpSize - kBmpHeaderSize;
   for (UINT32 index = 0; index < Entries; ++index) {
-    const UINTN entryOffset = static_cast<UINTN>(index) * kBmpColourMapEntrySize;
-    Map[index] = entryOffset + 3 <= bytesAfterHeader ? PackColour(Bmp + kBmpHeaderSize + entryOffset) : 0;
+    const UINTN entry_offset = static_cast<UINTN>(index) * kBmpColourMapEntrySize;
+    Map[index] = entry_offset + 3 <= bytes_after_header ? PackColour(Bmp + kBmpHeaderSize + entry_offset) : 0;
   }
 }
 
@@ -98,40 +98,42 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UI
 // nibble of its last byte, and a 1-bit row only the leading bits of its last byte.
 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *ConvertIndexByte(UINT32 Byte, UINT32 Pixels, UINT32 Depth,
                                                 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, const UINT32 *Map) {
-  const UINT32 indexMask = (1u << Depth) - 1;
+  const UINT32 index_mask = (1u << Depth) - 1;
   for (; Pixels != 0; --Pixels) {
     Byte <<= Depth;
-    StreamStore32(Row++, Map[(Byte >> 8) & indexMask]);
+    StreamStore32(Row++, Map[(Byte >> 8) & index_mask]);
   }
   return Row;
 }
 
 void ConvertBitIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width, UINT32 Depth,
                         const UINT32 *Map) {
-  const UINT32 perByte = 8 / Depth;
-  for (UINT32 bytes = Width / perByte; bytes != 0; --bytes) Row = ConvertIndexByte(*Source++, perByte, Depth, Row, Map);
-  if (Width % perByte != 0) ConvertIndexByte(*Source, Width % perByte, Depth, Row, Map);
+  const UINT32 per_byte = 8 / Depth;
+  for (UINT32 bytes = Width / per_byte; bytes != 0; --bytes) {
+    Row = ConvertIndexByte(*Source++, per_byte, Depth, Row, Map);
+  }
+  if (Width % per_byte != 0) ConvertIndexByte(*Source, Width % per_byte, Depth, Row, Map);
 }
 
 }  // namespace
 
 void FillGopBlt(const void *Bmp, UINTN BmpSize, const BmpLayout &Layout, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixels) {
   const UINT8 *bmp = static_cast<const UINT8 *>(Bmp);
-  UINT32 colourMap[kLargestColourMap];
-  LoadColourMap(bmp, BmpSize, Layout.ColourMapEntries, colourMap);
+  UINT32 colour_map[kLargestColourMap];
+  LoadColourMap(bmp, BmpSize, Layout.ColourMapEntries, colour_map);
 
   // Rows are stored bottom row first; each takes exactly R bytes of the file.
   const UINT32 width = Layout.Width;
   const UINT32 height = Layout.Height;
   const UINT8 *source = bmp + Layout.PixelOffset;
-  for (UINT32 fileRow = 0; width != 0 && fileRow < height; ++fileRow, source += Layout.RowSize) {
-    EFI_GRAPHICS_OUTPUT_BLT_PIXEL *row = Pixels + static_cast<UINTN>(height - 1 - fileRow) * width;
+  for (UINT32 file_row = 0; width != 0 && file_row < height; ++file_row, source += Layout.RowSize) {
+    EFI_GRAPHICS_OUTPUT_BLT_PIXEL *row = Pixels + static_cast<UINTN>(height - 1 - file_row) * width;
     if (Layout.BitsPerPixel == 24) {
       ConvertDirectRow(source, row, width);
     } else if (Layout.BitsPerPixel == 8) {
-      ConvertByteIndexRow(source, row, width, colourMap);
+      ConvertByteIndexRow(source, row, width, colour_map);
     } else {
-      ConvertBitIndexRow(source, row, width, Layout.BitsPerPixel, colourMap);
+      ConvertBitIndexRow(source, row, width, Layout.BitsPerPixel, colour_map);
     }
   }
 
@@ -146,9 +148,9 @@ EFI_STATUS ConvertBmpToGopBltofTarvex(const void *BmpImage, UINTN BmpImageSize, 
 
   // The output buffer.
   void *output = nullptr;
-  const UINTN pixelCount = static_cast<UINTN>(layout.Width) * layout.Height;
-  const EFI_STATUS status =
-      gDriver.BootServices->AllocatePool(EfiBootServicesData, pixelCount * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &output);
+  const UINTN pixel_count = static_cast<UINTN>(layout.Width) * layout.Height;
+  const EFI_STATUS status = gDriver.BootServices->AllocatePool(
+      EfiBootServicesData, pixel_count * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &output);
   if (EFI_ERROR(status) || output == nullptr) return EFI_OUT_OF_RESOURCES;
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(output);
 

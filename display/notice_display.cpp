@@ -18,9 +18,9 @@ void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTP
       PlaceNotice(mode->Info->HorizontalResolution, mode->Info->VerticalResolution, Width, Height);
   if (!place.Fits) return;
 
-  const UINTN rowDelta = static_cast<UINTN>(Width) * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
+  const UINTN row_delta = static_cast<UINTN>(Width) * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
   const EFI_STATUS status = GraphicsOutput->Blt(GraphicsOutput, Pixels, EfiBltBufferToVideo, 0, 0, place.X,
-                                                place.Y, Width, Height, rowDelta);
+                                                place.Y, Width, Height, row_delta);
   if (EFI_ERROR(status)) ConsolePrint("GraphicsOutput->Blt failure...\n");
 }
 
@@ -33,28 +33,28 @@ NOTICE_INTERNAL_CALL EFI_STATUS ShowNotice() {
     ConsolePrint("Locate gop protocol failure...\n");
     return EFI_UNSUPPORTED;
   }
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *graphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(interface);
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *graphics_output = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(interface);
 
   // The raw picture belongs to NoticeImageBuffer from here on; the caller
   // releases it after the hold, whether or not it could be decoded.
   gDriver.NoticeImageBuffer = nullptr;
-  UINTN pictureSize = 0;
-  if (EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &pictureSize))) {
+  UINTN picture_size = 0;
+  if (EFI_ERROR(GetBitMapFromFV(&NoticeImageGuid(gDriver.NoticeMode), &gDriver.NoticeImageBuffer, &picture_size))) {
     ConsolePrint("GetBitMapFromFV failure...\n");
     // The slots hold whatever the volume left there: with a size of 0 the
     // decoder reads none of it and fails, as for a missing picture.
-    pictureSize = 0;
+    picture_size = 0;
   }
 
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
   UINT32 width = 0;
   UINT32 height = 0;
-  if (EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, pictureSize, &pixels, &width, &height))) {
+  if (EFI_ERROR(ConvertBmpToGopBltofTarvex(gDriver.NoticeImageBuffer, picture_size, &pixels, &width, &height))) {
     ConsolePrint("ConvertBmpToGopBltofTarvex failure...\n");
   }
 
   if (pixels != nullptr) {
-    DrawCentred(graphicsOutput, pixels, width, height);
+    DrawCentred(graphics_output, pixels, width, height);
     gDriver.BootServices->FreePool(pixels);
   }
   return EFI_SUCCESS;

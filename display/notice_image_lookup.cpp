@@ -19,31 +19,31 @@ const EFI_GUID &NoticeImageGuid(UINT8 NoticeMode) {
 }
 
 EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *PictureSize) {
-  EFI_BOOT_SERVICES *bootServices = gDriver.BootServices;
-  UINTN handleCount = 0;
+  EFI_BOOT_SERVICES *boot_services = gDriver.BootServices;
+  UINTN handle_count = 0;
   EFI_HANDLE *handles = nullptr;
   // A success without a handle buffer counts as no volumes.
-  if (EFI_ERROR(bootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
-                                                 &handleCount, &handles)) ||
+  if (EFI_ERROR(boot_services->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
+                                                 &handle_count, &handles)) ||
       handles == nullptr) {
     return EFI_NOT_FOUND;
   }
 
   EFI_STATUS result = EFI_NOT_FOUND;
-  for (UINTN index = 0; index < handleCount; ++index) {
+  for (UINTN index = 0; index < handle_count; ++index) {
     void *interface = nullptr;
-    if (EFI_ERROR(bootServices->HandleProtocol(handles[index], &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &interface)) ||
+    if (EFI_ERROR(boot_services->HandleProtocol(handles[index], &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &interface)) ||
         interface == nullptr) {
       continue;
     }
     const EFI_FIRMWARE_VOLUME2_PROTOCOL *volume = static_cast<const EFI_FIRMWARE_VOLUME2_PROTOCOL *>(interface);
-    UINT32 authenticationStatus = 0;
+    UINT32 authentication_status = 0;
     // Empty slots for every volume: what a volume that failed left there must
     // not become the next volume's buffer (it would copy into it and warn).
     *Picture = nullptr;
     *PictureSize = 0;
     const EFI_STATUS status =
-        volume->ReadSection(volume, FileGuid, EFI_SECTION_RAW, 0, Picture, PictureSize, &authenticationStatus);
+        volume->ReadSection(volume, FileGuid, EFI_SECTION_RAW, 0, Picture, PictureSize, &authentication_status);
     // The first volume that has the file, or that cannot hand it over whole,
     // ends the search. Only a plain success delivers the whole picture.
     if (status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL) {
@@ -52,6 +52,6 @@ EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *Pict
     }
   }
 
-  bootServices->FreePool(handles);
+  boot_services->FreePool(handles);
   return result;
 }

@@ -20,6 +20,7 @@
 
 #include "core/driver_state.h"
 #include "core/firmware/efi_hob.h"
+#include "core/notice_decision.h"
 #include "hw/tsc.h"
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"
@@ -32,7 +33,7 @@ namespace {
 
 const EFI_GUID *const kPictures[] = {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid,
                                      &NoticeImage4Guid, &NoticeImage5Guid, &NoticeImage6Guid};
-constexpr uint8_t kEcRegisters[] = {0x80, 0x93, 0x0D};
+constexpr uint8_t kEcRegisters[] = {kEcStateRegister, kEcLevelRegister, kEcFlagRegister};
 
 void Fail(const char *what, const std::string &detail) {
   std::fprintf(stderr, "whole_boot: %s: %s\n", what, detail.c_str());
@@ -60,7 +61,7 @@ void SetProcessor(FuzzedDataProvider &in, bool needs_frequency) {
       break;
   }
   const UINT64 frequency = TscFrequency();
-  if (frequency != 0 && frequency <= TscMaxPlausibleHz) hw.set_tsc_hz(frequency);
+  if (frequency != 0 && frequency <= kTscMaxPlausibleHz) hw.set_tsc_hz(frequency);
 }
 
 void SetSecureBoot(FuzzedDataProvider &in, sim::Platform &platform) {

@@ -3,6 +3,6 @@
 #include "hw/hw_access.h"
 
 void WriteCmosNoticeMarker(UINT8 Value) {
-  IoWrite8(CmosExtendedIndexPort, CmosNoticeMarkerIndex);
-  IoWrite8(CmosExtendedDataPort, Value);
+  IoWrite8(kCmosExtendedIndexPort, kCmosNoticeMarkerIndex);
+  IoWrite8(kCmosExtendedDataPort, Value);
 }

@@ -5,11 +5,11 @@
 
 #include "core/firmware/efi_types.h"
 
-inline constexpr UINT16 CmosExtendedIndexPort = 0x72;
-inline constexpr UINT16 CmosExtendedDataPort = 0x73;
-inline constexpr UINT8 CmosNoticeMarkerIndex = 0x30;
-inline constexpr UINT8 CmosNoticeStarted = 0x00;
-inline constexpr UINT8 CmosNoticeFinished = 0xAA;
+inline constexpr UINT16 kCmosExtendedIndexPort = 0x72;
+inline constexpr UINT16 kCmosExtendedDataPort = 0x73;
+inline constexpr UINT8 kCmosNoticeMarkerIndex = 0x30;
+inline constexpr UINT8 kCmosNoticeStarted = 0x00;
+inline constexpr UINT8 kCmosNoticeFinished = 0xAA;
 
 // Writes the marker index to port 0x72, then Value to port 0x73.
 void WriteCmosNoticeMarker(UINT8 Value);

@@ -9,25 +9,25 @@ namespace {
 // millisecond after every poll, including the one that ends the wait.
 EFI_STATUS EcWaitStatus(UINT8 Mask, UINT8 Wanted) {
   for (UINTN polls = 1;; ++polls) {
-    const UINT8 status = IoRead8(EcCommandPort);
+    const UINT8 status = IoRead8(kEcCommandPort);
     TscDelay();
-    if (polls >= EcPollLimit) return EFI_TIMEOUT;
+    if (polls >= kEcPollLimit) return EFI_TIMEOUT;
     if ((status & Mask) == Wanted) return EFI_SUCCESS;
   }
 }
 
 }  // namespace
 
-EFI_STATUS EcWaitInputEmpty() { return EcWaitStatus(EcStatusInputFull, 0); }
+EFI_STATUS EcWaitInputEmpty() { return EcWaitStatus(kEcStatusInputFull, 0); }
 
-EFI_STATUS EcWaitOutputFull() { return EcWaitStatus(EcStatusOutputFull, EcStatusOutputFull); }
+EFI_STATUS EcWaitOutputFull() { return EcWaitStatus(kEcStatusOutputFull, kEcStatusOutputFull); }
 
 EFI_STATUS EcRead(UINT8 Register, UINT8 *Value) {
   EcWaitInputEmpty();
-  IoWrite8(EcCommandPort, EcReadCommand);
+  IoWrite8(kEcCommandPort, kEcReadCommand);
   EcWaitInputEmpty();
-  IoWrite8(EcDataPort, Register);
+  IoWrite8(kEcDataPort, Register);
   EcWaitOutputFull();
-  *Value = IoRead8(EcDataPort);
+  *Value = IoRead8(kEcDataPort);
   return EFI_SUCCESS;
 }

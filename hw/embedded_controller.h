@@ -11,12 +11,12 @@
 
 #include "core/firmware/efi_types.h"
 
-inline constexpr UINT16 EcDataPort = 0x62;
-inline constexpr UINT16 EcCommandPort = 0x66;
-inline constexpr UINT8 EcStatusOutputFull = 0x01;
-inline constexpr UINT8 EcStatusInputFull = 0x02;
-inline constexpr UINT8 EcReadCommand = 0x80;
-inline constexpr UINTN EcPollLimit = 512;
+inline constexpr UINT16 kEcDataPort = 0x62;
+inline constexpr UINT16 kEcCommandPort = 0x66;
+inline constexpr UINT8 kEcStatusOutputFull = 0x01;
+inline constexpr UINT8 kEcStatusInputFull = 0x02;
+inline constexpr UINT8 kEcReadCommand = 0x80;
+inline constexpr UINTN kEcPollLimit = 512;
 
 // Success once the input buffer is seen empty, time-out after 512 polls
 // (a poll limit reached counts as time-out even if that last poll saw it empty).

@@ -4,38 +4,32 @@
 #include "hw/hw_access.h"
 
 namespace {
-constexpr UINT32 CpuidMaxBasicLeaf = 0x00;
-constexpr UINT32 CpuidTscLeaf = 0x15;
-constexpr UINTN DelayMicroseconds = 1000;
+constexpr UINT32 kCpuidMaxBasicLeaf = 0x00;
+constexpr UINT32 kCpuidTscLeaf = 0x15;
+constexpr UINTN kDelayMicroseconds = 1000;
 }  // namespace
 
 UINT64 TscFrequency() {
   // A processor whose highest basic leaf is below 0x15 answers leaf 0x15 with
   // another leaf's data, so the leaf is asked only when it exists.
-  if (Cpuid(CpuidMaxBasicLeaf).Eax < CpuidTscLeaf) return 0;
+  if (Cpuid(kCpuidMaxBasicLeaf).Eax < kCpuidTscLeaf) return 0;
 
-  const CpuidResult leaf = Cpuid(CpuidTscLeaf);
-  const UINT64 denominator = leaf.Eax;
-  const UINT64 numerator = leaf.Ebx;
-  if (denominator == 0 || numerator == 0) return 0;
-
-  const UINT64 crystal = leaf.Ecx != 0 ? leaf.Ecx : TscDefaultCrystalHz;
-  // Both factors are below 2^32, so the product and the rounding half fit in 64 bits.
-  return (crystal * numerator + denominator / 2) / denominator;
+  const CpuidResult leaf = Cpuid(kCpuidTscLeaf);
+  return TscFrequencyFromLeaf(leaf.Eax, leaf.Ebx, leaf.Ecx);
 }
 
 UINTN TscDelay() {
   const UINT64 frequency = TscFrequency();
   // 0 (unknown) wraps to the top, so one test sends both 0 and a frequency
-  // above TscMaxPlausibleHz to the fallback.
-  if (((frequency - 1) >> TscMaxPlausibleHzBits) != 0) {
-    gDriver.BootServices->Stall(DelayMicroseconds);
-    return DelayMicroseconds;
+  // above kTscMaxPlausibleHz to the fallback.
+  if (((frequency - 1) >> kTscMaxPlausibleHzBits) != 0) {
+    gDriver.BootServices->Stall(kDelayMicroseconds);
+    return kDelayMicroseconds;
   }
 
   // Ticks in one millisecond: frequency x 1000 / 1,000,000, written so the
   // multiplication cannot overflow.
   const UINT64 end = ReadTimestampCounter() + frequency / 1000;
   while (ReadTimestampCounter() <= end) CpuPause();
-  return DelayMicroseconds;
+  return kDelayMicroseconds;
 }

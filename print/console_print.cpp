@@ -4,8 +4,8 @@
 
 namespace {
 
-// One line: CONSOLE_LINE_CHARACTERS 16-bit characters and the terminator.
-constexpr UINTN kLineBufferCharacters = CONSOLE_LINE_CHARACTERS + 1;
+// One line: kConsoleLineCharacters 16-bit characters and the terminator.
+constexpr UINTN kLineBufferCharacters = kConsoleLineCharacters + 1;
 constexpr UINTN kLineBufferBytes = kLineBufferCharacters * sizeof(CHAR16);
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Console print: formats an 8-bit message with its arguments and writes it to
 // the firmware console as 16-bit text. Every "\n" reaches the console as
-// "\r\n"; a line holds at most CONSOLE_LINE_CHARACTERS characters.
+// "\r\n"; a line holds at most kConsoleLineCharacters characters.
 #pragma once
 
 #include "core/driver_state.h"
@@ -8,7 +8,7 @@
 #include "print/format_args.h"
 
 // Characters of one console line, terminator excluded.
-constexpr UINTN CONSOLE_LINE_CHARACTERS = 320;
+constexpr UINTN kConsoleLineCharacters = 320;
 
 // Formats Format into a fresh pool buffer and hands it to Console (which may
 // be absent: the text is then formatted and dropped). Returns the characters

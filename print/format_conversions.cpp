@@ -55,13 +55,13 @@ FormatFlags AdjustNumberFlags(FormatFlags Flags, CHAR16 Conversion) {
 
 void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8 *ValueBuffer) {
   FormatFlags flags = AdjustNumberFlags(Element.Flags, Conversion);
-  const bool isLong = (flags & FMT_LONG) != 0;
-  const bool isHex = (flags & FMT_HEX) != 0;
-  const bool isSigned = (flags & (FMT_HEX | FMT_UNSIGNED)) == 0;
+  const bool is_long = (flags & FMT_LONG) != 0;
+  const bool is_hex = (flags & FMT_HEX) != 0;
+  const bool is_signed = (flags & (FMT_HEX | FMT_UNSIGNED)) == 0;
 
   // A 32-bit argument is the low half of its slot, sign-extended for 'd'.
-  UINT64 value = isLong     ? Slot
-                 : isSigned ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)))
+  UINT64 value = is_long     ? Slot
+                 : is_signed ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)))
                             : static_cast<UINT32>(Slot);
 
   if ((flags & FMT_PLUS) != 0) {
@@ -75,17 +75,17 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
     flags &= ~FMT_ZERO;
     Element.Precision = 1;
   }
-  if (isSigned && static_cast<INT64>(value) < 0) {
+  if (is_signed && static_cast<INT64>(value) < 0) {
     // Negated in unsigned arithmetic, so the most negative value prints in full.
     Element.Prefix = '-';
     value = 0 - value;
   }
 
-  const bool isZero = value == 0;
-  const UINT64 digitCount = StoreDigits(value, isHex, ValueBuffer);
+  const bool is_zero = value == 0;
+  const UINT64 digit_count = StoreDigits(value, is_hex, ValueBuffer);
 
   // A zero with a precision of 0 has no digit at all.
-  const UINT64 shown = isZero && Element.Precision == 0 ? 0 : digitCount;
+  const UINT64 shown = is_zero && Element.Precision == 0 ? 0 : digit_count;
   // (3 - shown % 3) % 3, in one remainder.
   Element.GroupPhase = static_cast<UINT8>(shown * 2 % 3);
 
@@ -109,7 +109,7 @@ namespace {
 // Formats Slots with Layout into the value buffer and makes that the element's text.
 NOTICE_INTERNAL_CALL void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots, UINTN Count,
                       CHAR8 *ValueBuffer) {
-  FormatTextList(ValueBuffer, FORMAT_VALUE_BUFFER_SIZE, 0, Layout, FormatArgs{Slots, Count});
+  FormatTextList(ValueBuffer, kFormatValueBufferSize, 0, Layout, FormatArgs{Slots, Count});
   UseText(Element, ValueBuffer);
 }
 

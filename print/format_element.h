@@ -10,7 +10,7 @@
 // The value buffer in the engine's frame: a number is stored as a zero byte
 // followed by its digits, least significant first; the GUID, time and
 // unlisted-status texts are formatted into it with room for their terminator.
-constexpr UINTN FORMAT_VALUE_BUFFER_SIZE = 38;
+constexpr UINTN kFormatValueBufferSize = 38;
 
 struct FormatElement {
   FormatFlags Flags;

@@ -32,10 +32,10 @@ UINT64 TextLength(const UINT8 *Text, UINTN CharacterSize, UINT64 Limit) {
   return length;
 }
 
-// The length of an 8-bit or 16-bit format, FORMAT_TEXT_LIMIT + 1 once it
+// The length of an 8-bit or 16-bit format, kFormatTextLimit + 1 once it
 // passes the limit (for a 16-bit format the count WideStringLength gives).
 UINTN FormatLength(const void *Format, bool Wide) {
-  return TextLength(static_cast<const UINT8 *>(Format), Wide ? 2 : 1, FORMAT_TEXT_LIMIT + 1);
+  return TextLength(static_cast<const UINT8 *>(Format), Wide ? 2 : 1, kFormatTextLimit + 1);
 }
 
 // The caller's arguments, taken left to right; past the last one every slot reads 0.
@@ -218,7 +218,7 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement 
 __attribute__((noinline)) NOTICE_INTERNAL_CALL bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
   // The value of the run of digits being read; every digit stores the run so far.
   UINT64 number = 0;
-  bool inNumber = false;
+  bool in_number = false;
   for (;;) {
     Format.Advance();
     const CHAR16 c = Format.Current();
@@ -230,14 +230,14 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL bool ReadConversion(FormatElement
     }
     if (IsDigit(c)) {
       // A leading '0' of a width also asks for zero fill.
-      if (!inNumber && c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
+      if (!in_number && c == '0' && (Element.Flags & FMT_PRECISION) == 0) Element.Flags |= FMT_ZERO;
       number = number * 10 + (c - '0');
-      inNumber = true;
+      in_number = true;
       SetWidthOrPrecision(Element, number);
       continue;
     }
     number = 0;
-    inNumber = false;
+    in_number = false;
     const FormatFlags flag = FlagOf(c);
     if (flag != 0) {
       Element.Flags |= flag;
@@ -278,22 +278,22 @@ NOTICE_INTERNAL_CALL void EmitElement(Output &Out, FormatElement &Element) {
   if (Element.Precision < Element.Count) Element.Precision = Element.Count;
 
   // Fill counts are differences taken as signed counts; 0 or less fills nothing.
-  const INT64 widthFill = (flags & FMT_WIDTH) != 0 ? static_cast<INT64>(Element.Width - Element.Precision) : 0;
+  const INT64 width_fill = (flags & FMT_WIDTH) != 0 ? static_cast<INT64>(Element.Width - Element.Precision) : 0;
   const bool left = (flags & FMT_LEFT) != 0;
 
-  if (!left) Out.Fill(widthFill, ' ');
+  if (!left) Out.Fill(width_fill, ' ');
   // Only numbers have a prefix.
   if (Element.Prefix != 0) Out.Put(static_cast<CHAR16>(Element.Prefix));
   Out.Fill(static_cast<INT64>(Element.Precision - Element.Count), Element.IsNumber ? '0' : ' ');
   EmitText(Out, Element);
-  if (left) Out.Fill(widthFill, ' ');
+  if (left) Out.Fill(width_fill, ' ');
 }
 
 // Refuses a call before any work: see FormatTextList in format_text.h.
 bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format) {
   if ((Flags & FMT_COUNT_ONLY) == 0 && (BufferSize == 0 || Buffer == nullptr)) return false;
-  if (Format == nullptr || BufferSize > FORMAT_TEXT_LIMIT) return false;
-  return FormatLength(Format, (Flags & FMT_IN_WIDE) != 0) <= FORMAT_TEXT_LIMIT;
+  if (Format == nullptr || BufferSize > kFormatTextLimit) return false;
+  return FormatLength(Format, (Flags & FMT_IN_WIDE) != 0) <= kFormatTextLimit;
 }
 
 }  // namespace
@@ -301,11 +301,11 @@ bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, con
 NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args) {
   if (!CallIsAccepted(Buffer, BufferSize, Flags, Format)) return 0;
 
-  const FormatFlags callerFlags = Flags & FMT_CALLER_FLAGS;
-  Output out(static_cast<UINT8 *>(Buffer), BufferSize, callerFlags);
-  FormatReader format(Format, (callerFlags & FMT_IN_WIDE) != 0 ? 2 : 1);
+  const FormatFlags caller_flags = Flags & FMT_CALLER_FLAGS;
+  Output out(static_cast<UINT8 *>(Buffer), BufferSize, caller_flags);
+  FormatReader format(Format, (caller_flags & FMT_IN_WIDE) != 0 ? 2 : 1);
   ArgumentReader args(Args);
-  CHAR8 valueBuffer[FORMAT_VALUE_BUFFER_SIZE];
+  CHAR8 value_buffer[kFormatValueBufferSize];
 
   for (CHAR16 c = format.Current(); c != 0; c = format.Current()) {
     if (out.Full()) break;
@@ -319,21 +319,21 @@ NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, Format
     }
 
     FormatElement element = {};
-    element.Flags = callerFlags;
+    element.Flags = caller_flags;
     element.Precision = 1;
 
-    bool formatEnded = false;
+    bool format_ended = false;
     switch (c) {
       case '\n':
       case '\r':
         UseLineEnd(element, format);
         break;
       default:
-        formatEnded = ReadConversion(element, format, args, valueBuffer);
+        format_ended = ReadConversion(element, format, args, value_buffer);
         break;
     }
     EmitElement(out, element);
-    if (formatEnded) break;
+    if (format_ended) break;
     format.Advance();
   }
   return out.Finish();

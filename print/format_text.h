@@ -32,7 +32,7 @@ constexpr FormatFlags FMT_UNSIGNED = 0x4000;    // 'u': the decimal argument is 
 constexpr FormatFlags FMT_CALLER_FLAGS = FMT_OUT_WIDE | FMT_IN_WIDE | FMT_COUNT_ONLY;
 
 // Buffer sizes and format lengths above this are refused.
-constexpr UINTN FORMAT_TEXT_LIMIT = 1000000;
+constexpr UINTN kFormatTextLimit = 1000000;
 
 // Formats into Buffer (may be absent with FMT_COUNT_ONLY or a size of 0).
 // Format is 8-bit text, or 16-bit text with FMT_IN_WIDE; it may be absent.
@@ -54,5 +54,5 @@ inline UINTN FormatText(void *Buffer, UINTN BufferSize, FormatFlags Flags, const
 UINT8 *FillCharacters(UINT8 *Position, const UINT8 *End, INT64 Count, CHAR16 Character, UINTN CharacterSize);
 
 // Characters before the terminator of a 16-bit text: 0 for an absent text,
-// FORMAT_TEXT_LIMIT + 1 once it passes FORMAT_TEXT_LIMIT (counting stops there).
+// kFormatTextLimit + 1 once it passes kFormatTextLimit (counting stops there).
 UINTN WideStringLength(const CHAR16 *Text);

@@ -2,7 +2,7 @@
 
 // alignas(1): left to itself the compiler starts each table on a 16-byte
 // boundary, which only pads the image.
-alignas(1) const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES] =
+alignas(1) const CHAR8 StatusWarningText[kStatusWarningTextBytes] =
     "Success\0"                    //  0
     "Warning Unknown Glyph\0"      //  1
     "Warning Delete Failure\0"     //  2
@@ -10,7 +10,7 @@ alignas(1) const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES] =
     "Warning Buffer Too Small\0"   //  4
     "Warning Stale Data";          //  5 (the literal's own zero byte ends it)
 
-alignas(1) const CHAR8 StatusErrorText[STATUS_ERROR_TEXT_BYTES] =
+alignas(1) const CHAR8 StatusErrorText[kStatusErrorTextBytes] =
     "Load Error\0"             //  1
     "Invalid Parameter\0"      //  2
     "Unsupported\0"            //  3
@@ -61,10 +61,10 @@ const CHAR8 *NthText(const CHAR8 *Table, UINT64 Index) {
 // Out of line: inlined into the 'r' conversion, the image is 11 bytes larger.
 __attribute__((noinline)) const CHAR8 *FindStatusText(EFI_STATUS Status) {
   if (EFI_ERROR(Status)) {
-    const UINT64 code = Status & ~EFI_ERROR_BIT;
-    if (code >= 1 && code <= STATUS_ERROR_TEXTS) return NthText(StatusErrorText, code - 1);
+    const UINT64 code = Status & ~kEfiErrorBit;
+    if (code >= 1 && code <= kStatusErrorTexts) return NthText(StatusErrorText, code - 1);
     return nullptr;
   }
-  if (Status < STATUS_WARNING_TEXTS) return NthText(StatusWarningText, Status);
+  if (Status < kStatusWarningTexts) return NthText(StatusWarningText, Status);
   return nullptr;
 }

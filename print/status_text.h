@@ -4,15 +4,15 @@
 
 #include "core/firmware/efi_types.h"
 
-constexpr UINTN STATUS_WARNING_TEXTS = 6;
-constexpr UINTN STATUS_WARNING_TEXT_BYTES = 119;
-constexpr UINTN STATUS_ERROR_TEXTS = 33;
-constexpr UINTN STATUS_ERROR_TEXT_BYTES = 446;
+constexpr UINTN kStatusWarningTexts = 6;
+constexpr UINTN kStatusWarningTextBytes = 119;
+constexpr UINTN kStatusErrorTexts = 33;
+constexpr UINTN kStatusErrorTextBytes = 446;
 
 // The texts of the status values 0 to 5, in that order.
-extern const CHAR8 StatusWarningText[STATUS_WARNING_TEXT_BYTES];
+extern const CHAR8 StatusWarningText[kStatusWarningTextBytes];
 // The texts of the status values with the top bit set and 1 to 33 below it, in that order.
-extern const CHAR8 StatusErrorText[STATUS_ERROR_TEXT_BYTES];
+extern const CHAR8 StatusErrorText[kStatusErrorTextBytes];
 
 // The text for Status, or nullptr when neither table lists it.
 const CHAR8 *FindStatusText(EFI_STATUS Status);

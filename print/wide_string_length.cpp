@@ -7,6 +7,6 @@ UINTN WideStringLength(const CHAR16 *Text) {
   const UINT8 *bytes = reinterpret_cast<const UINT8 *>(Text);
   for (UINTN length = 0;; ++length) {
     if ((bytes[2 * length] | bytes[2 * length + 1]) == 0) return length;
-    if (length == FORMAT_TEXT_LIMIT) return FORMAT_TEXT_LIMIT + 1;
+    if (length == kFormatTextLimit) return kFormatTextLimit + 1;
   }
 }

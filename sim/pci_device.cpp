@@ -25,7 +25,7 @@ void BindPciConfigAccess(EFI_PCI_IO_PROTOCOL_CONFIG &slot) {
 }  // namespace
 
 void PciDevice::SetClassCode(uint8_t base_class, uint8_t subclass, uint8_t prog_if, uint8_t revision) {
-  SetConfigDword(PCI_CLASSCODE_OFFSET, static_cast<uint32_t>(base_class) << 24 |
+  SetConfigDword(kPciClassCodeOffset, static_cast<uint32_t>(base_class) << 24 |
                                            static_cast<uint32_t>(subclass) << 16 |
                                            static_cast<uint32_t>(prog_if) << 8 | revision);
 }

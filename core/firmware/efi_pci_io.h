@@ -60,9 +60,9 @@ static_assert(offsetof(EFI_PCI_IO_PROTOCOL, RomSize) == 144, "PCI I/O RomSize");
 static_assert(sizeof(EFI_PCI_IO_PROTOCOL) == 160, "PCI I/O size");
 
 // Configuration-space dword holding revision, programming interface, subclass and base class.
-constexpr UINT32 PCI_CLASSCODE_OFFSET = 0x08;
-constexpr UINT8 PCI_CLASS_MASS_STORAGE = 0x01;
-constexpr UINT8 PCI_SUBCLASS_IDE = 0x01;
-constexpr UINT8 PCI_SUBCLASS_RAID = 0x04;
-constexpr UINT8 PCI_SUBCLASS_SATA = 0x06;
-constexpr UINT8 PCI_SUBCLASS_NVM = 0x08;
+constexpr UINT32 kPciClassCodeOffset = 0x08;
+constexpr UINT8 kPciClassMassStorage = 0x01;
+constexpr UINT8 kPciSubclassIde = 0x01;
+constexpr UINT8 kPciSubclassRaid = 0x04;
+constexpr UINT8 kPciSubclassSata = 0x06;
+constexpr UINT8 kPciSubclassNvm = 0x08;

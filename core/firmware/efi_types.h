@@ -55,17 +55,17 @@ static_assert(offsetof(EFI_GUID, Data4) == 8, "GUID layout");
 
 // Compares all 16 bytes, as two 8-byte words (either GUID may be unaligned).
 inline bool GuidEquals(const EFI_GUID &a, const EFI_GUID &b) {
-  UINT64 wordsA[2];
-  UINT64 wordsB[2];
-  __builtin_memcpy(wordsA, &a, sizeof(wordsA));
-  __builtin_memcpy(wordsB, &b, sizeof(wordsB));
-  return ((wordsA[0] ^ wordsB[0]) | (wordsA[1] ^ wordsB[1])) == 0;
+  UINT64 words_a[2];
+  UINT64 words_b[2];
+  __builtin_memcpy(words_a, &a, sizeof(words_a));
+  __builtin_memcpy(words_b, &b, sizeof(words_b));
+  return ((words_a[0] ^ words_b[0]) | (words_a[1] ^ words_b[1])) == 0;
 }
 
 // Status codes: the top bit marks an error.
-constexpr EFI_STATUS EFI_ERROR_BIT = 0x8000000000000000ULL;
-constexpr bool EFI_ERROR(EFI_STATUS status) { return (status & EFI_ERROR_BIT) != 0; }
-constexpr EFI_STATUS EfiErrorCode(UINT64 code) { return EFI_ERROR_BIT | code; }
+constexpr EFI_STATUS kEfiErrorBit = 0x8000000000000000ULL;
+constexpr bool EFI_ERROR(EFI_STATUS status) { return (status & kEfiErrorBit) != 0; }
+constexpr EFI_STATUS EfiErrorCode(UINT64 code) { return kEfiErrorBit | code; }
 
 constexpr EFI_STATUS EFI_SUCCESS = 0;
 constexpr EFI_STATUS EFI_LOAD_ERROR = EfiErrorCode(1);

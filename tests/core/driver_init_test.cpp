@@ -122,7 +122,7 @@ TEST_F(DriverInit, TriggerInstalledBeforeRegistrationStartsNoNotice) {
 }
 
 TEST_F(DriverInit, EndOfDxeSignalRunsTheStorageProbe) {
-  platform_.AddPciDevice("nvme0", PCI_CLASS_MASS_STORAGE, PCI_SUBCLASS_NVM, 0x02);
+  platform_.AddPciDevice("nvme0", kPciClassMassStorage, kPciSubclassNvm, 0x02);
   ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(platform_.connect_calls().size(), 0u);
   EXPECT_EQ(gDriver.StorageAbsent, 1);
@@ -137,7 +137,7 @@ TEST_F(DriverInit, EndOfDxeSignalRunsTheStorageProbe) {
 }
 
 TEST_F(DriverInit, EndOfDxeBeforeEntryIsMissed) {
-  platform_.AddPciDevice("nvme0", PCI_CLASS_MASS_STORAGE, PCI_SUBCLASS_NVM);
+  platform_.AddPciDevice("nvme0", kPciClassMassStorage, kPciSubclassNvm);
   platform_.SignalEndOfDxe();
   ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(platform_.connect_calls().size(), 0u);

@@ -66,15 +66,15 @@ TEST_P(EndOfDxeProbe, ConnectsTheRightControllers) {
   EXPECT_EQ(platform_.LeakReport(EfiBootServicesData), "");
 }
 
-const uint8_t kStorage = PCI_CLASS_MASS_STORAGE;
-const uint8_t kNvm = PCI_SUBCLASS_NVM;
-const uint8_t kSata = PCI_SUBCLASS_SATA;
+const uint8_t kStorage = kPciClassMassStorage;
+const uint8_t kNvm = kPciSubclassNvm;
+const uint8_t kSata = kPciSubclassSata;
 
 const ProbeCase kProbeCases[] = {
     {"NvmeAndSataConnectsOnlyNvme", {{"sata0", kStorage, kSata, 0x01}, {"nvme0", kStorage, kNvm, 0x02}}, {"nvme0"}, 0},
     {"OnlySataConnectsAll", {{"sata0", kStorage, kSata, 0x01}, {"sata1", kStorage, kSata, 0x01}}, {"sata0", "sata1"}, 0},
     {"IdeAndRaidDoNotCount",
-     {{"ide0", kStorage, PCI_SUBCLASS_IDE, 0x8A}, {"raid0", kStorage, PCI_SUBCLASS_RAID}},
+     {{"ide0", kStorage, kPciSubclassIde, 0x8A}, {"raid0", kStorage, kPciSubclassRaid}},
      {},
      1},
     {"SataWithAnyProgIf",
@@ -104,7 +104,7 @@ const ProbeCase kProbeCases[] = {
       {"nvme0", kStorage, kNvm, 0x02},
       {"gpu0", 0x03, 0x00},
       {"nvme1", kStorage, kNvm, 0x02},
-      {"ide0", kStorage, PCI_SUBCLASS_IDE},
+      {"ide0", kStorage, kPciSubclassIde},
       {"nvme2", kStorage, kNvm, 0x02}},
      {"nvme0", "nvme1", "nvme2"},
      0},

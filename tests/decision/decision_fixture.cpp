@@ -30,7 +30,7 @@ DecisionTest::DecisionTest() {
 
   ec_.Attach();
   cmos_.Attach();
-  ec_.SetRegister(kLevelRegister, 100);  // a comfortable level unless a test says otherwise
+  ec_.SetRegister(kEcLevelRegister, 100);  // a comfortable level unless a test says otherwise
 
   volume_ = &platform_.AddFirmwareVolume("pictures");
   for (unsigned mode = 1; mode <= 6; ++mode) {

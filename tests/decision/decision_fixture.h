@@ -14,6 +14,7 @@
 
 #include "core/driver_guids.h"
 #include "core/driver_state.h"
+#include "core/notice_decision.h"
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
@@ -21,9 +22,10 @@
 
 namespace decisiontest {
 
-constexpr uint8_t kStateRegister = 0x80;
-constexpr uint8_t kLevelRegister = 0x93;
-constexpr uint8_t kFlagRegister = 0x0D;
+// The simulated controller is wired with the driver's own register numbers
+// (kEcStateRegister, kEcLevelRegister, kEcFlagRegister in
+// core/notice_decision.h); what the tests expect the driver to ask for or
+// write stays literal: 0x80, 0x93, 0x0D, and the CMOS marker byte below.
 constexpr uint8_t kMarkerIndex = 0x30;
 constexpr uint32_t kPictureWidth = 8;
 constexpr uint32_t kPictureHeight = 4;

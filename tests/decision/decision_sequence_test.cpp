@@ -7,7 +7,7 @@ namespace {
 
 TEST_F(DecisionTest, SecondNotificationRepeatsTheFirstNotice) {
   platform_.SetSecureBoot(1);
-  ec_.SetRegisterSequence(kStateRegister, {0x01, 0x00});  // code 1, then nothing
+  ec_.SetRegisterSequence(kEcStateRegister, {0x01, 0x00});  // code 1, then nothing
   Boot(true);
 
   EXPECT_EQ(Trigger(), 4'000'000u);
@@ -23,8 +23,8 @@ TEST_F(DecisionTest, SecondNotificationRepeatsTheFirstNotice) {
 
 TEST_F(DecisionTest, LaterConditionReplacesAnEarlierNotice) {
   platform_.SetSecureBoot(1);
-  ec_.SetRegisterSequence(kStateRegister, {0x01});
-  ec_.SetRegisterSequence(kFlagRegister, {0x00, 0x02});
+  ec_.SetRegisterSequence(kEcStateRegister, {0x01});
+  ec_.SetRegisterSequence(kEcFlagRegister, {0x00, 0x02});
   Boot(true);
 
   Trigger();
@@ -102,8 +102,8 @@ TEST_F(DecisionTest, TriggerBeforeEndOfDxeShowsNoStorageNoticeAndItStays) {
 // the power-off request, and the marker reads 0xAA before it.
 TEST_F(DecisionTest, PowerOffIsTheLastThingDone) {
   platform_.SetSecureBoot(1);
-  ec_.SetRegisterSequence(kStateRegister, {0x02});
-  ec_.SetRegisterSequence(kLevelRegister, {0});
+  ec_.SetRegisterSequence(kEcStateRegister, {0x02});
+  ec_.SetRegisterSequence(kEcLevelRegister, {0});
   Boot(true);
 
   Trigger();
@@ -133,8 +133,8 @@ TEST(DecisionBoot, WholeBootOnTheStallFallback) {
   sim::ExtendedCmos cmos;
   ec.Attach();
   cmos.Attach();
-  ec.SetRegister(kFlagRegister, 0x02);
-  ec.SetRegister(kLevelRegister, 100);
+  ec.SetRegister(kEcFlagRegister, 0x02);
+  ec.SetRegister(kEcLevelRegister, 100);
   platform.SetSecureBoot(1);
   platform.AddFirmwareVolume("pictures").AddRawFile(NoticeImage2Guid, SolidBmp(400, 300, 0x3366CC));
   platform.AddPciDevice("sata0", 0x01, 0x06, 0x01);

@@ -115,9 +115,9 @@ class DecisionTableTest : public DecisionTest, public ::testing::WithParamInterf
  protected:
   void Arrange(const Machine &m) {
     if (!m.ec_present) ec_.Detach();
-    ec_.SetRegisterSequence(kStateRegister, m.state);
-    ec_.SetRegisterSequence(kLevelRegister, m.level);
-    ec_.SetRegisterSequence(kFlagRegister, m.flag);
+    ec_.SetRegisterSequence(kEcStateRegister, m.state);
+    ec_.SetRegisterSequence(kEcLevelRegister, m.level);
+    ec_.SetRegisterSequence(kEcFlagRegister, m.flag);
     if (!m.console) platform_.RemoveConsole();
     if (!m.pictures) volume_->ForceStatus(EFI_NOT_FOUND);
     switch (m.secure_boot) {
@@ -152,9 +152,9 @@ TEST_P(DecisionTableTest, OneNotification) {
   EXPECT_EQ(platform_.is_off(), want.shutdown);
 
   // Registers 0x80, 0x93 (twice when the level is checked again), 0x0D.
-  std::vector<uint8_t> asked = {kStateRegister, kLevelRegister};
-  if (want.level_rechecked) asked.push_back(kLevelRegister);
-  asked.push_back(kFlagRegister);
+  std::vector<uint8_t> asked = {0x80, 0x93};
+  if (want.level_rechecked) asked.push_back(0x93);
+  asked.push_back(0x0D);
   EXPECT_EQ(EcRegistersAsked(), asked);
 
   // The variable is asked for once, by name, for one byte.

@@ -100,7 +100,7 @@ struct PlausibleCase {
   bool falls_back;
 };
 
-// Frequencies above TscMaxPlausibleHz (2^37 Hz, about 137 GHz) count as unknown. Each pause
+// Frequencies above kTscMaxPlausibleHz (2^37 Hz, about 137 GHz) count as unknown. Each pause
 // lets 1000 virtual seconds pass, so a delay that wrongly spins on an absurd
 // frequency still ends (after thousands of pauses) instead of hanging the test.
 const PlausibleCase kPlausibleCases[] = {

@@ -67,7 +67,7 @@ TEST_F(ConsolePrintTest, EmptyTextIsStillHandedOver) {
 // writes nothing; the console must still get a terminated (empty) line, not
 // the unwritten pool buffer.
 TEST_F(ConsolePrintTest, RefusedFormatHandsOverAnEmptyLine) {
-  const std::string too_long(FORMAT_TEXT_LIMIT + 1, 'x');
+  const std::string too_long(kFormatTextLimit + 1, 'x');
   const CHAR8 *const refused[] = {nullptr, too_long.c_str()};
   for (const CHAR8 *format : refused) {
     EXPECT_EQ(ConsolePrintList(format, platform.console(), FormatArgs{nullptr, 0}), 0u);

@@ -58,17 +58,17 @@ TEST(StatusText, WarningRows) {
 TEST(StatusText, ErrorRows) {
   for (UINT64 code = 1; code <= 33; ++code) {
     SCOPED_TRACE(code);
-    EXPECT_EQ(RenderStatus(EFI_ERROR_BIT | code), kErrors[code - 1]);
-    EXPECT_STREQ(FindStatusText(EFI_ERROR_BIT | code), kErrors[code - 1]);
+    EXPECT_EQ(RenderStatus(kEfiErrorBit | code), kErrors[code - 1]);
+    EXPECT_STREQ(FindStatusText(kEfiErrorBit | code), kErrors[code - 1]);
   }
 }
 
 TEST(StatusText, ValuesOutsideBothTables) {
   EXPECT_EQ(FindStatusText(6), nullptr);
-  EXPECT_EQ(FindStatusText(EFI_ERROR_BIT), nullptr);
-  EXPECT_EQ(FindStatusText(EFI_ERROR_BIT | 34), nullptr);
+  EXPECT_EQ(FindStatusText(kEfiErrorBit), nullptr);
+  EXPECT_EQ(FindStatusText(kEfiErrorBit | 34), nullptr);
   // An error code that would be a warning row without its top bit stays unlisted.
-  EXPECT_EQ(RenderStatus(EFI_ERROR_BIT | 0x100000003ULL), "00000003");
+  EXPECT_EQ(RenderStatus(kEfiErrorBit | 0x100000003ULL), "00000003");
   EXPECT_EQ(RenderStatus(34), "00000022");
 }
 

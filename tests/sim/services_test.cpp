@@ -163,10 +163,10 @@ TEST_F(Services, ClassCodeDwordHoldsRevisionProgIfSubclassBaseClass) {
   sim::PciDevice &device = platform_.AddPciDevice("dev", 0x01, 0x06, 0x01, 0x31);
   UINT32 value = 0;
   EFI_PCI_IO_PROTOCOL *io = device.protocol();
-  ASSERT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, PCI_CLASSCODE_OFFSET, 1, &value), EFI_SUCCESS);
+  ASSERT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &value), EFI_SUCCESS);
   EXPECT_EQ(value, 0x01060131u);
   device.FailConfigReads(EFI_DEVICE_ERROR);
-  EXPECT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, PCI_CLASSCODE_OFFSET, 1, &value), EFI_DEVICE_ERROR);
+  EXPECT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &value), EFI_DEVICE_ERROR);
   EXPECT_EQ(device.config_reads(), 2u);
 }
 

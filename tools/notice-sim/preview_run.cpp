@@ -6,6 +6,7 @@
 #include "core/driver_guids.h"
 #include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
+#include "hw/tsc.h"
 #include "ec_read_tracker.h"
 #include "picture_reason.h"
 #include "sim/cmos.h"
@@ -30,19 +31,14 @@ constexpr uint32_t kDefaultMaxLeaf = 0x16;
 constexpr UINT32 kBootServiceAccess = 0x2;
 constexpr UINT32 kRuntimeAccess = 0x4;
 
-uint64_t LeafFrequency(const CpuidLeaf15 &leaf) {
-  if (leaf.eax == 0 || leaf.ebx == 0) return 0;
-  const uint64_t crystal = leaf.ecx != 0 ? leaf.ecx : 24'000'000;
-  return (crystal * leaf.ebx + leaf.eax / 2) / leaf.eax;
-}
-
 void SetUpProcessor(const Options &options) {
   sim::Hardware &hw = sim::CurrentHardware();
   const CpuidLeaf15 leaf = options.cpuid_15.value_or(kDefaultLeaf15);
   hw.SetCpuidLeaf(0x15, CpuidResult{leaf.eax, leaf.ebx, leaf.ecx, 0});
   hw.SetMaxBasicLeaf(options.cpuid_max_leaf.value_or(kDefaultMaxLeaf));
-  // The counter runs at the rate the leaf reports, when it reports one.
-  if (uint64_t hz = LeafFrequency(leaf); hz != 0) hw.set_tsc_hz(hz);
+  // The counter runs at the rate the leaf reports (by the driver's own
+  // formula), when it reports one.
+  if (uint64_t hz = TscFrequencyFromLeaf(leaf.eax, leaf.ebx, leaf.ecx); hz != 0) hw.set_tsc_hz(hz);
 }
 
 void SetUpSecureBoot(const Options &options, sim::Platform &platform) {
