@@ -1,19 +1,15 @@
 #include "ec_read_tracker.h"
 
+#include "hw/embedded_controller.h"
+
 namespace preview {
 
-namespace {
-constexpr uint16_t kDataPort = 0x62;
-constexpr uint16_t kCommandPort = 0x66;
-constexpr uint8_t kReadCommand = 0x80;
-}  // namespace
-
 void EcReadTracker::Observe(const sim::PortAccess &access) {
-  if (access.write && access.port == kCommandPort) {
-    stage_ = access.value == kReadCommand ? Stage::kAwaitRegister : Stage::kIdle;
+  if (access.write && access.port == kEcCommandPort) {
+    stage_ = access.value == kEcReadCommand ? Stage::kAwaitRegister : Stage::kIdle;
     return;
   }
-  if (access.write && access.port == kDataPort) {
+  if (access.write && access.port == kEcDataPort) {
     if (stage_ == Stage::kAwaitRegister) {
       reg_ = access.value;
       stage_ = Stage::kAwaitData;
@@ -22,7 +18,7 @@ void EcReadTracker::Observe(const sim::PortAccess &access) {
     }
     return;
   }
-  if (!access.write && access.port == kDataPort && stage_ == Stage::kAwaitData) {
+  if (!access.write && access.port == kEcDataPort && stage_ == Stage::kAwaitData) {
     reads_.push_back({reg_, access.value});
     stage_ = Stage::kIdle;
   }

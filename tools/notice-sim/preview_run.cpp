@@ -6,6 +6,7 @@
 #include "core/driver_guids.h"
 #include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
+#include "hw/cmos.h"
 #include "hw/tsc.h"
 #include "ec_read_tracker.h"
 #include "picture_reason.h"
@@ -19,8 +20,6 @@
 namespace preview {
 
 namespace {
-
-constexpr uint8_t kCmosNoticeByte = 0x30;
 
 // A processor that reports its timestamp-counter leaf: 24 MHz crystal x 176 / 2
 // = 2.112 GHz, so the EC polling delays take their real time.
@@ -206,7 +205,7 @@ class BootRun {
     for (size_t i = before.ec_reads; i < after.ec_reads; ++i) n.ec_reads.push_back(tracker_.reads()[i]);
     for (size_t i = before.cmos_writes; i < after.cmos_writes; ++i) {
       const sim::CmosWrite &w = cmos_->writes()[i];
-      if (w.index == kCmosNoticeByte) n.cmos_0x30 = w.value;
+      if (w.index == kCmosNoticeMarkerIndex) n.cmos_0x30 = w.value;
     }
     FindPictureRead(before.calls, after.calls, n);
     n.reason = NotShownReason(options_, pictures_, platform_.screen_width(), platform_.screen_height(), n);
