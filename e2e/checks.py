@@ -208,11 +208,12 @@ def check_ec_writes(writes, registers):
     return problems
 
 
-def ec_notes(writes, registers):
+def ec_notes(writes, registers, simulator_given):
     notes = ["EC writes: command port %s, data port %s" % (hex_or_dash(writes.get(EC_COMMAND, b"")),
                                                             hex_or_dash(writes.get(EC_DATA, b"")))]
     if registers is None:
-        notes.append("EC registers not compared: give --notice-sim to compare them with the driver's decision")
+        notes.append("EC registers not compared: %s" % (
+            "notice-sim failed" if simulator_given else "give --notice-sim to compare them with the driver's decision"))
     return notes
 
 
@@ -290,7 +291,7 @@ def check_run(scenario, record, expect, simulator=None):
     if record.port_writes is None:
         return report
     registers = expected_ec_registers(scenario, simulator if expect.simulator_given else None)
-    report.notes += ec_notes(record.port_writes, registers)
+    report.notes += ec_notes(record.port_writes, registers, expect.simulator_given)
     report.problems += check_ec_writes(record.port_writes, registers)
     report.note(cmos_note(record.port_writes))
     report.problems += check_cmos_writes(record.port_writes, scenario)

@@ -77,8 +77,9 @@ class EcExpectationTest(unittest.TestCase):
                 self.assertEqual(checks.check_ec_writes(writes, registers), problems)
 
     def test_unknown_registers_are_said_to_be_unchecked(self):
-        self.assertIn("give --notice-sim", checks.ec_notes(port_writes(), None)[-1])
-        self.assertEqual(len(checks.ec_notes(port_writes(), EC_READS)), 1)
+        self.assertIn("give --notice-sim", checks.ec_notes(port_writes(), None, False)[-1])
+        self.assertIn("notice-sim failed", checks.ec_notes(port_writes(), None, True)[-1])
+        self.assertEqual(len(checks.ec_notes(port_writes(), EC_READS, True)), 1)
 
 
 class CmosAndQemuEndTest(unittest.TestCase):
