@@ -39,11 +39,11 @@ import matrix_firmware  # noqa: E402
 import matrix_pictures  # noqa: E402
 import qemu  # noqa: E402
 import checks  # noqa: E402
+import make_images  # noqa: E402  (matrix_firmware puts e2e/firmware on the path)
 import scenarios  # noqa: E402
 import simulator  # noqa: E402
 from boot_disks import build_esp  # noqa: E402
-from run import HOST_ACK  # noqa: E402  (puts e2e/firmware on the path)
-import make_images  # noqa: E402
+from run import HOST_ACK  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 
 MAX_MACHINES = 2            # what two shared cores sustain
@@ -314,8 +314,7 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
                  % (report.sim_notices, cell.expect_notice))
     report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
     sim_writes = simulator.simulated_port_writes(out)
-    for port in (scenarios.EC_COMMAND, scenarios.EC_DATA, scenarios.CMOS_INDEX,
-                 scenarios.CMOS_DATA):
+    for port in (scenarios.EC_COMMAND, scenarios.EC_DATA, scenarios.CMOS_INDEX, scenarios.CMOS_DATA):
         real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
         report.check(real == simulated, "port 0x%02X saw %s, notice-sim wrote %s"
                      % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
