@@ -31,6 +31,7 @@ it failed, 2 on bad usage or missing tools.
 
 import argparse
 import contextlib
+import dataclasses
 import io
 import json
 import os
@@ -46,6 +47,9 @@ import make_images  # noqa: E402
 import user_pictures  # noqa: E402
 from png_write import write_png_rgb  # noqa: E402
 from qemu import ANSI_ESCAPE, read_ppm  # noqa: E402
+from run_config import DEFAULT_TIMEOUT_S, RunConfig  # noqa: E402
+from scenarios import SCENARIO_NAMES, scenario_named  # noqa: E402
+from simulator import simulator_arguments  # noqa: E402
 
 NOTICE_MEANINGS = {
     0: "no notice",
@@ -59,6 +63,19 @@ NOTICE_MEANINGS = {
 HOST_TARGETS = ["notice-pack", "notice-sim", "demo_pictures"]
 DEFAULT_SCREEN = (1280, 800)  # OVMF's mode on QEMU's standard VGA
 BOOT_ORDER_LINE = re.compile(rb"^BdsDxe: failed to load Boot\d+ .*NVMe.*$", re.M)
+
+
+@dataclasses.dataclass
+class MakeRunConfig:
+    """make_run.py's command line."""
+    build_dir: str                 # the image build: notice.efi, e2e/app/notice-e2e.efi
+    host_build: str                # the host build: notice-pack, notice-sim, demo-pictures/
+    out: str = "out"               # where screen.png and console.log go
+    scenario: str = "plain"
+    pictures: str = None           # a folder of notice1 ... notice6 (.bmp or .png) in place of the demo pictures
+    screen: tuple = None           # (width, height); None: QEMU's standard VGA
+    preview: bool = False          # the machine on notice-sim alone
+    timeout: float = DEFAULT_TIMEOUT_S
 
 
 def host_tools(host_build):
@@ -81,17 +98,15 @@ def screen_size(text):
     return int(match.group(1)), int(match.group(2))
 
 
-def run_arguments(args, scenario, notice_pack, notice_sim, pictures_dir, workdir):
-    """The run.py settings for one run: the firmware image with the pictures, or the driver from disk."""
+def run_config(config, scenario, notice_pack, notice_sim, pictures_dir, workdir):
+    """run.py's settings for one run: the firmware image with the pictures, or the driver from disk."""
     in_firmware = scenario.runs_in_firmware()
-    return argparse.Namespace(
-        build_dir=args.build_dir, driver=None, app=None, scenario=[scenario.name], all=False,
-        code=run.PLAIN_CODE, secure_code=run.SECURE_CODE, driver_in_firmware=in_firmware,
+    return RunConfig(
+        build_dir=config.build_dir, scenarios=(scenario.name,), driver_in_firmware=in_firmware,
         notice_pack=notice_pack if in_firmware else None,
-        firmware_cache=os.path.join(args.build_dir, "firmware-images", "demo"), notice_sim=notice_sim,
-        show_serial=False, timeout=args.timeout, workdir=workdir,
-        demo_pictures=pictures_dir if in_firmware else None,
-        screen="%dx%d" % args.screen if args.screen else None)
+        firmware_cache=os.path.join(config.build_dir, "firmware-images", "demo"), notice_sim=notice_sim,
+        timeout=config.timeout, workdir=workdir, demo_pictures=pictures_dir if in_firmware else None,
+        screen="%dx%d" % config.screen if config.screen else "")
 
 
 def keep_results(workdir, out):
@@ -111,13 +126,13 @@ def keep_results(workdir, out):
     return True, text
 
 
-def choose_pictures(args, demo_dir):
+def choose_pictures(config, demo_dir):
     """The folder of the six pictures to use and a line saying where they came from."""
-    if not args.pictures:
+    if not config.pictures:
         return demo_dir, "the demo pictures"
-    out = os.path.join(args.out, "pictures")
-    own, demo = user_pictures.prepare(args.pictures, demo_dir, out, args.host_build)
-    line = "pictures %s from %s" % (", ".join(map(str, own)), args.pictures)
+    out = os.path.join(config.out, "pictures")
+    own, demo = user_pictures.prepare(config.pictures, demo_dir, out, config.host_build)
+    line = "pictures %s from %s" % (", ".join(map(str, own)), config.pictures)
     return out, line + (", %s the demo ones" % ", ".join(map(str, demo)) if demo else "")
 
 
@@ -131,19 +146,19 @@ def simulator_sentence(workdir):
     return lines[-1] if lines else None
 
 
-def preview(args, scenario, notice_sim, pictures_dir, pictures_line):
+def preview(config, scenario, notice_sim, pictures_dir, pictures_line):
     """The scenario's machine on notice-sim alone."""
     if not scenario.driver_runs():
         print("make_preview: in scenario %s the firmware refuses the unsigned driver; there is nothing to simulate"
               % scenario.name)
         return 0
-    out = os.path.join(args.out, "preview")
+    out = os.path.join(config.out, "preview")
     chosen = make_images.variant_pictures(scenario.firmware_variant(),
                                           make_images.source_pictures(pictures_dir))
     paths = make_images.write_pictures(os.path.join(out, "pictures"), chosen)
     files = {"PICTURE%d.BMP" % mode: path for mode, path in paths.items()}
-    width, height = args.screen or DEFAULT_SCREEN
-    command = [notice_sim, "--out", out] + run.simulator_arguments(scenario, width, height, files)
+    width, height = config.screen or DEFAULT_SCREEN
+    command = [notice_sim, "--out", out] + simulator_arguments(scenario, width, height, files)
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if result.returncode != 0:
         print("make_preview: notice-sim failed (%d): %s" % (result.returncode, result.stdout.strip()), file=sys.stderr)
@@ -156,26 +171,26 @@ def preview(args, scenario, notice_sim, pictures_dir, pictures_line):
     return 0
 
 
-def boot(args, scenario, notice_pack, notice_sim, pictures_dir, pictures_line):
+def boot(config, scenario, notice_pack, notice_sim, pictures_dir, pictures_line):
     """The scenario's machine in QEMU; prints what appeared."""
     for name in ("screen.png", "console.log"):
-        if os.path.exists(os.path.join(args.out, name)):
-            os.unlink(os.path.join(args.out, name))
-    root = os.path.abspath(os.path.join(args.out, "run"))
+        if os.path.exists(os.path.join(config.out, name)):
+            os.unlink(os.path.join(config.out, name))
+    root = os.path.abspath(os.path.join(config.out, "run"))
     shutil.rmtree(root, ignore_errors=True)
     how = "the driver and %s inside OVMF" % pictures_line if scenario.runs_in_firmware() else \
         "the driver loaded from disk (this scenario needs it unsigned)"
     print("make_run: booting scenario %s (%s) with %s, %s screen; takes a minute or two"
-          % (scenario.name, scenario.about, how, "%dx%d" % args.screen if args.screen else "the default"))
+          % (scenario.name, scenario.about, how, "%dx%d" % config.screen if config.screen else "the default"))
     # run.py's full report goes to a file; it is shown only when the run failed.
     report = io.StringIO()
     with contextlib.redirect_stdout(report):
-        status = run.run_scenarios(run_arguments(args, scenario, notice_pack, notice_sim, pictures_dir, root))
+        status = run.run_scenarios(run_config(config, scenario, notice_pack, notice_sim, pictures_dir, root))
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "report.txt"), "w") as f:
         f.write(report.getvalue())
     workdir = os.path.join(root, scenario.name)
-    have_screen, console = keep_results(workdir, args.out)
+    have_screen, console = keep_results(workdir, config.out)
     if status != 0:
         print(report.getvalue(), end="")
         print("make_run: the %s run failed (see above); files in %s" % (scenario.name, root))
@@ -197,8 +212,8 @@ def boot(args, scenario, notice_pack, notice_sim, pictures_dir, pictures_line):
     boot_order = " (its first line is the firmware trying the empty NVMe disk before the boot disk)" \
         if BOOT_ORDER_LINE.search(console) else ""
     print("make_run: %s%s%s; every run file and the full report in %s"
-          % (os.path.join(args.out, "screen.png") + ", " if have_screen else "", os.path.join(args.out, "console.log"),
-             boot_order, root))
+          % (os.path.join(config.out, "screen.png") + ", " if have_screen else "",
+             os.path.join(config.out, "console.log"), boot_order, root))
     return 0
 
 
@@ -207,30 +222,31 @@ def main(argv=None):
     parser.add_argument("--build-dir", required=True, help="image build directory")
     parser.add_argument("--host-build", required=True, help="host build directory")
     parser.add_argument("--out", default="out", help="where screen.png and console.log go (default: out)")
-    parser.add_argument("--scenario", default="plain", choices=run.SCENARIO_NAMES,
+    parser.add_argument("--scenario", default="plain", choices=SCENARIO_NAMES,
                         help="the machine to boot (default: plain; run.py --list describes them)")
     parser.add_argument("--pictures", metavar="DIR", help="notice1.bmp ... notice6.bmp (or .png) to use")
     parser.add_argument("--screen", type=screen_size, metavar="WxH", help="display resolution (default 1280x800)")
     parser.add_argument("--preview", action="store_true", help="run the machine on notice-sim only")
-    parser.add_argument("--timeout", type=float, default=180.0, help="hard limit for the QEMU run in seconds")
-    args = parser.parse_args(argv)
-    scenario = next(s for s in run.SCENARIOS if s.name == args.scenario)
-    label = "make_preview" if args.preview else "make_run"
+    parser.add_argument("--timeout", type=float, default=DEFAULT_TIMEOUT_S,
+                        help="hard limit for the QEMU run in seconds")
+    config = MakeRunConfig(**vars(parser.parse_args(argv)))
+    scenario = scenario_named(config.scenario)
+    label = "make_preview" if config.preview else "make_run"
 
     try:
-        notice_pack, notice_sim, demo_dir = host_tools(args.host_build)
+        notice_pack, notice_sim, demo_dir = host_tools(config.host_build)
     except (subprocess.CalledProcessError, RuntimeError, OSError) as error:
         print("%s: the host tools are not there: %s" % (label, error), file=sys.stderr)
         return 2
-    os.makedirs(args.out, exist_ok=True)
+    os.makedirs(config.out, exist_ok=True)
     try:
-        pictures_dir, pictures_line = choose_pictures(args, demo_dir)
+        pictures_dir, pictures_line = choose_pictures(config, demo_dir)
     except (user_pictures.PictureError, OSError) as error:
         print("%s: %s" % (label, error), file=sys.stderr)
         return 2
-    if args.preview:
-        return preview(args, scenario, notice_sim, pictures_dir, pictures_line)
-    return boot(args, scenario, notice_pack, notice_sim, pictures_dir, pictures_line)
+    if config.preview:
+        return preview(config, scenario, notice_sim, pictures_dir, pictures_line)
+    return boot(config, scenario, notice_pack, notice_sim, pictures_dir, pictures_line)
 
 
 if __name__ == "__main__":

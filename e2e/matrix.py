@@ -38,7 +38,12 @@ import matrix_cells  # noqa: E402
 import matrix_firmware  # noqa: E402
 import matrix_pictures  # noqa: E402
 import qemu  # noqa: E402
-import run  # noqa: E402
+import checks  # noqa: E402
+import make_images  # noqa: E402  (matrix_firmware puts e2e/firmware on the path)
+import scenarios  # noqa: E402
+import simulator  # noqa: E402
+from boot_disks import build_esp  # noqa: E402
+from run import HOST_ACK  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 
 MAX_MACHINES = 2            # what two shared cores sustain
@@ -60,7 +65,7 @@ CONTROL_REGISTERS = re.compile(r"CR0=([0-9a-f]+) CR2=[0-9a-f]+ CR3=[0-9a-f]+ CR4
 CR4_OSFXSR = 0x200
 
 
-class CellReport(run.Report):
+class CellReport(checks.Report):
     def __init__(self, cell):
         super().__init__(cell)
         self.elapsed = 0.0
@@ -156,7 +161,7 @@ def prepare_disks(cell, args, workdir):
     driver = args.uboot_driver if cell.firmware == matrix_cells.UBOOT and not cell.shipped_driver else args.driver
     if cell.firmware_image:
         driver = None
-    esp = run.build_esp(workdir, args.app, driver, boot_files)
+    esp = build_esp(workdir, args.app, driver, boot_files)
     if cell.firmware == matrix_cells.UBOOT:
         esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
     nvme = ""
@@ -177,7 +182,7 @@ def boot(report, machine, shot, cell):
         machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
         if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
             machine.screendump(shot)
-            machine.send_serial(run.HOST_ACK)
+            machine.send_serial(HOST_ACK)
         if reason == "host-qmp-quit":
             machine.wait_for_serial(rb"E2E ResetSystem")
             try:
@@ -298,7 +303,7 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
     if not report.check(result.returncode == 0, "notice-sim failed (%d): %s"
                         % (result.returncode, result.stdout.decode(errors="replace").strip())):
         return
-    summary, sim_console = run.simulated_console(out)
+    summary, sim_console = simulator.simulated_console(out)
     notifications = summary.get("notifications", [])
     report.sim_notices = [n.get("notice_mode") for n in notifications]
     report.note("notice-sim: notices %s, console %s, connected %s, blt %s"
@@ -308,8 +313,8 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
                  "notice-sim chose %s on this machine, the cell is built for notice %d"
                  % (report.sim_notices, cell.expect_notice))
     report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
-    sim_writes = run.simulated_port_writes(out)
-    for port in (run.EC_COMMAND, run.EC_DATA, run.CMOS_INDEX, run.CMOS_DATA):
+    sim_writes = simulator.simulated_port_writes(out)
+    for port in (scenarios.EC_COMMAND, scenarios.EC_DATA, scenarios.CMOS_INDEX, scenarios.CMOS_DATA):
         real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
         report.check(real == simulated, "port 0x%02X saw %s, notice-sim wrote %s"
                      % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
@@ -392,7 +397,7 @@ def compare_connections(report, cell, sim_connected):
 def expected_steps(cell, files):
     """The application's reports in order; with the driver in the firmware image it finds no
     notice.efi and reads only the pictures its own volume serves."""
-    steps = run.expected_app_steps(run.Scenario(cell.name, cell.about, cell.expect_notice),
+    steps = scenarios.expected_app_steps(scenarios.Scenario(cell.name, cell.about, cell.expect_notice),
                                    bool(cell.firmware_image), cell.triggers)
     return [(step, 0 if step.startswith("ReadPicture") and step[len("Read"):].upper() + ".BMP" in files else status)
             for step, status in steps]
@@ -413,11 +418,11 @@ def check_death_by_sse(report, machine, cell, args, workdir, files):
         report.check(False, str(failure))
         machine.kill()
         return
-    lines = run.app_lines(machine.serial_text())
+    lines = checks.app_lines(machine.serial_text())
     report.app_lines = lines
-    report.facts = {step: value for step, value in lines if step in run.PLATFORM_REPORTS}
+    report.facts = {step: value for step, value in lines if step in scenarios.PLATFORM_REPORTS}
     steps = expected_steps(cell, files)
-    run.check_app_steps(report, lines, steps[:steps.index(("LoadImage", 0)) + 1])
+    report.problems += checks.check_app_steps(lines, steps[:steps.index(("LoadImage", 0)) + 1])
     fault = last_invalid_opcode(os.path.join(workdir, matrix_cells.INTERRUPT_LOG))
     base = report.facts.get("DriverImageBase")
     if not report.check(fault is not None and base is not None, "no invalid-opcode exception logged, or no image "
@@ -449,7 +454,7 @@ def run_cell(cell, args, workdir):
         esp, nvme, chosen, files = prepare_disks(cell, args, workdir)
         shot = os.path.join(workdir, "screen.ppm")
         code = args.nested_images[cell.name][0] if cell.nested_pictures else \
-            os.path.join(args.firmware_dirs[cell.firmware_image], run.make_images.PLAIN_IMAGE) \
+            os.path.join(args.firmware_dirs[cell.firmware_image], make_images.PLAIN_IMAGE) \
             if cell.firmware_image else qemu.PLAIN_CODE
         config = matrix_cells.machine_config(cell, esp, nvme, args.uboot_rom, args.timeout, code)
         with qemu.Machine(config, workdir) as machine:
@@ -460,13 +465,13 @@ def run_cell(cell, args, workdir):
                 return report
             boot(report, machine, shot, cell)
             text = machine.serial_text()
-            lines = run.app_lines(text)
+            lines = checks.app_lines(text)
             report.app_lines = lines
-            report.facts = {step: value for step, value in lines if step in run.PLATFORM_REPORTS}
+            report.facts = {step: value for step, value in lines if step in scenarios.PLATFORM_REPORTS}
             report.note("firmware offers: " + ", ".join("%s %d" % item for item in report.facts.items()))
             steps = expected_steps(cell, files)
-            run.check_app_steps(report, lines, steps)
-            console = run.driver_console_lines(text)
+            report.problems += checks.check_app_steps(lines, steps)
+            console = checks.driver_console_lines(text)
             report.note("driver console lines: %s" % (console or "none"))
             screen = describe_screen(report, shot, screen_candidates(cell, args, chosen))
             if console:
@@ -555,8 +560,8 @@ def prepare_firmware_images(args, cells):
         return False
     cache = args.firmware_cache or os.path.join(args.build_dir, "firmware-images")
     started = time.monotonic()
-    dirs = run.make_images.ensure_variants(args.notice_pack, args.driver, cache,
-                                           {v: [run.make_images.PLAIN_IMAGE] for v in variants})
+    dirs = make_images.ensure_variants(args.notice_pack, args.driver, cache,
+                                           {v: [make_images.PLAIN_IMAGE] for v in variants})
     if dirs is None:
         print("matrix.py: building the firmware images failed", file=sys.stderr)
         return False

@@ -5,7 +5,6 @@ readers, and the checks that decide whether a real-firmware run passed.
     python3 -m unittest discover -s e2e -p 'test_*.py'
 """
 
-import argparse
 import json
 import os
 import struct
@@ -18,8 +17,16 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pictures  # noqa: E402
 import png_read  # noqa: E402
 import png_write  # noqa: E402
+import checks  # noqa: E402
 import qemu  # noqa: E402
 import run  # noqa: E402
+import scenarios  # noqa: E402
+import simulator  # noqa: E402
+from run_config import RunConfig  # noqa: E402
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+NOTICE_SIM = os.environ.get("NOTICE_SIM", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-sim", "notice-sim"))
 
 
 def bmp_fields(bmp):
@@ -177,16 +184,14 @@ def serial_of(steps):
 
 
 class AppStepCheckTest(unittest.TestCase):
-    scenario = run.SCENARIOS[0]
+    scenario = scenarios.SCENARIOS[0]
 
     def problems(self, steps, driver_in_firmware=False):
-        report = run.Report(self.scenario)
-        run.check_app_steps(report, run.app_lines(serial_of(steps)),
-                            run.expected_app_steps(self.scenario, driver_in_firmware))
-        return report.problems
+        return checks.check_app_steps(checks.app_lines(serial_of(steps)),
+                                      scenarios.expected_app_steps(self.scenario, driver_in_firmware))
 
     def good(self, driver_in_firmware=False):
-        return list(run.expected_app_steps(self.scenario, driver_in_firmware))
+        return list(scenarios.expected_app_steps(self.scenario, driver_in_firmware))
 
     def test_complete_runs_pass(self):
         self.assertEqual(self.problems(self.good()), [])
@@ -213,34 +218,36 @@ class AppStepCheckTest(unittest.TestCase):
                 self.assertNotEqual(self.problems(steps), [])
 
     def test_a_picture_left_out_must_be_reported_missing(self):
-        scenario = next(x for x in run.SCENARIOS if x.missing_pictures)
-        report = run.Report(scenario)
-        run.check_app_steps(report, run.app_lines(serial_of(self.good())), run.expected_app_steps(scenario, False))
-        self.assertEqual(report.problems, ["ReadPicture5 returned 0x0, expected 0x800000000000000E"])
+        scenario = next(x for x in scenarios.SCENARIOS if x.missing_pictures)
+        problems = checks.check_app_steps(checks.app_lines(serial_of(self.good())),
+                                          scenarios.expected_app_steps(scenario, False))
+        self.assertEqual(problems, ["ReadPicture5 returned 0x0, expected 0x800000000000000E"])
 
     def test_a_refused_driver_ends_the_run_at_once(self):
-        scenario = next(x for x in run.SCENARIOS if not x.sign_driver)
-        steps = run.expected_app_steps(scenario, False)
+        scenario = next(x for x in scenarios.SCENARIOS if not x.sign_driver)
+        steps = scenarios.expected_app_steps(scenario, False)
         self.assertEqual([s for s, _ in steps][-3:], ["ReadDriver", "LoadImage", "ResetSystem"])
-        self.assertEqual(dict(steps)["LoadImage"], run.ACCESS_DENIED)
-        self.assertEqual(scenario.ec_registers(), [])
-        report = run.Report(scenario)
-        run.check_app_steps(report, run.app_lines(serial_of(self.good())), steps)
-        self.assertNotEqual(report.problems, [])
+        self.assertEqual(dict(steps)["LoadImage"], scenarios.ACCESS_DENIED)
+        self.assertEqual(list(checks.expected_ec_registers(scenario, None)), [])
+        self.assertNotEqual(checks.check_app_steps(checks.app_lines(serial_of(self.good())), steps), [])
 
     def test_loading_reports_fail_a_firmware_carried_run(self):
         self.assertNotEqual(self.problems(self.good(), driver_in_firmware=True), [])
 
     def test_a_firmware_carried_run_finds_no_picture_on_its_disk(self):
         good = self.good(True)
-        self.assertEqual([value for step, value in good if step.startswith("ReadPicture")], [run.NOT_FOUND] * 6)
+        self.assertEqual([value for step, value in good if step.startswith("ReadPicture")], [scenarios.NOT_FOUND] * 6)
         with_read = [(step, 0 if step == "ReadPicture1" else value) for step, value in good]
         self.assertNotEqual(self.problems(with_read, True), [])
 
 
 class TriggerTimeTest(unittest.TestCase):
+    # The registers the driver asked the EC for in each scenario (seen on QEMU's data port stand-in).
+    EC_READS = {"secure-ec-state1": b"\x80\x93\x0D", "secure-ec-idle": b"\x80\x93\x0D",
+                "secure-ec-critical": b"\x80\x93\x93\x0D", "plain": b"\x80\x93\x0D", "secure-unsigned-driver": b""}
+
     def note(self, name, seconds):
-        return run.trigger_time_note(next(s for s in run.SCENARIOS if s.name == name), seconds)
+        return checks.trigger_time_note(scenarios.scenario_named(name), seconds, self.EC_READS[name])
 
     def test_the_time_is_explained_by_what_the_machine_makes_the_driver_do(self):
         self.assertEqual(self.note("secure-ec-state1", 4.1), "the driver's notice took 4.1 s: the 4 s hold")
@@ -252,7 +259,17 @@ class TriggerTimeTest(unittest.TestCase):
         self.assertIn("not running", self.note("secure-unsigned-driver", 0.1))
 
 
-class ScenarioTest(unittest.TestCase):
+@unittest.skipUnless(os.path.exists(NOTICE_SIM), "notice-sim not built (make host-tools, or set NOTICE_SIM)")
+class ExpectedEcReadsTest(unittest.TestCase):
+    """The EC reads the runner expects come from notice-sim running the driver's own code on the scenario's
+    machine; the literal registers here are the oracle."""
+
+    def registers_read(self, scenario):
+        with tempfile.TemporaryDirectory() as work:
+            record = simulator.run_simulator(scenario, NOTICE_SIM, work, 640, 480, {}, want_screen=False)
+        self.assertIsNone(record.failure)
+        return checks.expected_ec_registers(scenario, record)
+
     def test_ec_registers_read(self):
         cases = [(0x02, [0x80, 0x93, 0x93, 0x0D]),   # code 2, level 2: the level is read again
                  (0x06, [0x80, 0x93, 0x0D]),         # code 2, level 6: not critical
@@ -260,34 +277,40 @@ class ScenarioTest(unittest.TestCase):
                  (0x01, [0x80, 0x93, 0x0D])]
         for byte, registers in cases:
             with self.subTest(byte=byte):
-                self.assertEqual(run.Scenario("x", "", 0, ec_byte=byte).ec_registers(), registers)
+                self.assertEqual(list(self.registers_read(scenarios.Scenario("x", "", 0, ec_byte=byte))), registers)
 
+    def test_every_scenario_with_a_running_driver_reads_the_state_code_first(self):
+        for scenario in scenarios.SCENARIOS:
+            if scenario.driver_runs():
+                with self.subTest(scenario.name):
+                    self.assertEqual(self.registers_read(scenario)[:1], b"\x80")
+
+
+class ScenarioTest(unittest.TestCase):
     def test_simulator_gets_the_same_machine(self):
-        no_storage = next(s for s in run.SCENARIOS if s.machine == "pc")
-        args = run.simulator_arguments(no_storage, 1280, 800, {"PICTURE1.BMP": "/p1"})
+        no_storage = next(s for s in scenarios.SCENARIOS if s.machine == "pc")
+        args = simulator.simulator_arguments(no_storage, 1280, 800, {"PICTURE1.BMP": "/p1"})
         self.assertIn("ide=01.01.80", args)
         self.assertNotIn("nvme0=01.08.02", args)
         self.assertIn("1=/p1", args)
         self.assertEqual(args.count("--no-picture"), 5)
-        secure = next(s for s in run.SCENARIOS if s.secure_boot and s.ec_byte == 0x01)
-        args = run.simulator_arguments(secure, 1280, 800, {})
+        secure = next(s for s in scenarios.SCENARIOS if s.secure_boot and s.ec_byte == 0x01)
+        args = simulator.simulator_arguments(secure, 1280, 800, {})
         self.assertEqual(args[args.index("--secure-boot") + 1], "1")
         self.assertIn("0x0D=0x01", args)
         self.assertNotIn("--ec-kind", args)
 
     def test_scenario_names_are_unique(self):
-        self.assertEqual(len(run.SCENARIO_NAMES), len(set(run.SCENARIO_NAMES)))
+        self.assertEqual(len(scenarios.SCENARIO_NAMES), len(set(scenarios.SCENARIO_NAMES)))
 
 
 class StorageProbeTest(unittest.TestCase):
     """The NVMe binding the application saw: one with the driver in the firmware, none with it loaded late."""
-    probe = next(s for s in run.SCENARIOS if s.probe_nvme)
+    probe = next(s for s in scenarios.SCENARIOS if s.probe_nvme)
 
     def problems(self, bound, driver_in_firmware, scenario=None):
-        report = run.Report(scenario or self.probe)
-        lines = run.app_lines(serial_of([("Begin", None), ("NvmePassThruHandles", bound), ("BlockIoHandles", 2)]))
-        run.check_storage_probe(report, lines, scenario or self.probe, driver_in_firmware)
-        return report.problems
+        lines = checks.app_lines(serial_of([("Begin", None), ("NvmePassThruHandles", bound), ("BlockIoHandles", 2)]))
+        return checks.check_storage_probe(lines, scenario or self.probe, driver_in_firmware)
 
     def test_binding_expected_only_from_the_firmware_carried_driver(self):
         cases = [(1, True, True), (0, True, False), (0, False, True), (1, False, False)]
@@ -296,23 +319,22 @@ class StorageProbeTest(unittest.TestCase):
                 self.assertEqual(self.problems(bound, in_firmware) == [], passes)
 
     def test_other_scenarios_only_note_the_counts(self):
-        self.assertEqual(self.problems(0, True, run.SCENARIOS[0]), [])
+        self.assertEqual(self.problems(0, True, scenarios.SCENARIOS[0]), [])
 
     def test_counts_do_not_count_as_steps(self):
-        steps = list(run.expected_app_steps(run.SCENARIOS[0], True))
+        steps = list(scenarios.expected_app_steps(scenarios.SCENARIOS[0], True))
         steps[3:3] = [("NvmePassThruHandles", 1), ("BlockIoHandles", 2)]
-        report = run.Report(run.SCENARIOS[0])
-        run.check_app_steps(report, run.app_lines(serial_of(steps)), run.expected_app_steps(run.SCENARIOS[0], True))
-        self.assertEqual(report.problems, [])
+        problems = checks.check_app_steps(checks.app_lines(serial_of(steps)),
+                                          scenarios.expected_app_steps(scenarios.SCENARIOS[0], True))
+        self.assertEqual(problems, [])
 
     def test_only_the_probe_boots_the_disk_alone(self):
-        config = run.machine_config(self.probe, argparse.Namespace(firmware_dirs=None, code="c", secure_code="s",
-                                                                   timeout=1.0), "esp.img", "")
+        settings = RunConfig(code="c", secure_code="s", timeout=1.0)
+        config = run.machine_config(self.probe, settings, "c", "esp.img", "")
         command = " ".join(qemu.Machine(config, tempfile.mkdtemp()).command_line())
         self.assertIn("virtio-blk-pci,drive=esp0,bootindex=0", command)
         self.assertNotIn("bootindex", " ".join(qemu.Machine(run.machine_config(
-            run.SCENARIOS[0], argparse.Namespace(firmware_dirs=None, code="c", secure_code="s", timeout=1.0),
-            "esp.img", ""), tempfile.mkdtemp()).command_line()))
+            scenarios.SCENARIOS[0], settings, "c", "esp.img", ""), tempfile.mkdtemp()).command_line()))
 
 
 class SimulatorOutputTest(unittest.TestCase):
@@ -329,7 +351,7 @@ class SimulatorOutputTest(unittest.TestCase):
                   {"kind": "port_write", "port": "0x73", "value": "0xAA"}]
         with open(os.path.join(self.dir, "events.jsonl"), "w") as f:
             f.write("".join(json.dumps(e) + "\n" for e in events))
-        self.assertEqual(run.simulated_port_writes(self.dir),
+        self.assertEqual(simulator.simulated_port_writes(self.dir),
                          {0x72: b"\x30\x30", 0x73: b"\x00\xAA", 0x66: b"\x80"})
 
     def test_console_texts_become_stripped_lines(self):
@@ -337,13 +359,13 @@ class SimulatorOutputTest(unittest.TestCase):
                                                    "ConvertBmpToGopBltofTarvex failure...\r\n"]}]}
         with open(os.path.join(self.dir, "summary.json"), "w") as f:
             json.dump(summary, f)
-        self.assertEqual(run.simulated_console(self.dir)[1],
+        self.assertEqual(simulator.simulated_console(self.dir)[1],
                          ["GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."])
 
     def test_ide_boot_disk_is_no_virtio_device(self):
-        no_storage = next(s for s in run.SCENARIOS if s.machine == "pc")
-        self.assertNotIn("virtio=01.00.00", run.simulator_arguments(no_storage, 1280, 800, {}))
-        self.assertIn("virtio=01.00.00", run.simulator_arguments(run.SCENARIOS[0], 1280, 800, {}))
+        no_storage = next(s for s in scenarios.SCENARIOS if s.machine == "pc")
+        self.assertNotIn("virtio=01.00.00", simulator.simulator_arguments(no_storage, 1280, 800, {}))
+        self.assertIn("virtio=01.00.00", simulator.simulator_arguments(scenarios.SCENARIOS[0], 1280, 800, {}))
 
     def test_png_written_reads_back(self):
         pixels = bytes((x * 7 + y * 3) & 255 for y in range(5) for x in range(3 * 4))
@@ -354,7 +376,7 @@ class SimulatorOutputTest(unittest.TestCase):
 
 class FirmwareVariantTest(unittest.TestCase):
     def test_each_scenario_boots_the_variant_with_its_pictures(self):
-        variants = {s.name: s.firmware_variant() for s in run.SCENARIOS if s.runs_in_firmware()}
+        variants = {s.name: s.firmware_variant() for s in scenarios.SCENARIOS if s.runs_in_firmware()}
         self.assertEqual(variants["plain"], "full")
         self.assertEqual(variants["missing-picture"], "missing-5")
         self.assertEqual(variants["malformed-picture"], "malformed-5")

@@ -17,7 +17,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 import make_run  # noqa: E402
 import png_write  # noqa: E402
 import qemu  # noqa: E402
-import run  # noqa: E402
+import scenarios  # noqa: E402
 import user_pictures  # noqa: E402
 
 
@@ -90,10 +90,10 @@ class Options(unittest.TestCase):
                 make_run.screen_size(bad)
 
     def test_every_scenario_runs_and_only_the_unsigned_driver_from_disk(self):
-        args = argparse.Namespace(build_dir="b", timeout=1.0, screen=(1024, 768))
-        for scenario in run.SCENARIOS:
+        config = make_run.MakeRunConfig(build_dir="b", host_build="h", timeout=1.0, screen=(1024, 768))
+        for scenario in scenarios.SCENARIOS:
             with self.subTest(scenario.name):
-                settings = make_run.run_arguments(args, scenario, "pack", "sim", "pictures", "work")
+                settings = make_run.run_config(config, scenario, "pack", "sim", "pictures", "work")
                 self.assertEqual(settings.driver_in_firmware, scenario.sign_driver)
                 self.assertEqual(settings.screen, "1024x768")
                 self.assertEqual(settings.demo_pictures, "pictures" if scenario.sign_driver else None)
