@@ -26,7 +26,7 @@ HOST_TOOLS  := notice-pack notice-sim demo_pictures
 RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
-        firmware-checks e2e test check run sign preview clean fuzz-seeds
+        firmware-checks e2e style format test check run sign preview clean fuzz-seeds
 
 all: host-build image
 
@@ -123,14 +123,22 @@ e2e: host-build image
 	python3 e2e/matrix.py --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) \
 	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
 
+# The tree's one layout (.clang-format, pyproject.toml, .flake8): `make style`
+# checks it, `make format` applies it.
+style: deps
+	@scripts/style.sh
+
+format: deps
+	@scripts/style.sh --fix
+
 # Each stage prints its name and wall time; the first failing stage stops the run.
-TEST_STAGES := host host-clang asan fuzz image firmware-checks e2e
+TEST_STAGES := style host host-clang asan fuzz image firmware-checks e2e
 test:
 	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
 
-# The fast loop before a commit: the host build and its unit tests, and the
-# runner's own unit tests (no sanitizers, no firmware).
-check: host
+# The fast loop before a commit: the layout check, the host build and its unit
+# tests, and the runner's own unit tests (no sanitizers, no firmware).
+check: style host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 

@@ -3,6 +3,10 @@
 
 #include "core/firmware/efi_types.h"
 
+// Service tables keep the layout of the UEFI and PI specifications' own
+// declarations: one member a line, arguments wrapped under the first.
+// clang-format off
+
 enum EFI_ALLOCATE_TYPE : UINT32 { AllocateAnyPages, AllocateMaxAddress, AllocateAddress };
 
 enum EFI_MEMORY_TYPE : UINT32 {
@@ -163,3 +167,4 @@ EFI_BS_SLOT(SetMem, 42);
 EFI_BS_SLOT(CreateEventEx, 43);
 #undef EFI_BS_SLOT
 static_assert(sizeof(EFI_BOOT_SERVICES) == 24 + 8 * 44, "EFI_BOOT_SERVICES size");
+// clang-format on

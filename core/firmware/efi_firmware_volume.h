@@ -3,6 +3,10 @@
 
 #include "core/firmware/efi_types.h"
 
+// Service tables keep the layout of the UEFI and PI specifications' own
+// declarations: one member a line, arguments wrapped under the first.
+// clang-format off
+
 typedef UINT8 EFI_SECTION_TYPE;
 typedef UINT8 EFI_FV_FILETYPE;
 typedef UINT32 EFI_FV_FILE_ATTRIBUTES;
@@ -37,3 +41,4 @@ static_assert(offsetof(EFI_FIRMWARE_VOLUME2_PROTOCOL, ReadSection) == 24, "FV2 R
 static_assert(offsetof(EFI_FIRMWARE_VOLUME2_PROTOCOL, KeySize) == 48, "FV2 KeySize");
 static_assert(offsetof(EFI_FIRMWARE_VOLUME2_PROTOCOL, ParentHandle) == 56, "FV2 ParentHandle");
 static_assert(sizeof(EFI_FIRMWARE_VOLUME2_PROTOCOL) == 80, "FV2 size");
+// clang-format on

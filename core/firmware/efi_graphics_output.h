@@ -3,6 +3,10 @@
 
 #include "core/firmware/efi_types.h"
 
+// Service tables keep the layout of the UEFI and PI specifications' own
+// declarations: one member a line, arguments wrapped under the first.
+// clang-format off
+
 enum EFI_GRAPHICS_PIXEL_FORMAT : UINT32 {
   PixelRedGreenBlueReserved8BitPerColor,
   PixelBlueGreenRedReserved8BitPerColor,
@@ -71,3 +75,4 @@ struct EFI_GRAPHICS_OUTPUT_PROTOCOL {
 static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL, Blt) == 16, "GOP Blt slot");
 static_assert(offsetof(EFI_GRAPHICS_OUTPUT_PROTOCOL, Mode) == 24, "GOP Mode slot");
 static_assert(sizeof(EFI_GRAPHICS_OUTPUT_PROTOCOL) == 32, "GOP size");
+// clang-format on

@@ -3,6 +3,10 @@
 
 #include "core/firmware/efi_types.h"
 
+// Service tables keep the layout of the UEFI and PI specifications' own
+// declarations: one member a line, arguments wrapped under the first.
+// clang-format off
+
 enum EFI_RESET_TYPE : UINT32 { EfiResetCold = 0, EfiResetWarm = 1, EfiResetShutdown = 2 };
 
 struct EFI_TIME_CAPABILITIES;
@@ -56,3 +60,4 @@ EFI_RT_SLOT(QueryCapsuleCapabilities, 12);
 EFI_RT_SLOT(QueryVariableInfo, 13);
 #undef EFI_RT_SLOT
 static_assert(sizeof(EFI_RUNTIME_SERVICES) == 24 + 8 * 14, "EFI_RUNTIME_SERVICES size");
+// clang-format on

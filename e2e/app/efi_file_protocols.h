@@ -6,6 +6,10 @@
 #include "core/firmware/efi_types.h"
 #include "core/firmware/efi_boot_services.h"
 
+// Service tables keep the layout of the UEFI and PI specifications' own
+// declarations: one member a line, arguments wrapped under the first.
+// clang-format off
+
 struct EFI_SYSTEM_TABLE;
 
 inline constexpr EFI_GUID EFI_LOADED_IMAGE_PROTOCOL_GUID = {
@@ -65,3 +69,4 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   EFI_STATUS(EFIAPI *OpenVolume)(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *This, EFI_FILE_PROTOCOL **Root);
 };
 static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8, "simple file system layout");
+// clang-format on
