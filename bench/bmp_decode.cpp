@@ -112,7 +112,8 @@ void Peer(benchmark::State &state, uint16_t depth) {
   const std::vector<uint8_t> &bytes = Picture(depth);
   for (auto _ : state) {
     int width = 0, height = 0, channels = 0;
-    stbi_uc *pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, 4);
+    stbi_uc *pixels =
+        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, 4);
     if (pixels == nullptr) {
       state.SkipWithError("stb_image did not decode the picture");
       break;

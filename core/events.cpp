@@ -11,8 +11,7 @@ EFI_STATUS NoticeDriverInit(EFI_HANDLE, EFI_SYSTEM_TABLE *) {
   bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr, &EFI_END_OF_DXE_EVENT_GROUP_GUID,
                     &end_of_dxe);
 
-  EFI_STATUS status =
-      bs->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnNoticeTrigger, nullptr, &gDriver.TriggerEvent);
+  EFI_STATUS status = bs->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnNoticeTrigger, nullptr, &gDriver.TriggerEvent);
   if (EFI_ERROR(status)) return EFI_SUCCESS;
 
   // Signalled at each later installation of the trigger protocol; one installed

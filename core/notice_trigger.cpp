@@ -39,8 +39,8 @@ void ReadEmbeddedController(NoticeReadings *Readings) {
 void ReadSecureBootState() {
   if (gDriver.SecureBootState != kSecureBootUnread) return;
   UINTN size = sizeof(gDriver.SecureBootState);
-  const EFI_STATUS status = gDriver.RuntimeServices->GetVariable(u"SecureBoot", &EFI_GLOBAL_VARIABLE, nullptr,
-                                                                 &size, &gDriver.SecureBootState);
+  const EFI_STATUS status = gDriver.RuntimeServices->GetVariable(u"SecureBoot", &EFI_GLOBAL_VARIABLE, nullptr, &size,
+                                                                 &gDriver.SecureBootState);
   if (EFI_ERROR(status) || size != sizeof(gDriver.SecureBootState)) gDriver.SecureBootState = 0;
 }
 

@@ -7,20 +7,20 @@
 
 // The first check a picture fails, in the order the checks run.
 enum class BmpFault : UINT8 {
-  None = 0,           // every check passed
-  TooSmall,           // absent, or shorter than the 54-byte header
-  NoSignature,        // bytes 0 and 1 are not "BM"
-  Compressed,         // compression field is not 0
-  InfoHeaderSize,     // information header size is not 40
-  RowTooWide,         // width x depth does not fit the 32-bit row size
-  PixelDataTooLarge,  // row size x height above 0xFFFFFFFF
-  FileSizeMismatch,   // file size field is not the number of bytes given
-  PixelOffsetPastEnd, // pixel data starts after the file's end
-  PixelDataSize,      // file size - pixel offset is not height x row size
-  PixelOffsetInHeader,// pixel data starts inside the 54-byte header
-  ColourMapShort,     // the gap before the pixel data cannot hold the colour map
-  TooManyPixels,      // width x height x 4 would overflow
-  UnsupportedDepth,   // a picture with pixels at a depth other than 1, 4, 8 or 24
+  None = 0,             // every check passed
+  TooSmall,             // absent, or shorter than the 54-byte header
+  NoSignature,          // bytes 0 and 1 are not "BM"
+  Compressed,           // compression field is not 0
+  InfoHeaderSize,       // information header size is not 40
+  RowTooWide,           // width x depth does not fit the 32-bit row size
+  PixelDataTooLarge,    // row size x height above 0xFFFFFFFF
+  FileSizeMismatch,     // file size field is not the number of bytes given
+  PixelOffsetPastEnd,   // pixel data starts after the file's end
+  PixelDataSize,        // file size - pixel offset is not height x row size
+  PixelOffsetInHeader,  // pixel data starts inside the 54-byte header
+  ColourMapShort,       // the gap before the pixel data cannot hold the colour map
+  TooManyPixels,        // width x height x 4 would overflow
+  UnsupportedDepth,     // a picture with pixels at a depth other than 1, 4, 8 or 24
 };
 
 // What the header says and what the checks derived from it. The header

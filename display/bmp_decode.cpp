@@ -52,7 +52,8 @@ inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes 
 
 // 24 bits: blue, green and red bytes. One call a row (out of line: inlined,
 // the image is 14 bytes larger).
-__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8 *Source,
+                                                                     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
   if (Row != end && !IsStreamAligned(Row)) {
     StreamStore32(Row++, PackColour(Source));
@@ -78,8 +79,9 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8
 // pixel in its own 4-byte store (a table lookup leaves nothing to gain from
 // pairing the stores). One call a row (out of line: inlined, the image is 56
 // bytes larger).
-__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UINT8 *Source, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width,
-                         const UINT32 *Map) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UINT8 *Source,
+                                                                        EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row,
+                                                                        UINT32 Width, const UINT32 *Map) {
   for (UINT32 blocks = Width / 4; blocks != 0; --blocks) {
     UINT32 indices;
     CopyBytes(&indices, Source, sizeof(indices));

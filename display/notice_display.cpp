@@ -19,8 +19,8 @@ void DrawCentred(EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput, EFI_GRAPHICS_OUTP
   if (!place.Fits) return;
 
   const UINTN row_delta = static_cast<UINTN>(Width) * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
-  const EFI_STATUS status = GraphicsOutput->Blt(GraphicsOutput, Pixels, EfiBltBufferToVideo, 0, 0, place.X,
-                                                place.Y, Width, Height, row_delta);
+  const EFI_STATUS status = GraphicsOutput->Blt(GraphicsOutput, Pixels, EfiBltBufferToVideo, 0, 0, place.X, place.Y,
+                                                Width, Height, row_delta);
   if (EFI_ERROR(status)) ConsolePrint("GraphicsOutput->Blt failure...\n");
 }
 

@@ -24,7 +24,7 @@ EFI_STATUS GetBitMapFromFV(const EFI_GUID *FileGuid, void **Picture, UINTN *Pict
   EFI_HANDLE *handles = nullptr;
   // A success without a handle buffer counts as no volumes.
   if (EFI_ERROR(boot_services->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
-                                                 &handle_count, &handles)) ||
+                                                  &handle_count, &handles)) ||
       handles == nullptr) {
     return EFI_NOT_FOUND;
   }

@@ -29,8 +29,9 @@ def run_tool(args, env=None):
 def sign(path, workdir):
     """A copy of the image signed with the key the snakeoil variables trust (e2e/sign.sh)."""
     signed = os.path.join(workdir, os.path.basename(path) + ".signed")
-    run_tool([SIGN_SCRIPT, SNAKEOIL_KEY, SNAKEOIL_CERT, path, signed],
-             dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE))
+    run_tool(
+        [SIGN_SCRIPT, SNAKEOIL_KEY, SNAKEOIL_CERT, path, signed], dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE)
+    )
     return signed
 
 

@@ -8,15 +8,32 @@ import dataclasses
 import re
 
 import pictures
-from scenarios import (CMOS_DATA, CMOS_INDEX, CMOS_MARKER_INDEX, EC_ABSENT, EC_COMMAND, EC_DATA, EC_READ_COMMAND,
-                       FAILURE_LINES, HOLD_SECONDS, PLATFORM_REPORTS, STORAGE_REPORTS, expected_app_steps,
-                       expected_cmos_marks)
+from scenarios import (
+    CMOS_DATA,
+    CMOS_INDEX,
+    CMOS_MARKER_INDEX,
+    EC_ABSENT,
+    EC_COMMAND,
+    EC_DATA,
+    EC_READ_COMMAND,
+    FAILURE_LINES,
+    HOLD_SECONDS,
+    PLATFORM_REPORTS,
+    STORAGE_REPORTS,
+    expected_app_steps,
+    expected_cmos_marks,
+)
 
 E2E_LINE = re.compile(r"^E2E (\w+)(?: 0x([0-9A-F]+))?$", re.M)
 # The application's steps with the serial pattern that marks each, for the timeline.
-TIMELINE = (("app started", rb"E2E Begin"), ("driver started", rb"E2E StartImage"),
-            ("end of DXE signalled", rb"E2E SignalEndOfDxe"), ("pictures served", rb"E2E CheckPictureVolume"),
-            ("trigger returned", rb"E2E InstallTrigger"), ("powering off", rb"E2E ResetSystem"))
+TIMELINE = (
+    ("app started", rb"E2E Begin"),
+    ("driver started", rb"E2E StartImage"),
+    ("end of DXE signalled", rb"E2E SignalEndOfDxe"),
+    ("pictures served", rb"E2E CheckPictureVolume"),
+    ("trigger returned", rb"E2E InstallTrigger"),
+    ("powering off", rb"E2E ResetSystem"),
+)
 
 
 class Report:
@@ -46,25 +63,28 @@ class QemuEnd:
 @dataclasses.dataclass
 class RunRecord:
     """What one QEMU run left behind."""
-    serial_text: str = ""          # the serial output without terminal escapes
-    ended: QemuEnd = None          # how QEMU ended, when it did so by itself
-    failure: str = None            # why the run was cut short (a time-out, a QMP STOP)
+
+    serial_text: str = ""  # the serial output without terminal escapes
+    ended: QemuEnd = None  # how QEMU ended, when it did so by itself
+    failure: str = None  # why the run was cut short (a time-out, a QMP STOP)
     serial_times: dict = dataclasses.field(default_factory=dict)  # TIMELINE label -> seconds after start
-    port_writes: dict = None       # port -> bytes the guest wrote; None when QEMU never started
-    screen: tuple = None           # (width, height, RGB bytes) of the screenshot, None when none was taken
-    shot: str = ""                 # where the screenshot is, for messages
+    port_writes: dict = None  # port -> bytes the guest wrote; None when QEMU never started
+    screen: tuple = None  # (width, height, RGB bytes) of the screenshot, None when none was taken
+    shot: str = ""  # where the screenshot is, for messages
 
 
 @dataclasses.dataclass
 class Expectations:
     """How a run is judged besides its scenario."""
+
     driver_in_firmware: bool = False
-    pictures: dict = None          # mode -> test picture the screen is compared with; None: not the test pictures
-    own_pictures: bool = False     # the firmware carries pictures other than the test pictures
+    pictures: dict = None  # mode -> test picture the screen is compared with; None: not the test pictures
+    own_pictures: bool = False  # the firmware carries pictures other than the test pictures
     simulator_given: bool = False  # notice-sim plays the same machine (SimulatorRecord)
 
 
 # ---- the application's reports ----------------------------------------------
+
 
 def app_lines(serial_text):
     return [(m.group(1), int(m.group(2), 16) if m.group(2) else None) for m in E2E_LINE.finditer(serial_text)]
@@ -72,21 +92,31 @@ def app_lines(serial_text):
 
 def check_app_steps(lines, expected):
     """Problems with the application's reports, taken in order against the expected (step, status) pairs."""
-    actual = [(step, value) for step, value in lines
-              if step != "DriverSize" and step not in STORAGE_REPORTS and step not in PLATFORM_REPORTS]
+    actual = [
+        (step, value)
+        for step, value in lines
+        if step != "DriverSize" and step not in STORAGE_REPORTS and step not in PLATFORM_REPORTS
+    ]
     problems = []
     for i, (step, status) in enumerate(expected):
         if i >= len(actual):
-            return problems + ["no report of step %s (the last report was %s)"
-                               % (step, actual[-1][0] if actual else "none")]
+            return problems + [
+                "no report of step %s (the last report was %s)" % (step, actual[-1][0] if actual else "none")
+            ]
         got_step, got_status = actual[i]
         if got_step != step:
             return problems + ["report %d is %s, expected %s" % (i + 1, got_step, step)]
         if got_status != status:
-            problems.append("%s returned %s, expected %s" % (step, "-" if got_status is None else "0x%X" % got_status,
-                                                             "0x%X" % status if status is not None else "-"))
+            problems.append(
+                "%s returned %s, expected %s"
+                % (
+                    step,
+                    "-" if got_status is None else "0x%X" % got_status,
+                    "0x%X" % status if status is not None else "-",
+                )
+            )
     if len(actual) != len(expected):
-        problems.append("unexpected reports after the last step: %s" % actual[len(expected):])
+        problems.append("unexpected reports after the last step: %s" % actual[len(expected) :])
     return problems
 
 
@@ -103,9 +133,16 @@ def check_storage_probe(lines, scenario, driver_in_firmware):
     expected = 1 if driver_in_firmware else 0
     if bound == expected:
         return []
-    return ["%s NVMe controllers bound when the application started, expected %d (%s)"
-            % (bound, expected, "connected by the driver at end of DXE" if driver_in_firmware
-               else "the boot manager leaves a device without a boot index alone")]
+    return [
+        "%s NVMe controllers bound when the application started, expected %d (%s)"
+        % (
+            bound,
+            expected,
+            "connected by the driver at end of DXE"
+            if driver_in_firmware
+            else "the boot manager leaves a device without a boot index alone",
+        )
+    ]
 
 
 def driver_console_lines(serial_text):
@@ -114,9 +151,13 @@ def driver_console_lines(serial_text):
 
 # ---- QEMU's end and the time taken -----------------------------------------
 
+
 def qemu_end_note(ended):
     return "QEMU ended after %.1f s: exit status %d, shutdown reason %s" % (
-        ended.elapsed_s, ended.returncode, ended.shutdown_reason or "none")
+        ended.elapsed_s,
+        ended.returncode,
+        ended.shutdown_reason or "none",
+    )
 
 
 def check_qemu_end(record):
@@ -135,14 +176,17 @@ def trigger_time_note(scenario, seconds, ec_registers):
     ec_registers are the register numbers the driver wrote to the EC data port, in order."""
     if not scenario.driver_runs():
         return "the trigger installation took %.1f s (the driver is not running)" % seconds
-    recheck = len(set(ec_registers)) < len(ec_registers)   # a register read again: the level after its wait
+    recheck = len(set(ec_registers)) < len(ec_registers)  # a register read again: the level after its wait
     waits = (HOLD_SECONDS if scenario.mode else 0) + (1 if recheck else 0)
-    parts = ((["the %d s hold" % HOLD_SECONDS] if scenario.mode else []) +
-             (["the 1 s level re-check"] if recheck else []))
+    parts = (["the %d s hold" % HOLD_SECONDS] if scenario.mode else []) + (
+        ["the 1 s level re-check"] if recheck else []
+    )
     if scenario.ec_byte == EC_ABSENT:
-        parts.append("%.1f s of embedded-controller time-outs (this machine has no EC: each of the %d register reads "
-                     "waits out 1024 status polls, about 1 s on hardware, under QEMU as long as emulating them takes)"
-                     % (max(0.0, seconds - waits), len(ec_registers)))
+        parts.append(
+            "%.1f s of embedded-controller time-outs (this machine has no EC: each of the %d register reads "
+            "waits out 1024 status polls, about 1 s on hardware, under QEMU as long as emulating them takes)"
+            % (max(0.0, seconds - waits), len(ec_registers))
+        )
     return "the driver's notice took %.1f s%s" % (seconds, ": " + " and ".join(parts) if parts else "")
 
 
@@ -158,28 +202,37 @@ def timeline_notes(scenario, serial_times, ec_registers):
 
 # ---- the screen ---------------------------------------------------------------
 
+
 def screen_findings(screen, shot, scenario, all_pictures):
     """(notes, problems) of the screenshot against the test pictures: which screens it equals, and where it
     differs from the scenario's."""
     width, height, pixels = screen
     candidates = {0: None}
     candidates.update(all_pictures)
-    shown = [mode for mode, picture in sorted(candidates.items())
-             if pixels == pictures.expected_screen(width, height, picture)]
-    notes = ["screen %dx%d" % (width, height),
-             "screen matches: %s" % (", ".join("notice %d" % m if m else "black screen" for m in shown)
-                                     if shown else "no expected screen")]
+    shown = [
+        mode
+        for mode, picture in sorted(candidates.items())
+        if pixels == pictures.expected_screen(width, height, picture)
+    ]
+    notes = [
+        "screen %dx%d" % (width, height),
+        "screen matches: %s"
+        % (", ".join("notice %d" % m if m else "black screen" for m in shown) if shown else "no expected screen"),
+    ]
     expected = pictures.expected_screen(width, height, all_pictures.get(scenario.mode) if scenario.mode else None)
     if pixels == expected:
         return notes, []
-    diff = [i // 3 for i in range(0, len(pixels), 3) if pixels[i:i + 3] != expected[i:i + 3]]
+    diff = [i // 3 for i in range(0, len(pixels), 3) if pixels[i : i + 3] != expected[i : i + 3]]
     xs = [p % width for p in diff]
     ys = [p // width for p in diff]
-    return notes, ["screen differs from the expected one in %d pixels (x %d-%d, y %d-%d); see %s"
-                   % (len(diff), min(xs), max(xs), min(ys), max(ys), shot)]
+    return notes, [
+        "screen differs from the expected one in %d pixels (x %d-%d, y %d-%d); see %s"
+        % (len(diff), min(xs), max(xs), min(ys), max(ys), shot)
+    ]
 
 
 # ---- the port stand-ins ------------------------------------------------------
+
 
 def hex_or_dash(data):
     return data.hex(" ") or "-"
@@ -209,17 +262,27 @@ def check_ec_writes(writes, registers):
 
 
 def ec_notes(writes, registers, simulator_given):
-    notes = ["EC writes: command port %s, data port %s" % (hex_or_dash(writes.get(EC_COMMAND, b"")),
-                                                            hex_or_dash(writes.get(EC_DATA, b"")))]
+    notes = [
+        "EC writes: command port %s, data port %s"
+        % (hex_or_dash(writes.get(EC_COMMAND, b"")), hex_or_dash(writes.get(EC_DATA, b"")))
+    ]
     if registers is None:
-        notes.append("EC registers not compared: %s" % (
-            "notice-sim failed" if simulator_given else "give --notice-sim to compare them with the driver's decision"))
+        notes.append(
+            "EC registers not compared: %s"
+            % (
+                "notice-sim failed"
+                if simulator_given
+                else "give --notice-sim to compare them with the driver's decision"
+            )
+        )
     return notes
 
 
 def cmos_note(writes):
-    return "CMOS writes: index %s, data %s" % (hex_or_dash(writes.get(CMOS_INDEX, b"")),
-                                               hex_or_dash(writes.get(CMOS_DATA, b"")))
+    return "CMOS writes: index %s, data %s" % (
+        hex_or_dash(writes.get(CMOS_INDEX, b"")),
+        hex_or_dash(writes.get(CMOS_DATA, b"")),
+    )
 
 
 def check_cmos_writes(writes, scenario):
@@ -231,6 +294,7 @@ def check_cmos_writes(writes, scenario):
 
 
 # ---- notice-sim on the same machine ------------------------------------------
+
 
 def simulator_findings(record, console, scenario, simulator):
     """(notes, problems) of the real run against notice-sim's: notice, console lines, every EC and CMOS port
@@ -246,24 +310,31 @@ def simulator_findings(record, console, scenario, simulator):
     for port in (EC_COMMAND, EC_DATA, CMOS_INDEX, CMOS_DATA):
         real, simulated = record.port_writes.get(port, b""), simulator.port_writes.get(port, b"")
         if real != simulated:
-            problems.append("port 0x%02X saw %s, notice-sim wrote %s" % (port, hex_or_dash(real),
-                                                                          hex_or_dash(simulated)))
+            problems.append(
+                "port 0x%02X saw %s, notice-sim wrote %s" % (port, hex_or_dash(real), hex_or_dash(simulated))
+            )
     if record.screen is None or not scenario.check_screen or simulator.screen is None:
         return notes, problems
     (width, height, pixels), (sim_width, sim_height, sim_pixels) = record.screen, simulator.screen
     if (sim_width, sim_height) != (width, height):
-        return notes, problems + ["notice-sim screen is %dx%d, the real one %dx%d"
-                                  % (sim_width, sim_height, width, height)]
-    differing = sum(1 for i in range(0, len(pixels), 3) if pixels[i:i + 3] != sim_pixels[i:i + 3]) \
-        if pixels != sim_pixels else 0
+        return notes, problems + [
+            "notice-sim screen is %dx%d, the real one %dx%d" % (sim_width, sim_height, width, height)
+        ]
+    differing = (
+        sum(1 for i in range(0, len(pixels), 3) if pixels[i : i + 3] != sim_pixels[i : i + 3])
+        if pixels != sim_pixels
+        else 0
+    )
     notes.append("notice-sim screen: %s" % ("identical" if not differing else "%d pixels differ" % differing))
     if differing:
-        problems.append("the real screen differs from notice-sim's in %d pixels (%s/screen.png)"
-                        % (differing, simulator.out))
+        problems.append(
+            "the real screen differs from notice-sim's in %d pixels (%s/screen.png)" % (differing, simulator.out)
+        )
     return notes, problems
 
 
 # ---- one run as a whole ------------------------------------------------------
+
 
 def check_run(scenario, record, expect, simulator=None):
     """The Report of one run: every check in the order the runner has always printed them."""
@@ -279,8 +350,10 @@ def check_run(scenario, record, expect, simulator=None):
     report.problems += check_storage_probe(lines, scenario, expect.driver_in_firmware)
     console = driver_console_lines(record.serial_text)
     report.note("driver console lines: %s" % (console or "none"))
-    report.check(console == list(scenario.console_lines),
-                 "driver printed %s, expected %s" % (console, list(scenario.console_lines)))
+    report.check(
+        console == list(scenario.console_lines),
+        "driver printed %s, expected %s" % (console, list(scenario.console_lines)),
+    )
     if scenario.check_screen:
         if report.check(record.screen is not None, "no screenshot taken") and expect.pictures is not None:
             notes, problems = screen_findings(record.screen, record.shot, scenario, expect.pictures)

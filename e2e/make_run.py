@@ -68,23 +68,25 @@ BOOT_ORDER_LINE = re.compile(rb"^BdsDxe: failed to load Boot\d+ .*NVMe.*$", re.M
 @dataclasses.dataclass
 class MakeRunConfig:
     """make_run.py's command line."""
-    build_dir: str                 # the image build: notice.efi, e2e/app/notice-e2e.efi
-    host_build: str                # the host build: notice-pack, notice-sim, demo-pictures/
-    out: str = "out"               # where screen.png and console.log go
+
+    build_dir: str  # the image build: notice.efi, e2e/app/notice-e2e.efi
+    host_build: str  # the host build: notice-pack, notice-sim, demo-pictures/
+    out: str = "out"  # where screen.png and console.log go
     scenario: str = "plain"
-    pictures: str = None           # a folder of notice1 ... notice6 (.bmp or .png) in place of the demo pictures
-    screen: tuple = None           # (width, height); None: QEMU's standard VGA
-    preview: bool = False          # the machine on notice-sim alone
+    pictures: str = None  # a folder of notice1 ... notice6 (.bmp or .png) in place of the demo pictures
+    screen: tuple = None  # (width, height); None: QEMU's standard VGA
+    preview: bool = False  # the machine on notice-sim alone
     timeout: float = DEFAULT_TIMEOUT_S
 
 
 def host_tools(host_build):
     """Builds (if needed) and returns notice-pack, notice-sim and the demo picture folder."""
-    subprocess.run(["cmake", "--build", host_build, "--target"] + HOST_TARGETS, check=True,
-                   stdout=subprocess.DEVNULL)
-    tools = (os.path.join(host_build, "tools", "notice-pack", "notice-pack"),
-             os.path.join(host_build, "tools", "notice-sim", "notice-sim"),
-             os.path.join(host_build, "demo-pictures"))
+    subprocess.run(["cmake", "--build", host_build, "--target"] + HOST_TARGETS, check=True, stdout=subprocess.DEVNULL)
+    tools = (
+        os.path.join(host_build, "tools", "notice-pack", "notice-pack"),
+        os.path.join(host_build, "tools", "notice-sim", "notice-sim"),
+        os.path.join(host_build, "demo-pictures"),
+    )
     for path in tools[:2] + tuple(os.path.join(tools[2], "notice%d.bmp" % m) for m in range(1, 7)):
         if not os.path.exists(path):
             raise RuntimeError("%s not found after building %s" % (path, " ".join(HOST_TARGETS)))
@@ -102,11 +104,17 @@ def run_config(config, scenario, notice_pack, notice_sim, pictures_dir, workdir)
     """run.py's settings for one run: the firmware image with the pictures, or the driver from disk."""
     in_firmware = scenario.runs_in_firmware()
     return RunConfig(
-        build_dir=config.build_dir, scenarios=(scenario.name,), driver_in_firmware=in_firmware,
+        build_dir=config.build_dir,
+        scenarios=(scenario.name,),
+        driver_in_firmware=in_firmware,
         notice_pack=notice_pack if in_firmware else None,
-        firmware_cache=os.path.join(config.build_dir, "firmware-images", "demo"), notice_sim=notice_sim,
-        timeout=config.timeout, workdir=workdir, demo_pictures=pictures_dir if in_firmware else None,
-        screen="%dx%d" % config.screen if config.screen else "")
+        firmware_cache=os.path.join(config.build_dir, "firmware-images", "demo"),
+        notice_sim=notice_sim,
+        timeout=config.timeout,
+        workdir=workdir,
+        demo_pictures=pictures_dir if in_firmware else None,
+        screen="%dx%d" % config.screen if config.screen else "",
+    )
 
 
 def keep_results(workdir, out):
@@ -149,12 +157,13 @@ def simulator_sentence(workdir):
 def preview(config, scenario, notice_sim, pictures_dir, pictures_line):
     """The scenario's machine on notice-sim alone."""
     if not scenario.driver_runs():
-        print("make_preview: in scenario %s the firmware refuses the unsigned driver; there is nothing to simulate"
-              % scenario.name)
+        print(
+            "make_preview: in scenario %s the firmware refuses the unsigned driver; there is nothing to simulate"
+            % scenario.name
+        )
         return 0
     out = os.path.join(config.out, "preview")
-    chosen = make_images.variant_pictures(scenario.firmware_variant(),
-                                          make_images.source_pictures(pictures_dir))
+    chosen = make_images.variant_pictures(scenario.firmware_variant(), make_images.source_pictures(pictures_dir))
     paths = make_images.write_pictures(os.path.join(out, "pictures"), chosen)
     files = {"PICTURE%d.BMP" % mode: path for mode, path in paths.items()}
     width, height = config.screen or DEFAULT_SCREEN
@@ -163,11 +172,14 @@ def preview(config, scenario, notice_sim, pictures_dir, pictures_line):
     if result.returncode != 0:
         print("make_preview: notice-sim failed (%d): %s" % (result.returncode, result.stdout.strip()), file=sys.stderr)
         return 1
-    print("make_preview: scenario %s (%s), %dx%d screen, %s, on the simulator in virtual time"
-          % (scenario.name, scenario.about, width, height, pictures_line))
+    print(
+        "make_preview: scenario %s (%s), %dx%d screen, %s, on the simulator in virtual time"
+        % (scenario.name, scenario.about, width, height, pictures_line)
+    )
     print("make_preview: " + result.stdout.strip().splitlines()[-1])
-    print("make_preview: %s, %s, %s" % tuple(os.path.join(out, n) for n in ("screen.png", "summary.json",
-                                                                              "events.jsonl")))
+    print(
+        "make_preview: %s, %s, %s" % tuple(os.path.join(out, n) for n in ("screen.png", "summary.json", "events.jsonl"))
+    )
     return 0
 
 
@@ -178,10 +190,15 @@ def boot(config, scenario, notice_pack, notice_sim, pictures_dir, pictures_line)
             os.unlink(os.path.join(config.out, name))
     root = os.path.abspath(os.path.join(config.out, "run"))
     shutil.rmtree(root, ignore_errors=True)
-    how = "the driver and %s inside OVMF" % pictures_line if scenario.runs_in_firmware() else \
-        "the driver loaded from disk (this scenario needs it unsigned)"
-    print("make_run: booting scenario %s (%s) with %s, %s screen; takes a minute or two"
-          % (scenario.name, scenario.about, how, "%dx%d" % config.screen if config.screen else "the default"))
+    how = (
+        "the driver and %s inside OVMF" % pictures_line
+        if scenario.runs_in_firmware()
+        else "the driver loaded from disk (this scenario needs it unsigned)"
+    )
+    print(
+        "make_run: booting scenario %s (%s) with %s, %s screen; takes a minute or two"
+        % (scenario.name, scenario.about, how, "%dx%d" % config.screen if config.screen else "the default")
+    )
     # run.py's full report goes to a file; it is shown only when the run failed.
     report = io.StringIO()
     with contextlib.redirect_stdout(report):
@@ -199,8 +216,10 @@ def boot(config, scenario, notice_pack, notice_sim, pictures_dir, pictures_line)
         # The run passed only if the real screen, console and ports equal the simulator's, so its notice is shown.
         with open(os.path.join(workdir, "notice-sim", "summary.json")) as f:
             shown = [n["notice_mode"] for n in json.load(f)["notifications"]]
-        print("make_run: %s appeared; the screen equals notice-sim's pixel for pixel."
-              % (" then ".join(NOTICE_MEANINGS.get(m, "notice %d" % m) for m in shown) or "no notice"))
+        print(
+            "make_run: %s appeared; the screen equals notice-sim's pixel for pixel."
+            % (" then ".join(NOTICE_MEANINGS.get(m, "notice %d" % m) for m in shown) or "no notice")
+        )
         sentence = simulator_sentence(workdir)
         if sentence:
             print("make_run: notice-sim: " + sentence)
@@ -209,11 +228,20 @@ def boot(config, scenario, notice_pack, notice_sim, pictures_dir, pictures_line)
             print("make_run: " + timing.group(1))
     else:
         print("make_run: the firmware refused the unsigned driver, as it should under Secure Boot.")
-    boot_order = " (its first line is the firmware trying the empty NVMe disk before the boot disk)" \
-        if BOOT_ORDER_LINE.search(console) else ""
-    print("make_run: %s%s%s; every run file and the full report in %s"
-          % (os.path.join(config.out, "screen.png") + ", " if have_screen else "",
-             os.path.join(config.out, "console.log"), boot_order, root))
+    boot_order = (
+        " (its first line is the firmware trying the empty NVMe disk before the boot disk)"
+        if BOOT_ORDER_LINE.search(console)
+        else ""
+    )
+    print(
+        "make_run: %s%s%s; every run file and the full report in %s"
+        % (
+            os.path.join(config.out, "screen.png") + ", " if have_screen else "",
+            os.path.join(config.out, "console.log"),
+            boot_order,
+            root,
+        )
+    )
     return 0
 
 
@@ -222,13 +250,18 @@ def main(argv=None):
     parser.add_argument("--build-dir", required=True, help="image build directory")
     parser.add_argument("--host-build", required=True, help="host build directory")
     parser.add_argument("--out", default="out", help="where screen.png and console.log go (default: out)")
-    parser.add_argument("--scenario", default="plain", choices=SCENARIO_NAMES,
-                        help="the machine to boot (default: plain; run.py --list describes them)")
+    parser.add_argument(
+        "--scenario",
+        default="plain",
+        choices=SCENARIO_NAMES,
+        help="the machine to boot (default: plain; run.py --list describes them)",
+    )
     parser.add_argument("--pictures", metavar="DIR", help="notice1.bmp ... notice6.bmp (or .png) to use")
     parser.add_argument("--screen", type=screen_size, metavar="WxH", help="display resolution (default 1280x800)")
     parser.add_argument("--preview", action="store_true", help="run the machine on notice-sim only")
-    parser.add_argument("--timeout", type=float, default=DEFAULT_TIMEOUT_S,
-                        help="hard limit for the QEMU run in seconds")
+    parser.add_argument(
+        "--timeout", type=float, default=DEFAULT_TIMEOUT_S, help="hard limit for the QEMU run in seconds"
+    )
     config = MakeRunConfig(**vars(parser.parse_args(argv)))
     scenario = scenario_named(config.scenario)
     label = "make_preview" if config.preview else "make_run"

@@ -46,7 +46,7 @@ from boot_disks import build_esp  # noqa: E402
 from run import HOST_ACK  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 
-MAX_MACHINES = 2            # what two shared cores sustain
+MAX_MACHINES = 2  # what two shared cores sustain
 MBR_PARTITION_START = 2048  # sectors
 README_BEGIN = "<!-- compatibility matrix: begin (written by e2e/matrix.py --update-readme) -->"
 README_END = "<!-- compatibility matrix: end -->"
@@ -74,10 +74,11 @@ class CellReport(checks.Report):
         self.seen = "-"
         self.screen = "-"
         self.facts = {}
-        self.compared = True           # whether notice-sim explains the run (not when the driver never started)
+        self.compared = True  # whether notice-sim explains the run (not when the driver never started)
 
 
 # ---- preparing the disks ---------------------------------------------------
+
 
 def objdump(image, option):
     tool = shutil.which("llvm-objdump") or shutil.which("llvm-objdump-14")
@@ -97,8 +98,7 @@ def instruction_at(image, rva):
     if not base:
         return None
     address = "%x:" % (int(base.group(1), 16) + rva)
-    return next((line.strip() for line in objdump(image, "-d").splitlines()
-                 if line.strip().startswith(address)), None)
+    return next((line.strip() for line in objdump(image, "-d").splitlines() if line.strip().startswith(address)), None)
 
 
 def last_invalid_opcode(log_path):
@@ -123,8 +123,9 @@ def with_partition_table(fat_image, disk_image):
     with open(fat_image, "rb") as f:
         fat = f.read()
     mbr = bytearray(512)
-    mbr[446:462] = struct.pack("<B3sB3sII", 0, b"\xff\xff\xfe", 0xEF, b"\xff\xff\xfe", MBR_PARTITION_START,
-                               len(fat) // 512)
+    mbr[446:462] = struct.pack(
+        "<B3sB3sII", 0, b"\xff\xff\xfe", 0xEF, b"\xff\xff\xfe", MBR_PARTITION_START, len(fat) // 512
+    )
     mbr[510:512] = b"\x55\xaa"
     with open(disk_image, "wb") as f:
         f.write(bytes(mbr) + bytes((MBR_PARTITION_START - 1) * 512) + fat)
@@ -137,8 +138,11 @@ def firmware_volumes(cell, args):
     if not cell.firmware_image:
         return []
     directory = os.path.join(args.firmware_dirs[cell.firmware_image], "pictures")
-    dxe = {mode: os.path.join(directory, "notice%d.bmp" % mode) for mode in range(1, 7)
-           if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))}
+    dxe = {
+        mode: os.path.join(directory, "notice%d.bmp" % mode)
+        for mode in range(1, 7)
+        if os.path.exists(os.path.join(directory, "notice%d.bmp" % mode))
+    }
     return [dxe] + ([args.nested_images[cell.name][1]] if cell.nested_pictures else [])
 
 
@@ -174,6 +178,7 @@ def prepare_disks(cell, args, workdir):
 
 # ---- the run ---------------------------------------------------------------
 
+
 def boot(report, machine, shot, cell):
     """Runs the machine to its end, taking the screenshot when the application asks for it."""
     reason = ENDINGS[cell.firmware]
@@ -188,18 +193,24 @@ def boot(report, machine, shot, cell):
             try:
                 machine.wait_for_exit(SHUTDOWN_GRACE_S)
             except qemu.MachineFailure:
-                report.note("ResetSystem(EfiResetShutdown) neither powered off nor returned within %.0f s: "
-                            "QEMU ended by QMP quit" % SHUTDOWN_GRACE_S)
+                report.note(
+                    "ResetSystem(EfiResetShutdown) neither powered off nor returned within %.0f s: "
+                    "QEMU ended by QMP quit" % SHUTDOWN_GRACE_S
+                )
                 try:
                     machine.qmp("quit")
                 except qemu.MachineFailure:
                     pass  # QEMU may close the socket before it answers
         result = machine.wait_for_exit()
-        report.note("QEMU ended after %.1f s: exit status %d, %s" % (result.elapsed_s, result.returncode,
-                                                                   result.shutdown_reason or "no shutdown event"))
+        report.note(
+            "QEMU ended after %.1f s: exit status %d, %s"
+            % (result.elapsed_s, result.returncode, result.shutdown_reason or "no shutdown event")
+        )
         report.check(result.returncode == 0, "QEMU exit status %d" % result.returncode)
-        report.check(result.shutdown_reason == reason, "the run ended by %r, expected %r on %s"
-                     % (result.shutdown_reason, reason, cell.firmware))
+        report.check(
+            result.shutdown_reason == reason,
+            "the run ended by %r, expected %r on %s" % (result.shutdown_reason, reason, cell.firmware),
+        )
     except qemu.MachineFailure as failure:
         report.check(False, str(failure))
         machine.kill()
@@ -217,8 +228,9 @@ def find_picture(width, pixels, picture):
         if at % 3 == 0:
             x, y = (at // 3) % width, (at // 3) // width
             if x + picture.width <= width and all(
-                    pixels[((y + r) * width + x) * 3:((y + r) * width + x) * 3 + len(row)] == row
-                    for r, row in enumerate(picture.rows)):
+                pixels[((y + r) * width + x) * 3 : ((y + r) * width + x) * 3 + len(row)] == row
+                for r, row in enumerate(picture.rows)
+            ):
                 return x, y
         start = at + 1
 
@@ -226,15 +238,19 @@ def find_picture(width, pixels, picture):
 def screen_candidates(cell, args, chosen):
     """(label, picture) for every picture the machine could show."""
     own = "application's volume" if cell.firmware_image else None
-    candidates = [("notice %d%s" % (mode, " (%s)" % own if own else ""), picture)
-                  for mode, picture in sorted(chosen.items())]
+    candidates = [
+        ("notice %d%s" % (mode, " (%s)" % own if own else ""), picture) for mode, picture in sorted(chosen.items())
+    ]
     if cell.firmware_image:
         test = matrix_pictures.picture_set("test")
-        candidates += [("notice %d (DXE volume)" % mode, test[mode])
-                       for mode in sorted(firmware_volumes(cell, args)[0])]
+        candidates += [
+            ("notice %d (DXE volume)" % mode, test[mode]) for mode in sorted(firmware_volumes(cell, args)[0])
+        ]
     if cell.nested_pictures:
-        candidates += [("notice %d (inner volume)" % mode, picture)
-                       for mode, picture in sorted(matrix_pictures.picture_set(cell.nested_pictures).items())]
+        candidates += [
+            ("notice %d (inner volume)" % mode, picture)
+            for mode, picture in sorted(matrix_pictures.picture_set(cell.nested_pictures).items())
+        ]
     return candidates
 
 
@@ -264,8 +280,16 @@ def simulator_arguments(cell, facts, width, height, files, firmware_volumes=()):
     the firmware offers PCI I/O, its graphics output and mode, the very picture files, in the
     volume order the application saw (the firmware's own volumes, then its own, unless the
     firmware listed it first)."""
-    args = ["--screen", "%dx%d" % (width, height), "--secure-boot", "0", "--ec-kind", "absent",
-            "--triggers", str(cell.triggers)]
+    args = [
+        "--screen",
+        "%dx%d" % (width, height),
+        "--secure-boot",
+        "0",
+        "--ec-kind",
+        "absent",
+        "--triggers",
+        str(cell.triggers),
+    ]
     if facts.get("PciIoHandles", 0):
         for function in cell.pci_functions():
             args += ["--pci", function]
@@ -295,63 +319,101 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
     facts = report.facts
     width, height = facts.get("GopWidth", 1280), facts.get("GopHeight", 800)
     out = os.path.join(workdir, "notice-sim")
-    command = [args.notice_sim, "--out", out] + simulator_arguments(cell, facts, width, height, files,
-                                                                    firmware_volumes(cell, args))
+    command = [args.notice_sim, "--out", out] + simulator_arguments(
+        cell, facts, width, height, files, firmware_volumes(cell, args)
+    )
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
     with open(os.path.join(workdir, "notice-sim-command.txt"), "w") as f:
         f.write(" ".join(command) + "\n" + result.stdout.decode(errors="replace"))
-    if not report.check(result.returncode == 0, "notice-sim failed (%d): %s"
-                        % (result.returncode, result.stdout.decode(errors="replace").strip())):
+    if not report.check(
+        result.returncode == 0,
+        "notice-sim failed (%d): %s" % (result.returncode, result.stdout.decode(errors="replace").strip()),
+    ):
         return
     summary, sim_console = simulator.simulated_console(out)
     notifications = summary.get("notifications", [])
     report.sim_notices = [n.get("notice_mode") for n in notifications]
-    report.note("notice-sim: notices %s, console %s, connected %s, blt %s"
-                % (report.sim_notices, sim_console or "none", summary.get("connected"),
-                   [n.get("blt") for n in notifications]))
-    report.check(report.sim_notices == [cell.expect_notice] * cell.triggers,
-                 "notice-sim chose %s on this machine, the cell is built for notice %d"
-                 % (report.sim_notices, cell.expect_notice))
+    report.note(
+        "notice-sim: notices %s, console %s, connected %s, blt %s"
+        % (report.sim_notices, sim_console or "none", summary.get("connected"), [n.get("blt") for n in notifications])
+    )
+    report.check(
+        report.sim_notices == [cell.expect_notice] * cell.triggers,
+        "notice-sim chose %s on this machine, the cell is built for notice %d"
+        % (report.sim_notices, cell.expect_notice),
+    )
     report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
     sim_writes = simulator.simulated_port_writes(out)
     for port in (scenarios.EC_COMMAND, scenarios.EC_DATA, scenarios.CMOS_INDEX, scenarios.CMOS_DATA):
         real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
-        report.check(real == simulated, "port 0x%02X saw %s, notice-sim wrote %s"
-                     % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"))
+        report.check(
+            real == simulated,
+            "port 0x%02X saw %s, notice-sim wrote %s" % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"),
+        )
     compare_connections(report, cell, summary.get("connected", []))
     drawn = any(n.get("blt") for n in notifications)
-    report.check(drawn == cell.expect_drawn, "notice-sim %s; the cell expects %s"
-                 % ("drew a picture" if drawn else "drew nothing", "a picture" if cell.expect_drawn else "none"))
+    report.check(
+        drawn == cell.expect_drawn,
+        "notice-sim %s; the cell expects %s"
+        % ("drew a picture" if drawn else "drew nothing", "a picture" if cell.expect_drawn else "none"),
+    )
     if not facts.get("GopModes", 0):
         report.note("no graphics output: no screen to compare")
         return
     if not report.check(screen is not None, "no screenshot taken"):
         return
     real_width, real_height, pixels, found = screen
-    report.check((real_width, real_height) == (width, height), "the display shows %dx%d, the graphics output "
-                 "reported %dx%d" % (real_width, real_height, width, height))
+    report.check(
+        (real_width, real_height) == (width, height),
+        "the display shows %dx%d, the graphics output " "reported %dx%d" % (real_width, real_height, width, height),
+    )
     sim_width, sim_height, sim_pixels = read_png_rgb(os.path.join(out, "screen.png"))
-    if not report.check((sim_width, sim_height) == (real_width, real_height), "notice-sim's screen is %dx%d"
-                        % (sim_width, sim_height)):
+    if not report.check(
+        (sim_width, sim_height) == (real_width, real_height), "notice-sim's screen is %dx%d" % (sim_width, sim_height)
+    ):
         return
-    last_console = [line for text in (notifications[-1].get("console", []) if notifications else [])
-                    for line in text.splitlines() if line.strip()]
+    last_console = [
+        line
+        for text in (notifications[-1].get("console", []) if notifications else [])
+        for line in text.splitlines()
+        if line.strip()
+    ]
     text_area = console_text_area(last_console, real_width, real_height)
     differing = differing_pixels(real_width, pixels, sim_pixels)
     outside = [(x, y) for x, y in differing if x >= text_area[0] or y >= text_area[1]]
-    report.note("screen %dx%d: %s; notice-sim's screen: %s" % (
-        real_width, real_height, report.seen, "identical" if not differing else
-        "%d pixels differ, all inside the console's text cells (%dx%d at the top left)"
-        % (len(differing), text_area[0], text_area[1]) if not outside else "%d pixels differ" % len(differing)))
-    report.check(not outside, "the real screen differs from notice-sim's in %d pixels outside the console text "
-                 "(x %d-%d, y %d-%d; %s/screen.png)" % (len(outside), min(x for x, _ in outside or [(0, 0)]),
-                                                       max(x for x, _ in outside or [(0, 0)]),
-                                                       min(y for _, y in outside or [(0, 0)]),
-                                                       max(y for _, y in outside or [(0, 0)]), out))
+    report.note(
+        "screen %dx%d: %s; notice-sim's screen: %s"
+        % (
+            real_width,
+            real_height,
+            report.seen,
+            "identical"
+            if not differing
+            else "%d pixels differ, all inside the console's text cells (%dx%d at the top left)"
+            % (len(differing), text_area[0], text_area[1])
+            if not outside
+            else "%d pixels differ" % len(differing),
+        )
+    )
+    report.check(
+        not outside,
+        "the real screen differs from notice-sim's in %d pixels outside the console text "
+        "(x %d-%d, y %d-%d; %s/screen.png)"
+        % (
+            len(outside),
+            min(x for x, _ in outside or [(0, 0)]),
+            max(x for x, _ in outside or [(0, 0)]),
+            min(y for _, y in outside or [(0, 0)]),
+            max(y for _, y in outside or [(0, 0)]),
+            out,
+        ),
+    )
     if cell.expect_left is not None:
-        report.check([at[0] for _, at in found] == [cell.expect_left],
-                     "the picture's left edge is at %s, the cell is about x = %d"
-                     % ([at[0] for _, at in found], cell.expect_left))
+        report.check(
+            [at[0] for _, at in found] == [cell.expect_left],
+            "the picture's left edge is at %s, the cell is about x = %d"
+            % ([at[0] for _, at in found], cell.expect_left),
+        )
 
 
 def console_text_area(lines, screen_width, screen_height):
@@ -366,8 +428,9 @@ def differing_pixels(width, pixels, other):
     """(x, y) of every pixel where two screens of the same size differ."""
     if pixels == other:
         return []
-    return [((i // 3) % width, (i // 3) // width) for i in range(0, len(pixels), 3)
-            if pixels[i:i + 3] != other[i:i + 3]]
+    return [
+        ((i // 3) % width, (i // 3) // width) for i in range(0, len(pixels), 3) if pixels[i : i + 3] != other[i : i + 3]
+    ]
 
 
 def compare_connections(report, cell, sim_connected):
@@ -378,29 +441,40 @@ def compare_connections(report, cell, sim_connected):
     facts = report.facts
     before = (facts.get("NvmeBoundBefore", 0), facts.get("AtaBoundBefore", 0))
     after = (facts.get("NvmeBoundAfter", 0), facts.get("AtaBoundAfter", 0))
-    report.note("controllers bound (NVMe, ATA pass-through): %s when the application started, %s after end of "
-                "DXE" % (before, after))
+    report.note(
+        "controllers bound (NVMe, ATA pass-through): %s when the application started, %s after end of "
+        "DXE" % (before, after)
+    )
     if not cell.boot_disk_only():
         return
-    expected = (sum(1 for name in sim_connected if name.startswith("nvme")),
-                sum(1 for name in sim_connected if name.startswith("sata")))
+    expected = (
+        sum(1 for name in sim_connected if name.startswith("nvme")),
+        sum(1 for name in sim_connected if name.startswith("sata")),
+    )
     if cell.firmware_image:
         # Connected before the boot manager ran; the boot disk here is on virtio, not ATA.
-        report.check(before == expected and after == before,
-                     "bound controllers %s -> %s; notice-sim connected %s" % (before, after, sim_connected))
+        report.check(
+            before == expected and after == before,
+            "bound controllers %s -> %s; notice-sim connected %s" % (before, after, sim_connected),
+        )
         return
     newly = (after[0] - before[0], after[1] - before[1])
-    report.check(newly == expected, "end of DXE bound %s more controllers (NVMe, ATA); notice-sim connected %s"
-                 % (newly, sim_connected))
+    report.check(
+        newly == expected,
+        "end of DXE bound %s more controllers (NVMe, ATA); notice-sim connected %s" % (newly, sim_connected),
+    )
 
 
 def expected_steps(cell, files):
     """The application's reports in order; with the driver in the firmware image it finds no
     notice.efi and reads only the pictures its own volume serves."""
-    steps = scenarios.expected_app_steps(scenarios.Scenario(cell.name, cell.about, cell.expect_notice),
-                                   bool(cell.firmware_image), cell.triggers)
-    return [(step, 0 if step.startswith("ReadPicture") and step[len("Read"):].upper() + ".BMP" in files else status)
-            for step, status in steps]
+    steps = scenarios.expected_app_steps(
+        scenarios.Scenario(cell.name, cell.about, cell.expect_notice), bool(cell.firmware_image), cell.triggers
+    )
+    return [
+        (step, 0 if step.startswith("ReadPicture") and step[len("Read") :].upper() + ".BMP" in files else status)
+        for step, status in steps
+    ]
 
 
 def check_death_by_sse(report, machine, cell, args, workdir, files):
@@ -410,10 +484,14 @@ def check_death_by_sse(report, machine, cell, args, workdir, files):
     try:
         machine.start()
         result = machine.wait_for_exit()
-        report.note("QEMU ended after %.1f s: exit status %d, %s" % (result.elapsed_s, result.returncode,
-                                                                   result.shutdown_reason or "no shutdown event"))
-        report.check(result.shutdown_reason == "guest-reset", "the run ended by %r, expected a reset (triple fault)"
-                     % result.shutdown_reason)
+        report.note(
+            "QEMU ended after %.1f s: exit status %d, %s"
+            % (result.elapsed_s, result.returncode, result.shutdown_reason or "no shutdown event")
+        )
+        report.check(
+            result.shutdown_reason == "guest-reset",
+            "the run ended by %r, expected a reset (triple fault)" % result.shutdown_reason,
+        )
     except qemu.MachineFailure as failure:
         report.check(False, str(failure))
         machine.kill()
@@ -422,20 +500,27 @@ def check_death_by_sse(report, machine, cell, args, workdir, files):
     report.app_lines = lines
     report.facts = {step: value for step, value in lines if step in scenarios.PLATFORM_REPORTS}
     steps = expected_steps(cell, files)
-    report.problems += checks.check_app_steps(lines, steps[:steps.index(("LoadImage", 0)) + 1])
+    report.problems += checks.check_app_steps(lines, steps[: steps.index(("LoadImage", 0)) + 1])
     fault = last_invalid_opcode(os.path.join(workdir, matrix_cells.INTERRUPT_LOG))
     base = report.facts.get("DriverImageBase")
-    if not report.check(fault is not None and base is not None, "no invalid-opcode exception logged, or no image "
-                        "base reported (%s)" % os.path.join(workdir, matrix_cells.INTERRUPT_LOG)):
+    if not report.check(
+        fault is not None and base is not None,
+        "no invalid-opcode exception logged, or no image "
+        "base reported (%s)" % os.path.join(workdir, matrix_cells.INTERRUPT_LOG),
+    ):
         return
     rip, cr4 = fault
     instruction = instruction_at(args.driver, rip - base) or "outside the image"
     report.seen = "StartImage died: invalid opcode at notice.efi+0x%x (%s) with CR4 0x%x" % (
-        rip - base, " ".join(instruction.split("\t")[1:]).strip() or instruction, cr4)
+        rip - base,
+        " ".join(instruction.split("\t")[1:]).strip() or instruction,
+        cr4,
+    )
     report.note(report.seen)
     report.check(not cr4 & CR4_OSFXSR, "CR4 0x%x has OSFXSR set: the fault is not explained" % cr4)
-    report.check(bool(SSE_REGISTER.search(instruction)), "the faulting instruction uses no SSE register: %s"
-                 % instruction)
+    report.check(
+        bool(SSE_REGISTER.search(instruction)), "the faulting instruction uses no SSE register: %s" % instruction
+    )
 
 
 def run_cell(cell, args, workdir):
@@ -444,18 +529,23 @@ def run_cell(cell, args, workdir):
     sse = cell.firmware == matrix_cells.UBOOT and (args.driver_sse if cell.shipped_driver else args.uboot_sse)
     if sse and not cell.shipped_driver:
         report.status = "not run"
-        report.note("not run: %s holds %d SSE instructions (first: %s) and U-Boot leaves CR4.OSFXSR clear, "
-                    "so StartImage would die on an invalid-opcode exception; give --uboot-driver an image built "
-                    "with general-purpose registers only" % (args.uboot_driver, len(args.uboot_sse),
-                                                             args.uboot_sse[0]))
+        report.note(
+            "not run: %s holds %d SSE instructions (first: %s) and U-Boot leaves CR4.OSFXSR clear, "
+            "so StartImage would die on an invalid-opcode exception; give --uboot-driver an image built "
+            "with general-purpose registers only" % (args.uboot_driver, len(args.uboot_sse), args.uboot_sse[0])
+        )
         return report
     os.makedirs(workdir, exist_ok=True)
     try:
         esp, nvme, chosen, files = prepare_disks(cell, args, workdir)
         shot = os.path.join(workdir, "screen.ppm")
-        code = args.nested_images[cell.name][0] if cell.nested_pictures else \
-            os.path.join(args.firmware_dirs[cell.firmware_image], make_images.PLAIN_IMAGE) \
-            if cell.firmware_image else qemu.PLAIN_CODE
+        code = (
+            args.nested_images[cell.name][0]
+            if cell.nested_pictures
+            else os.path.join(args.firmware_dirs[cell.firmware_image], make_images.PLAIN_IMAGE)
+            if cell.firmware_image
+            else qemu.PLAIN_CODE
+        )
         config = matrix_cells.machine_config(cell, esp, nvme, args.uboot_rom, args.timeout, code)
         with qemu.Machine(config, workdir) as machine:
             if sse:
@@ -488,32 +578,56 @@ def run_cell(cell, args, workdir):
 
 # ---- results ---------------------------------------------------------------
 
+
 def result_record(report):
     cell = report.scenario
     return {
-        "cell": cell.name, "about": cell.about, "firmware": cell.firmware, "display": cell.display,
+        "cell": cell.name,
+        "about": cell.about,
+        "firmware": cell.firmware,
+        "display": cell.display,
         "resolution": report.screen if report.screen != "-" else cell.resolution_label(),
-        "storage": cell.storage, "pictures": cell.pictures_label(), "triggers": cell.triggers,
-        "notice_sim": report.sim_notices, "seen": report.seen,
+        "storage": cell.storage,
+        "pictures": cell.pictures_label(),
+        "triggers": cell.triggers,
+        "notice_sim": report.sim_notices,
+        "seen": report.seen,
         "equals_notice_sim": report.status == "pass" if report.compared else None,
-        "status": report.status, "wall_time_s": round(report.elapsed, 1), "why": cell.why,
-        "firmware_offers": report.facts, "problems": report.problems,
+        "status": report.status,
+        "wall_time_s": round(report.elapsed, 1),
+        "why": cell.why,
+        "firmware_offers": report.facts,
+        "problems": report.problems,
     }
 
 
 def markdown_table(records):
-    lines = ["| Cell | Firmware | Display | Resolution | Storage | Pictures | notice-sim | Seen on screen "
-             "| = notice-sim | Wall time |",
-             "|---|---|---|---|---|---|---|---|---|---|"]
+    lines = [
+        "| Cell | Firmware | Display | Resolution | Storage | Pictures | notice-sim | Seen on screen "
+        "| = notice-sim | Wall time |",
+        "|---|---|---|---|---|---|---|---|---|---|",
+    ]
     for r in records:
         sim = ", ".join(str(m) for m in r["notice_sim"]) or "-"
         verdict = {"pass": "yes", "fail": "**no**", "not run": "not run"}[r["status"]]
         if r["equals_notice_sim"] is None and r["status"] == "pass":
             verdict = "n/a: died as expected"
-        lines.append("| %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %.0f s |" % (
-            r["cell"], r["firmware"], r["display"], r["resolution"], r["storage"], r["pictures"],
-            " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "", sim, r["seen"], verdict,
-            r["wall_time_s"]))
+        lines.append(
+            "| %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %.0f s |"
+            % (
+                r["cell"],
+                r["firmware"],
+                r["display"],
+                r["resolution"],
+                r["storage"],
+                r["pictures"],
+                " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "",
+                sim,
+                r["seen"],
+                verdict,
+                r["wall_time_s"],
+            )
+        )
     reasons = {}
     for r in records:
         if r["why"]:
@@ -555,13 +669,17 @@ def prepare_firmware_images(args, cells):
     if not variants:
         return True
     if not args.notice_pack or not os.path.isfile(args.notice_pack):
-        print("matrix.py: cells %s boot firmware images with the driver inside: give --notice-pack PATH"
-              % ", ".join(c.name for c in cells if c.firmware_image), file=sys.stderr)
+        print(
+            "matrix.py: cells %s boot firmware images with the driver inside: give --notice-pack PATH"
+            % ", ".join(c.name for c in cells if c.firmware_image),
+            file=sys.stderr,
+        )
         return False
     cache = args.firmware_cache or os.path.join(args.build_dir, "firmware-images")
     started = time.monotonic()
-    dirs = make_images.ensure_variants(args.notice_pack, args.driver, cache,
-                                           {v: [make_images.PLAIN_IMAGE] for v in variants})
+    dirs = make_images.ensure_variants(
+        args.notice_pack, args.driver, cache, {v: [make_images.PLAIN_IMAGE] for v in variants}
+    )
     if dirs is None:
         print("matrix.py: building the firmware images failed", file=sys.stderr)
         return False
@@ -572,13 +690,20 @@ def prepare_firmware_images(args, cells):
             inner = {mode: p.bmp for mode, p in matrix_pictures.picture_set(cell.nested_pictures).items()}
             try:
                 args.nested_images[cell.name] = matrix_firmware.ensure_nested_image(
-                    args.notice_pack, dirs[cell.firmware_image], inner, cache)
+                    args.notice_pack, dirs[cell.firmware_image], inner, cache
+                )
             except (RuntimeError, OSError, subprocess.CalledProcessError) as error:
                 print("matrix.py: building the image with an inner volume failed: %s" % error, file=sys.stderr)
                 return False
-    print("== firmware images %s%s ready in %.1f s (%s)" % (
-        ", ".join(variants), " and %d with an inner volume" % len(args.nested_images) if args.nested_images else "",
-        time.monotonic() - started, cache))
+    print(
+        "== firmware images %s%s ready in %.1f s (%s)"
+        % (
+            ", ".join(variants),
+            " and %d with an inner volume" % len(args.nested_images) if args.nested_images else "",
+            time.monotonic() - started,
+            cache,
+        )
+    )
     return True
 
 
@@ -587,16 +712,30 @@ def main(argv=None):
     parser.add_argument("--build-dir", help="image build directory (notice.efi, e2e/app/notice-e2e.efi)")
     parser.add_argument("--notice-sim", metavar="PATH", help="the notice-sim program")
     parser.add_argument("--driver", help="driver image (default: BUILD_DIR/notice.efi)")
-    parser.add_argument("--uboot-driver", help="driver image for the U-Boot cells (default: --driver); it must "
-                        "hold no SSE instruction")
+    parser.add_argument(
+        "--uboot-driver",
+        help="driver image for the U-Boot cells (default: --driver); it must " "hold no SSE instruction",
+    )
     parser.add_argument("--app", help="test application (default: BUILD_DIR/e2e/app/notice-e2e.efi)")
-    parser.add_argument("--notice-pack", metavar="PATH", help="notice-pack, to build the firmware images the "
-                        "two-volume cells boot (cached in --firmware-cache)")
-    parser.add_argument("--firmware-cache", metavar="DIR", help="where built firmware images are kept "
-                        "(default: BUILD_DIR/firmware-images, shared with run.py --driver-in-firmware)")
+    parser.add_argument(
+        "--notice-pack",
+        metavar="PATH",
+        help="notice-pack, to build the firmware images the " "two-volume cells boot (cached in --firmware-cache)",
+    )
+    parser.add_argument(
+        "--firmware-cache",
+        metavar="DIR",
+        help="where built firmware images are kept "
+        "(default: BUILD_DIR/firmware-images, shared with run.py --driver-in-firmware)",
+    )
     parser.add_argument("--uboot-rom", default=qemu.UBOOT_ROM, help="U-Boot image (package u-boot-qemu)")
-    parser.add_argument("--cell", action="append", choices=matrix_cells.CELL_NAMES, metavar="NAME",
-                        help="cell to run (repeatable; default: all; see --list)")
+    parser.add_argument(
+        "--cell",
+        action="append",
+        choices=matrix_cells.CELL_NAMES,
+        metavar="NAME",
+        help="cell to run (repeatable; default: all; see --list)",
+    )
     parser.add_argument("--list", action="store_true", help="list the cells and exit")
     parser.add_argument("--json", metavar="FILE", help="write the results as JSON")
     parser.add_argument("--table", metavar="FILE", help="write the results as a Markdown table")
@@ -614,8 +753,16 @@ def main(argv=None):
     if not args.build_dir or not args.notice_sim:
         parser.error("--build-dir and --notice-sim are required")
 
-    for name in ("build_dir", "driver", "uboot_driver", "app", "uboot_rom", "notice_sim", "notice_pack",
-                 "firmware_cache"):
+    for name in (
+        "build_dir",
+        "driver",
+        "uboot_driver",
+        "app",
+        "uboot_rom",
+        "notice_sim",
+        "notice_pack",
+        "firmware_cache",
+    ):
         value = getattr(args, name)
         if value:
             setattr(args, name, os.path.abspath(value))
@@ -667,9 +814,16 @@ def main(argv=None):
     print(table)
     failed = [r["cell"] for r in records if r["status"] == "fail"]
     not_run = [r["cell"] for r in records if r["status"] == "not run"]
-    print("== matrix: %d of %d cells passed in %.1f s%s%s" % (
-        sum(r["status"] == "pass" for r in records), len(records), time.monotonic() - started,
-        "; failed: " + ", ".join(failed) if failed else "", "; not run: " + ", ".join(not_run) if not_run else ""))
+    print(
+        "== matrix: %d of %d cells passed in %.1f s%s%s"
+        % (
+            sum(r["status"] == "pass" for r in records),
+            len(records),
+            time.monotonic() - started,
+            "; failed: " + ", ".join(failed) if failed else "",
+            "; not run: " + ", ".join(not_run) if not_run else "",
+        )
+    )
     if not failed and not args.workdir:
         shutil.rmtree(root, ignore_errors=True)
     return 1 if failed else 0

@@ -48,16 +48,16 @@ STORAGE = {
 class Cell:
     name: str
     about: str
-    expect_notice: int                 # the notice this machine is built to give
+    expect_notice: int  # the notice this machine is built to give
     firmware: str = OVMF
     display: str = "std-vga"
-    resolution: tuple = None           # (width, height) for the display's xres/yres, None: its default
+    resolution: tuple = None  # (width, height) for the display's xres/yres, None: its default
     storage: str = "nvme+ahci"
-    pictures: str = "test"             # matrix_pictures.PICTURE_SETS
+    pictures: str = "test"  # matrix_pictures.PICTURE_SETS
     triggers: int = 1
-    expect_drawn: bool = True          # whether a picture lands on the screen
-    expect_left: int = None            # the drawn picture's left edge, when the cell is about it
-    why: str = ""                      # what the firmware lacks, when that decides the outcome
+    expect_drawn: bool = True  # whether a picture lands on the screen
+    expect_left: int = None  # the drawn picture's left edge, when the cell is about it
+    why: str = ""  # what the firmware lacks, when that decides the outcome
     # The firmware image carries the driver and this make_images.py variant's
     # pictures in its DXE volume ("" for the stock image, the driver loaded
     # from disk); the application's volume then serves only `pictures`.
@@ -125,20 +125,32 @@ def machine_config(cell, esp, nvme, uboot_rom, timeout_s, ovmf_code=qemu.PLAIN_C
     # The shipped driver's cell logs every exception (about 16 MB): an invalid
     # opcode shows where it happened and with which CR4.
     extra = ["-d", "int", "-D", INTERRUPT_LOG] if cell.shipped_driver else []
-    return qemu.MachineConfig(extra_args=extra,
-        firmware=cell.firmware, code=uboot_rom if cell.firmware == UBOOT else ovmf_code,
-        machine=cell.machine_type(), esp_image=esp, esp_interface=cell.boot_disk(),
-        esp_bootindex=0 if cell.boot_disk_only() else None, nvme_image=nvme, display=cell.display_args(),
+    return qemu.MachineConfig(
+        extra_args=extra,
+        firmware=cell.firmware,
+        code=uboot_rom if cell.firmware == UBOOT else ovmf_code,
+        machine=cell.machine_type(),
+        esp_image=esp,
+        esp_interface=cell.boot_disk(),
+        esp_bootindex=0 if cell.boot_disk_only() else None,
+        nvme_image=nvme,
+        display=cell.display_args(),
         memory_mb=512 if cell.firmware == UBOOT else 256,
-        port_standins={0x62: 0xFF, 0x66: 0xFF, 0x72: 0xFF, 0x73: 0xFF}, timeout_s=timeout_s)
+        port_standins={0x62: 0xFF, 0x66: 0xFF, 0x72: 0xFF, 0x73: 0xFF},
+        timeout_s=timeout_s,
+    )
 
 
-NO_PCI_IO = ("U-Boot offers no PCI I/O protocol: the probe finds no controller whatever the machine holds, "
-             "so notice 4 is shown")
-NO_GOP = ("U-Boot drives no QEMU display: its only video driver (VESA) needs the display's option ROM and reads "
-          "the ROM's signature one byte off ('Incorrect expansion ROM header signature 4eaa' for the standard VGA, "
-          "4daa for cirrus-vga, whose ROMs start 55 AA 4E and 55 AA 4D), and tries no other display; without a "
-          "graphics output nothing is drawn")
+NO_PCI_IO = (
+    "U-Boot offers no PCI I/O protocol: the probe finds no controller whatever the machine holds, "
+    "so notice 4 is shown"
+)
+NO_GOP = (
+    "U-Boot drives no QEMU display: its only video driver (VESA) needs the display's option ROM and reads "
+    "the ROM's signature one byte off ('Incorrect expansion ROM header signature 4eaa' for the standard VGA, "
+    "4daa for cirrus-vga, whose ROMs start 55 AA 4E and 55 AA 4D), and tries no other display; without a "
+    "graphics output nothing is drawn"
+)
 
 CELLS = [
     # OVMF: every display it drives, at its default mode.
@@ -150,66 +162,186 @@ CELLS = [
     Cell("ovmf-virtio-vga", "virtio-vga", 5, display="virtio-vga"),
     Cell("ovmf-qxl-vga", "qxl-vga", 5, display="qxl-vga"),
     Cell("ovmf-vmware-svga", "vmware-svga", 5, display="vmware-svga"),
-    Cell("ovmf-ati-vga", "ati-vga: OVMF has no driver for it", 5, display="ati-vga", expect_drawn=False,
-         why="OVMF binds no graphics output to the ATI display: the driver prints its line, nothing is drawn"),
+    Cell(
+        "ovmf-ati-vga",
+        "ati-vga: OVMF has no driver for it",
+        5,
+        display="ati-vga",
+        expect_drawn=False,
+        why="OVMF binds no graphics output to the ATI display: the driver prints its line, nothing is drawn",
+    ),
     # Resolutions, chosen through the display's xres/yres.
     Cell("ovmf-std-vga-800x600", "standard VGA at 800x600", 5, resolution=(800, 600)),
     Cell("ovmf-std-vga-1024x768", "standard VGA at 1024x768", 5, resolution=(1024, 768)),
     Cell("ovmf-std-vga-1920x1080", "standard VGA at 1920x1080", 5, resolution=(1920, 1080)),
-    Cell("ovmf-virtio-gpu-1920x1080", "virtio-gpu-pci at 1920x1080", 5, display="virtio-gpu",
-         resolution=(1920, 1080)),
-    Cell("ovmf-bochs-display-1024x768", "bochs-display at 1024x768", 5, display="bochs-display",
-         resolution=(1024, 768)),
+    Cell("ovmf-virtio-gpu-1920x1080", "virtio-gpu-pci at 1920x1080", 5, display="virtio-gpu", resolution=(1920, 1080)),
+    Cell(
+        "ovmf-bochs-display-1024x768", "bochs-display at 1024x768", 5, display="bochs-display", resolution=(1024, 768)
+    ),
     # Without its EDID block the display's xres/yres reach OVMF no more: it stays at 1280x800.
-    Cell("ovmf-std-vga-1024x768-no-edid", "standard VGA, xres/yres 1024x768 but no EDID: OVMF's own 1280x800", 5,
-         display="std-vga-no-edid", resolution=(1024, 768)),
+    Cell(
+        "ovmf-std-vga-1024x768-no-edid",
+        "standard VGA, xres/yres 1024x768 but no EDID: OVMF's own 1280x800",
+        5,
+        display="std-vga-no-edid",
+        resolution=(1024, 768),
+    ),
     # The picture's edges on a real screen.
-    Cell("ovmf-fits-exactly", "a picture 20 pixels narrower than the screen: drawn at x = 0", 5,
-         resolution=(800, 600), pictures="fits-exactly", expect_left=0),
-    Cell("ovmf-too-wide", "a picture 19 pixels narrower than the screen: not drawn, no line", 5,
-         resolution=(800, 600), pictures="too-wide", expect_drawn=False),
-    Cell("ovmf-taller-than-screen", "a picture taller than the screen: the Blt is refused", 5,
-         resolution=(800, 600), pictures="taller-than-screen", expect_drawn=False),
-    Cell("ovmf-wrapping-row-size", "a width whose row size wraps 32 bits", 5, resolution=(800, 600),
-         pictures="wrapping-row-size", expect_drawn=False),
-    Cell("ovmf-zero-width-tall", "width 0, height 0x7FFFFFFF", 5, resolution=(800, 600),
-         pictures="zero-width-tall", expect_drawn=False),
+    Cell(
+        "ovmf-fits-exactly",
+        "a picture 20 pixels narrower than the screen: drawn at x = 0",
+        5,
+        resolution=(800, 600),
+        pictures="fits-exactly",
+        expect_left=0,
+    ),
+    Cell(
+        "ovmf-too-wide",
+        "a picture 19 pixels narrower than the screen: not drawn, no line",
+        5,
+        resolution=(800, 600),
+        pictures="too-wide",
+        expect_drawn=False,
+    ),
+    Cell(
+        "ovmf-taller-than-screen",
+        "a picture taller than the screen: the Blt is refused",
+        5,
+        resolution=(800, 600),
+        pictures="taller-than-screen",
+        expect_drawn=False,
+    ),
+    Cell(
+        "ovmf-wrapping-row-size",
+        "a width whose row size wraps 32 bits",
+        5,
+        resolution=(800, 600),
+        pictures="wrapping-row-size",
+        expect_drawn=False,
+    ),
+    Cell(
+        "ovmf-zero-width-tall",
+        "width 0, height 0x7FFFFFFF",
+        5,
+        resolution=(800, 600),
+        pictures="zero-width-tall",
+        expect_drawn=False,
+    ),
     # Storage layouts.
     Cell("ovmf-ahci-only", "q35 without NVMe: the AHCI controller counts", 5, storage="ahci"),
     Cell("ovmf-nvme-only", "i440FX with an NVMe disk: PIIX IDE does not count, NVMe does", 5, storage="nvme"),
     Cell("ovmf-ide-only", "i440FX, IDE only: no controller counts", 4, storage="ide", expect_drawn=True),
-    Cell("ovmf-virtio-blk-only", "i440FX whose only disk is virtio-blk (01/00): no controller counts", 4,
-         storage="virtio-blk"),
+    Cell(
+        "ovmf-virtio-blk-only",
+        "i440FX whose only disk is virtio-blk (01/00): no controller counts",
+        4,
+        storage="virtio-blk",
+    ),
     # Pictures in two firmware volumes: the firmware's own DXE volume (first in
     # handle order) and the application's (installed later).
-    Cell("ovmf-second-volume-only", "the firmware's volume lacks picture 5, the second volume has it: found there",
-         5, pictures="second-volume-5", firmware_image="missing-5"),
-    Cell("ovmf-both-volumes", "picture 5 in both volumes, different: the first volume's is drawn", 5,
-         pictures="second-volume-5", firmware_image="full"),
-    Cell("ovmf-inner-volume-only", "picture 5 only in a volume inside the DXE volume: found there", 5,
-         pictures="none", firmware_image="missing-5", nested_pictures="second-volume-5"),
-    Cell("ovmf-inner-volume-both", "picture 5 in the DXE volume and, different, in the inner volume: the DXE "
-         "volume's is drawn", 5, pictures="none", firmware_image="full", nested_pictures="second-volume-5"),
+    Cell(
+        "ovmf-second-volume-only",
+        "the firmware's volume lacks picture 5, the second volume has it: found there",
+        5,
+        pictures="second-volume-5",
+        firmware_image="missing-5",
+    ),
+    Cell(
+        "ovmf-both-volumes",
+        "picture 5 in both volumes, different: the first volume's is drawn",
+        5,
+        pictures="second-volume-5",
+        firmware_image="full",
+    ),
+    Cell(
+        "ovmf-inner-volume-only",
+        "picture 5 only in a volume inside the DXE volume: found there",
+        5,
+        pictures="none",
+        firmware_image="missing-5",
+        nested_pictures="second-volume-5",
+    ),
+    Cell(
+        "ovmf-inner-volume-both",
+        "picture 5 in the DXE volume and, different, in the inner volume: the DXE " "volume's is drawn",
+        5,
+        pictures="none",
+        firmware_image="full",
+        nested_pictures="second-volume-5",
+    ),
     # Two trigger installations in one boot.
     Cell("ovmf-two-triggers", "the trigger installed twice: the second repeats the first's notice", 5, triggers=2),
     # U-Boot: the driver loaded from disk by the application.
-    Cell("u-boot-std-vga", "U-Boot, standard VGA", 4, firmware=UBOOT, storage="ide", expect_drawn=False,
-         why=NO_PCI_IO + "; " + NO_GOP),
-    Cell("u-boot-shipped-driver", "U-Boot with the shipped notice.efi", 4, firmware=UBOOT, storage="ide",
-         expect_drawn=False, shipped_driver=True,
-         why="U-Boot leaves CR4.OSFXSR clear, so while notice.efi holds SSE instructions StartImage dies at the "
-             "first one (the cell then checks the logged invalid-opcode exception: its CR4 and the instruction at "
-             "that offset of the image); with an image built for general-purpose registers only the cell runs like "
-             "u-boot-std-vga"),
-    Cell("u-boot-nvme", "U-Boot with an NVMe disk besides the IDE boot disk", 4, firmware=UBOOT, storage="nvme",
-         expect_drawn=False, why=NO_PCI_IO + "; " + NO_GOP),
-    Cell("u-boot-virtio-gpu", "U-Boot, virtio-gpu-pci", 4, firmware=UBOOT, display="virtio-gpu", storage="ide",
-         expect_drawn=False, why=NO_PCI_IO + "; " + NO_GOP),
-    Cell("u-boot-bochs-display", "U-Boot, bochs-display", 4, firmware=UBOOT, display="bochs-display",
-         storage="ide", expect_drawn=False, why=NO_PCI_IO + "; " + NO_GOP),
-    Cell("u-boot-ramfb", "U-Boot, ramfb", 4, firmware=UBOOT, display="ramfb", storage="ide", expect_drawn=False,
-         why=NO_PCI_IO + "; " + NO_GOP),
-    Cell("u-boot-cirrus-vga", "U-Boot, cirrus-vga", 4, firmware=UBOOT, display="cirrus-vga", storage="ide",
-         expect_drawn=False, why=NO_PCI_IO + "; " + NO_GOP),
+    Cell(
+        "u-boot-std-vga",
+        "U-Boot, standard VGA",
+        4,
+        firmware=UBOOT,
+        storage="ide",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
+    Cell(
+        "u-boot-shipped-driver",
+        "U-Boot with the shipped notice.efi",
+        4,
+        firmware=UBOOT,
+        storage="ide",
+        expect_drawn=False,
+        shipped_driver=True,
+        why="U-Boot leaves CR4.OSFXSR clear, so while notice.efi holds SSE instructions StartImage dies at the "
+        "first one (the cell then checks the logged invalid-opcode exception: its CR4 and the instruction at "
+        "that offset of the image); with an image built for general-purpose registers only the cell runs like "
+        "u-boot-std-vga",
+    ),
+    Cell(
+        "u-boot-nvme",
+        "U-Boot with an NVMe disk besides the IDE boot disk",
+        4,
+        firmware=UBOOT,
+        storage="nvme",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
+    Cell(
+        "u-boot-virtio-gpu",
+        "U-Boot, virtio-gpu-pci",
+        4,
+        firmware=UBOOT,
+        display="virtio-gpu",
+        storage="ide",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
+    Cell(
+        "u-boot-bochs-display",
+        "U-Boot, bochs-display",
+        4,
+        firmware=UBOOT,
+        display="bochs-display",
+        storage="ide",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
+    Cell(
+        "u-boot-ramfb",
+        "U-Boot, ramfb",
+        4,
+        firmware=UBOOT,
+        display="ramfb",
+        storage="ide",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
+    Cell(
+        "u-boot-cirrus-vga",
+        "U-Boot, cirrus-vga",
+        4,
+        firmware=UBOOT,
+        display="cirrus-vga",
+        storage="ide",
+        expect_drawn=False,
+        why=NO_PCI_IO + "; " + NO_GOP,
+    ),
 ]
 CELL_NAMES = [c.name for c in CELLS]

@@ -29,7 +29,7 @@ import notice_insert  # noqa: E402
 
 # The name of the file carrying the inner volume.
 NESTED_FILE_NAME = uuid.UUID("5B1E6C1A-93D0-4E7E-A6B5-3C0F2D7E9A41")
-FILE_STATE_COMPLETE = 0xF8   # header and data valid, stored inverted (erase polarity 1)
+FILE_STATE_COMPLETE = 0xF8  # header and data valid, stored inverted (erase polarity 1)
 
 
 def volume_image_file(volume, name=NESTED_FILE_NAME):
@@ -38,8 +38,12 @@ def volume_image_file(volume, name=NESTED_FILE_NAME):
     size = ffs.FILE_HEADER_SIZE + section_size
     if size > ffs.MAX_SIZE24:
         raise ffs.FirmwareFormatError("the inner volume is too large for a 24-bit file size")
-    header = bytearray(name.bytes_le + bytes((0, ffs.FILE_CHECKSUM_NOT_USED, ffs.FILE_TYPE_VOLUME_IMAGE, 0)) +
-                       struct.pack("<I", size)[:3] + bytes((FILE_STATE_COMPLETE,)))
+    header = bytearray(
+        name.bytes_le
+        + bytes((0, ffs.FILE_CHECKSUM_NOT_USED, ffs.FILE_TYPE_VOLUME_IMAGE, 0))
+        + struct.pack("<I", size)[:3]
+        + bytes((FILE_STATE_COMPLETE,))
+    )
     # The header's 8-bit sum, with the state and the file checksum taken as 0, must be 0.
     checked = bytearray(header)
     checked[17] = checked[23] = 0
@@ -63,9 +67,14 @@ def ensure_nested_image(notice_pack, variant_dir, nested_pictures, cache):
     (mode -> BMP bytes). Returns (image path, {mode: inner picture file})."""
     ffs_dir = os.path.join(variant_dir, "ffs")
     variant_files = sorted(os.path.join(ffs_dir, name) for name in os.listdir(ffs_dir))
-    scripts = [os.path.abspath(__file__), os.path.join(INSERT_DIR, "notice_insert.py"),
-               os.path.join(INSERT_DIR, "dxe_volume.py"), os.path.join(INSERT_DIR, "firmware_volume.py"), notice_pack,
-               make_images.BASE_IMAGES[make_images.PLAIN_IMAGE]]
+    scripts = [
+        os.path.abspath(__file__),
+        os.path.join(INSERT_DIR, "notice_insert.py"),
+        os.path.join(INSERT_DIR, "dxe_volume.py"),
+        os.path.join(INSERT_DIR, "firmware_volume.py"),
+        notice_pack,
+        make_images.BASE_IMAGES[make_images.PLAIN_IMAGE],
+    ]
     key = _digest(variant_files + scripts, [nested_pictures[m] for m in sorted(nested_pictures)])
     out = os.path.join(cache, "nested-" + key[:16])
     image = os.path.join(out, make_images.PLAIN_IMAGE)
@@ -87,8 +96,12 @@ def ensure_nested_image(notice_pack, variant_dir, nested_pictures, cache):
     with open(nested_ffs, "wb") as f:
         f.write(nested)
     partial = image + ".partial"
-    if notice_insert.main(["--base", make_images.BASE_IMAGES[make_images.PLAIN_IMAGE], "--out", partial,
-                           *variant_files, nested_ffs]) != 0:
+    if (
+        notice_insert.main(
+            ["--base", make_images.BASE_IMAGES[make_images.PLAIN_IMAGE], "--out", partial, *variant_files, nested_ffs]
+        )
+        != 0
+    ):
         raise RuntimeError("notice-insert could not add the inner volume")
     os.replace(partial, image)
     return image, pictures

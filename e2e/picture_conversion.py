@@ -17,9 +17,15 @@ def notice_pack_path(host_build):
 
 def convert_picture(source_path, bmp_path, host_build):
     """Writes `bmp_path` from `source_path`; returns notice-pack's one-line summary or raises ConversionFailed."""
-    result = subprocess.run([notice_pack_path(host_build), "convert", source_path, bmp_path],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
+    result = subprocess.run(
+        [notice_pack_path(host_build), "convert", source_path, bmp_path],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        check=False,
+    )
     if result.returncode != 0:
-        raise ConversionFailed((result.stderr.strip() or "notice-pack convert failed with exit status %d"
-                                % result.returncode))
+        raise ConversionFailed(
+            (result.stderr.strip() or "notice-pack convert failed with exit status %d" % result.returncode)
+        )
     return result.stdout.strip()

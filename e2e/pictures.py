@@ -28,9 +28,9 @@ class Picture:
         self.bits = bits
         self.width = width
         self.height = height
-        self.rows = rows            # top row first, each a bytes of R,G,B triples
-        self.palette = palette      # list of (r, g, b) for 1, 4 and 8 bits
-        self.indices = indices      # top row first, colour-map index per pixel
+        self.rows = rows  # top row first, each a bytes of R,G,B triples
+        self.palette = palette  # list of (r, g, b) for 1, 4 and 8 bits
+        self.indices = indices  # top row first, colour-map index per pixel
         self.bmp = encode_bmp(self)
 
 
@@ -56,8 +56,7 @@ def _true_colour(mode, width, height, x, y):
 def make_picture(mode):
     bits, width, height = PICTURE_SHAPES[mode]
     if bits == 24:
-        rows = [bytes(c for x in range(width) for c in _true_colour(mode, width, height, x, y))
-                for y in range(height)]
+        rows = [bytes(c for x in range(width) for c in _true_colour(mode, width, height, x, y)) for y in range(height)]
         return Picture(mode, bits, width, height, rows)
     palette = _palette(mode, bits)
     indices = [[_index(mode, bits, x, y) for x in range(width)] for y in range(height)]
@@ -74,7 +73,7 @@ def _pack_row(picture, y):
         rgb = picture.rows[y]
         out = bytearray()
         for x in range(picture.width):
-            r, g, b = rgb[3 * x:3 * x + 3]
+            r, g, b = rgb[3 * x : 3 * x + 3]
             out += bytes((b, g, r))
         return bytes(out)
     per_byte = 8 // picture.bits
@@ -99,8 +98,20 @@ def encode_bmp(picture):
     pixels = b"".join(_pack_row(picture, y).ljust(row_size, b"\0") for y in reversed(range(picture.height)))
     size = offset + len(pixels)
     header = b"BM" + struct.pack("<IHHI", size, 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, picture.width, picture.height, 1, picture.bits, 0, len(pixels),
-                       2835, 2835, len(picture.palette or ()), 0)
+    info = struct.pack(
+        "<IiiHHIIiiII",
+        40,
+        picture.width,
+        picture.height,
+        1,
+        picture.bits,
+        0,
+        len(pixels),
+        2835,
+        2835,
+        len(picture.palette or ()),
+        0,
+    )
     return header + info + colour_map + pixels
 
 
@@ -117,13 +128,14 @@ def expected_screen(screen_width, screen_height, picture=None):
     left, top = picture_position(screen_width, screen_height, picture)
     for y, row in enumerate(picture.rows):
         start = ((top + y) * screen_width + left) * 3
-        frame[start:start + len(row)] = row
+        frame[start : start + len(row)] = row
     return bytes(frame)
 
 
 def write_pictures(directory):
     """Writes PICTURE1.BMP ... PICTURE6.BMP into directory; returns {mode: path}."""
     import os
+
     os.makedirs(directory, exist_ok=True)
     paths = {}
     for mode, picture in make_pictures().items():
@@ -135,6 +147,7 @@ def write_pictures(directory):
 
 if __name__ == "__main__":
     import sys
+
     if len(sys.argv) != 2:
         sys.exit("usage: pictures.py DIR   (writes the six test pictures as DIR/PICTURE<mode>.BMP)")
     for mode, path in sorted(write_pictures(sys.argv[1]).items()):

@@ -21,7 +21,7 @@ def _unfilter(data, width, height, channels):
     pos = 0
     for _ in range(height):
         kind = data[pos]
-        row = bytearray(data[pos + 1:pos + 1 + stride])
+        row = bytearray(data[pos + 1 : pos + 1 + stride])
         pos += 1 + stride
         if kind == 1:
             for i in range(channels, stride):
@@ -55,8 +55,8 @@ def read_png_rgb(path):
     header = None
     compressed = bytearray()
     while pos + 8 <= len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
+        length, kind = struct.unpack(">I4s", data[pos : pos + 8])
+        body = data[pos + 8 : pos + 8 + length]
         pos += 12 + length
         if kind == b"IHDR":
             header = struct.unpack(">IIBBBBB", body)
@@ -76,5 +76,5 @@ def read_png_rgb(path):
     rgb = bytearray()
     for row in rows:
         for i in range(0, len(row), 4):
-            rgb += row[i:i + 3]
+            rgb += row[i : i + 3]
     return width, height, bytes(rgb)

@@ -15,7 +15,11 @@ def write_png_rgb(path, width, height, pixels):
     stride = width * 3
     if len(pixels) != stride * height:
         raise ValueError("%d bytes for a %dx%d picture" % (len(pixels), width, height))
-    raw = b"".join(b"\0" + pixels[y * stride:(y + 1) * stride] for y in range(height))
+    raw = b"".join(b"\0" + pixels[y * stride : (y + 1) * stride] for y in range(height))
     with open(path, "wb") as f:
-        f.write(SIGNATURE + _chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-                _chunk(b"IDAT", zlib.compress(raw, 9)) + _chunk(b"IEND", b""))
+        f.write(
+            SIGNATURE
+            + _chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + _chunk(b"IDAT", zlib.compress(raw, 9))
+            + _chunk(b"IEND", b"")
+        )

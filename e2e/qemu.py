@@ -43,28 +43,28 @@ class MachineFailure(Exception):
 class MachineConfig:
     """What to boot. Paths are host paths; `disks` are raw images."""
 
-    firmware: str = "ovmf"             # "ovmf" (code and variables in flash) or "u-boot" (code as -bios)
+    firmware: str = "ovmf"  # "ovmf" (code and variables in flash) or "u-boot" (code as -bios)
     code: str = PLAIN_CODE
     vars_template: str = PLAIN_VARS
-    secure_boot: bool = False          # q35,smm=on plus the secure pflash
-    machine: str = "q35"               # "pc" has no NVMe or SATA controller
-    esp_image: str = ""                # FAT boot disk
-    esp_interface: str = "virtio"      # how it is attached: "virtio" (virtio-blk) or "ide"
-    esp_bootindex: int = None          # a boot index for it: the boot manager then connects only it
-    nvme_image: str = ""               # attached as an NVMe controller when set
+    secure_boot: bool = False  # q35,smm=on plus the secure pflash
+    machine: str = "q35"  # "pc" has no NVMe or SATA controller
+    esp_image: str = ""  # FAT boot disk
+    esp_interface: str = "virtio"  # how it is attached: "virtio" (virtio-blk) or "ide"
+    esp_bootindex: int = None  # a boot index for it: the boot manager then connects only it
+    nvme_image: str = ""  # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
-    screen: str = ""                   # "WxH": a standard VGA with that resolution instead of -vga std
+    screen: str = ""  # "WxH": a standard VGA with that resolution instead of -vga std
     display: list = dataclasses.field(default_factory=lambda: ["-vga", "std"])  # QEMU options of the display
     memory_mb: int = 256
-    timeout_s: float = 90.0            # hard limit for the whole run
+    timeout_s: float = 90.0  # hard limit for the whole run
     extra_args: list = dataclasses.field(default_factory=list)
 
 
 @dataclasses.dataclass
 class ExitResult:
     returncode: int
-    shutdown_reason: str               # from the QMP SHUTDOWN event, "" if none came
-    stopped: bool                      # a QMP STOP event was seen
+    shutdown_reason: str  # from the QMP SHUTDOWN event, "" if none came
+    stopped: bool  # a QMP STOP event was seen
     events: list
     elapsed_s: float
 
@@ -79,7 +79,7 @@ class Machine:
         self.deadline = None
         self.events = []
         self.serial = bytearray()
-        self.serial_arrivals = []      # (seconds since start, serial length after the chunk)
+        self.serial_arrivals = []  # (seconds since start, serial length after the chunk)
         self._lock = threading.Condition()
         self._qmp = None
         self._qmp_replies = []
@@ -96,24 +96,50 @@ class Machine:
         c = self.config
         machine = c.machine + (",smm=on" if c.secure_boot else "")
         display = ["-device", "VGA,xres=%s,yres=%s" % tuple(c.screen.split("x"))] if c.screen else list(c.display)
-        args = [self.qemu, "-machine", machine, "-accel", "tcg", "-nodefaults", *display,
-                "-m", str(c.memory_mb), "-display", "none", "-no-reboot", "-nic", "none"]
+        args = [
+            self.qemu,
+            "-machine",
+            machine,
+            "-accel",
+            "tcg",
+            "-nodefaults",
+            *display,
+            "-m",
+            str(c.memory_mb),
+            "-display",
+            "none",
+            "-no-reboot",
+            "-nic",
+            "none",
+        ]
         args += self.firmware_args()
         if c.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
         if c.esp_image and c.esp_bootindex is not None:
             device = "ide-hd,bus=ide.0,unit=0" if c.esp_interface == "ide" else "virtio-blk-pci"
-            args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
-                     "-device", "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex)]
+            args += [
+                "-drive",
+                "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
+                "-device",
+                "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex),
+            ]
         elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
         if c.nvme_image:
-            args += ["-drive", "file=%s,if=none,id=nv0,format=raw" % c.nvme_image,
-                     "-device", "nvme,serial=n0,drive=nv0"]
+            args += [
+                "-drive",
+                "file=%s,if=none,id=nv0,format=raw" % c.nvme_image,
+                "-device",
+                "nvme,serial=n0,drive=nv0",
+            ]
         for port, answer in sorted(c.port_standins.items()):
             name = "port%02x" % port
-            args += ["-chardev", "file,id=%s,path=%s" % (name, self.port_log(port)),
-                     "-device", "isa-debugcon,iobase=0x%x,chardev=%s,readback=0x%x" % (port, name, answer)]
+            args += [
+                "-chardev",
+                "file,id=%s,path=%s" % (name, self.port_log(port)),
+                "-device",
+                "isa-debugcon,iobase=0x%x,chardev=%s,readback=0x%x" % (port, name, answer),
+            ]
         args += ["-serial", "stdio", "-qmp", "unix:%s,server=on,wait=off" % self._qmp_path()]
         return args + list(c.extra_args)
 
@@ -125,8 +151,12 @@ class Machine:
             raise ValueError("unknown firmware %r (ovmf or u-boot)" % c.firmware)
         vars_copy = os.path.join(self.workdir, "vars.fd")
         shutil.copyfile(c.vars_template, vars_copy)
-        return ["-drive", "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
-                "-drive", "if=pflash,format=raw,unit=1,file=" + vars_copy]
+        return [
+            "-drive",
+            "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
+            "-drive",
+            "if=pflash,format=raw,unit=1,file=" + vars_copy,
+        ]
 
     def _qmp_path(self):
         return os.path.join(self.workdir, "qmp.sock")
@@ -144,8 +174,9 @@ class Machine:
         self._stderr_log = open(os.path.join(self.workdir, "qemu-stderr.log"), "wb")
         self.started_at = time.monotonic()
         self.deadline = self.started_at + self.config.timeout_s
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=self._stderr_log, cwd=self.workdir)
+        self.process = subprocess.Popen(
+            args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._stderr_log, cwd=self.workdir
+        )
         self._spawn(self._read_serial)
         self._connect_qmp()
         self._spawn(self._read_qmp)
@@ -170,8 +201,9 @@ class Machine:
             except (FileNotFoundError, ConnectionRefusedError):
                 s.close()
                 if self.process.poll() is not None:
-                    raise MachineFailure("QEMU exited at start (status %d): %s"
-                                         % (self.process.returncode, self.stderr_text().strip()))
+                    raise MachineFailure(
+                        "QEMU exited at start (status %d): %s" % (self.process.returncode, self.stderr_text().strip())
+                    )
                 self._check_deadline("the QMP socket")
                 time.sleep(0.05)
 
@@ -246,8 +278,9 @@ class Machine:
                     value = ready()
                     if value:
                         return value
-                    raise MachineFailure("QEMU exited (status %d) while waiting for %s"
-                                         % (self.process.returncode, what))
+                    raise MachineFailure(
+                        "QEMU exited (status %d) while waiting for %s" % (self.process.returncode, what)
+                    )
                 now = time.monotonic()
                 if now >= limit:
                     raise MachineFailure("time-out waiting for %s" % what)
@@ -293,15 +326,19 @@ class Machine:
         try:
             self.process.wait(max(0.0, limit - time.monotonic()))
         except subprocess.TimeoutExpired:
-            raise MachineFailure("time-out waiting for the machine to power off"
-                                 + (" (guest paused)" if self.stopped() else ""))
+            raise MachineFailure(
+                "time-out waiting for the machine to power off" + (" (guest paused)" if self.stopped() else "")
+            )
         for t in self._threads:
             t.join(2)
         shutdown = self.shutdown_event()
-        return ExitResult(self.process.returncode,
-                          shutdown["data"].get("reason", "") if shutdown else "",
-                          any(e["event"] == "STOP" for e in self.events) and not shutdown,
-                          list(self.events), time.monotonic() - self.started_at)
+        return ExitResult(
+            self.process.returncode,
+            shutdown["data"].get("reason", "") if shutdown else "",
+            any(e["event"] == "STOP" for e in self.events) and not shutdown,
+            list(self.events),
+            time.monotonic() - self.started_at,
+        )
 
     def kill(self):
         if self.process and self.process.poll() is None:
@@ -351,19 +388,19 @@ def read_ppm(path):
     fields = []
     pos = 0
     while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
+        while data[pos : pos + 1].isspace():
             pos += 1
-        if data[pos:pos + 1] == b"#":
+        if data[pos : pos + 1] == b"#":
             pos = data.index(b"\n", pos) + 1
             continue
         start = pos
-        while not data[pos:pos + 1].isspace():
+        while not data[pos : pos + 1].isspace():
             pos += 1
         fields.append(data[start:pos])
     if fields[0] != b"P6" or fields[3] != b"255":
         raise ValueError("%s: not an 8-bit binary PPM" % path)
     width, height = int(fields[1]), int(fields[2])
-    pixels = data[pos + 1:pos + 1 + width * height * 3]
+    pixels = data[pos + 1 : pos + 1 + width * height * 3]
     if len(pixels) != width * height * 3:
         raise ValueError("%s: truncated" % path)
     return width, height, pixels

@@ -14,18 +14,19 @@ import subprocess
 from png_read import read_png_rgb
 from scenarios import EC_ABSENT
 
-EC_REGISTER_COUNT = 256   # the controller's address space: the stand-in answers every register alike
+EC_REGISTER_COUNT = 256  # the controller's address space: the stand-in answers every register alike
 
 
 @dataclasses.dataclass
 class SimulatorRecord:
     """One notice-sim run: its output folder and what it recorded, or why it failed."""
+
     out: str
-    failure: str = None           # notice-sim's exit status and output when it failed
+    failure: str = None  # notice-sim's exit status and output when it failed
     modes: list = dataclasses.field(default_factory=list)
     console: list = dataclasses.field(default_factory=list)
     port_writes: dict = dataclasses.field(default_factory=dict)
-    screen: tuple = None          # (width, height, RGB bytes), read only when asked for
+    screen: tuple = None  # (width, height, RGB bytes), read only when asked for
 
 
 def simulator_arguments(scenario, width, height, picture_files):
@@ -46,8 +47,11 @@ def simulator_arguments(scenario, width, height, picture_files):
             args += ["--ec", "0x%02X=0x%02X" % (register, scenario.ec_byte)]
     for mode in range(1, 7):
         name = "PICTURE%d.BMP" % mode
-        args += ["--picture", "%d=%s" % (mode, picture_files[name])] if name in picture_files else [
-            "--no-picture", str(mode)]
+        args += (
+            ["--picture", "%d=%s" % (mode, picture_files[name])]
+            if name in picture_files
+            else ["--no-picture", str(mode)]
+        )
     return args
 
 
@@ -86,6 +90,10 @@ def run_simulator(scenario, simulator, workdir, width, height, picture_files, wa
     if result.returncode != 0:
         return SimulatorRecord(out, failure="notice-sim failed (%d): %s" % (result.returncode, output.strip()))
     summary, console = simulated_console(out)
-    return SimulatorRecord(out, modes=[n.get("notice_mode") for n in summary.get("notifications", [])],
-                           console=console, port_writes=simulated_port_writes(out),
-                           screen=read_png_rgb(os.path.join(out, "screen.png")) if want_screen else None)
+    return SimulatorRecord(
+        out,
+        modes=[n.get("notice_mode") for n in summary.get("notifications", [])],
+        console=console,
+        port_writes=simulated_port_writes(out),
+        screen=read_png_rgb(os.path.join(out, "screen.png")) if want_screen else None,
+    )

@@ -30,48 +30,83 @@ def serial_of(steps):
 
 
 def port_writes(ec_registers=EC_READS, marks=b"\x00\xAA"):
-    return {EC_COMMAND: bytes([0x80] * len(ec_registers)), EC_DATA: ec_registers,
-            CMOS_INDEX: bytes([0x30] * len(marks)), CMOS_DATA: marks}
+    return {
+        EC_COMMAND: bytes([0x80] * len(ec_registers)),
+        EC_DATA: ec_registers,
+        CMOS_INDEX: bytes([0x30] * len(marks)),
+        CMOS_DATA: marks,
+    }
 
 
 def good_record(scenario=PLAIN, screen=(2, 1, bytes(6)), writes=None):
     """What a passing run of the scenario leaves: every step, a clean shutdown, the ports written as expected."""
-    return checks.RunRecord(serial_text=serial_of(scenarios.expected_app_steps(scenario, False)),
-                            ended=checks.QemuEnd(30.0, 0, "guest-shutdown"),
-                            serial_times={"pictures served": 10.0, "trigger returned": 17.0},
-                            port_writes=writes if writes is not None else port_writes(), screen=screen, shot="s.ppm")
+    return checks.RunRecord(
+        serial_text=serial_of(scenarios.expected_app_steps(scenario, False)),
+        ended=checks.QemuEnd(30.0, 0, "guest-shutdown"),
+        serial_times={"pictures served": 10.0, "trigger returned": 17.0},
+        port_writes=writes if writes is not None else port_writes(),
+        screen=screen,
+        shot="s.ppm",
+    )
 
 
 def simulated(writes=None, modes=(5,), console=(), screen=None):
-    return SimulatorRecord("sim", modes=list(modes), console=list(console),
-                           port_writes=writes if writes is not None else port_writes(), screen=screen)
+    return SimulatorRecord(
+        "sim",
+        modes=list(modes),
+        console=list(console),
+        port_writes=writes if writes is not None else port_writes(),
+        screen=screen,
+    )
 
 
 class EcExpectationTest(unittest.TestCase):
     def test_the_expected_registers_come_from_the_simulated_driver(self):
-        cases = [("driver refused", UNSIGNED, simulated(), b""),
-                 ("no notice-sim run", PLAIN, None, None),
-                 ("notice-sim failed", PLAIN, SimulatorRecord("sim", failure="notice-sim failed (1)"), None),
-                 ("notice-sim's reads", PLAIN, simulated(port_writes(b"\x80\x93\x93\x0D")), b"\x80\x93\x93\x0D"),
-                 ("notice-sim read nothing", PLAIN, simulated({}), b"")]
+        cases = [
+            ("driver refused", UNSIGNED, simulated(), b""),
+            ("no notice-sim run", PLAIN, None, None),
+            ("notice-sim failed", PLAIN, SimulatorRecord("sim", failure="notice-sim failed (1)"), None),
+            ("notice-sim's reads", PLAIN, simulated(port_writes(b"\x80\x93\x93\x0D")), b"\x80\x93\x93\x0D"),
+            ("notice-sim read nothing", PLAIN, simulated({}), b""),
+        ]
         for label, scenario, record, expected in cases:
             with self.subTest(label):
                 self.assertEqual(checks.expected_ec_registers(scenario, record), expected)
 
     def test_ec_writes(self):
         good = port_writes()
-        cases = [("as expected", good, EC_READS, []),
-                 ("a register missing", port_writes(b"\x80\x93"), EC_READS,
-                  ["EC command port saw 80 80, expected 3 read commands",
-                   "EC data port saw 80 93, expected registers 80 93 0d"]),
-                 ("another register", port_writes(b"\x80\x94\x0D"), EC_READS,
-                  ["EC data port saw 80 94 0d, expected registers 80 93 0d"]),
-                 ("a write command", {**good, EC_COMMAND: b"\x80\x81\x80"}, EC_READS,
-                  ["EC command port saw 80 81 80, expected 3 read commands"]),
-                 ("registers unknown, reads well formed", port_writes(b"\x01\x02"), None, []),
-                 ("registers unknown, a command short", {**good, EC_COMMAND: b"\x80\x80"}, None,
-                  ["EC command port saw 80 80, expected 3 read commands"]),
-                 ("the driver never ran", {}, b"", [])]
+        cases = [
+            ("as expected", good, EC_READS, []),
+            (
+                "a register missing",
+                port_writes(b"\x80\x93"),
+                EC_READS,
+                [
+                    "EC command port saw 80 80, expected 3 read commands",
+                    "EC data port saw 80 93, expected registers 80 93 0d",
+                ],
+            ),
+            (
+                "another register",
+                port_writes(b"\x80\x94\x0D"),
+                EC_READS,
+                ["EC data port saw 80 94 0d, expected registers 80 93 0d"],
+            ),
+            (
+                "a write command",
+                {**good, EC_COMMAND: b"\x80\x81\x80"},
+                EC_READS,
+                ["EC command port saw 80 81 80, expected 3 read commands"],
+            ),
+            ("registers unknown, reads well formed", port_writes(b"\x01\x02"), None, []),
+            (
+                "registers unknown, a command short",
+                {**good, EC_COMMAND: b"\x80\x80"},
+                None,
+                ["EC command port saw 80 80, expected 3 read commands"],
+            ),
+            ("the driver never ran", {}, b"", []),
+        ]
         for label, writes, registers, problems in cases:
             with self.subTest(label):
                 self.assertEqual(checks.check_ec_writes(writes, registers), problems)
@@ -84,23 +119,25 @@ class EcExpectationTest(unittest.TestCase):
 
 class CmosAndQemuEndTest(unittest.TestCase):
     def test_cmos_marker(self):
-        cases = [(PLAIN, b"\x00\xAA", b"\x30\x30", []),
-                 (IDLE, b"\x00", b"\x30", []),
-                 (UNSIGNED, b"", b"", []),
-                 (IDLE, b"\x00\xAA", b"\x30\x30", ["CMOS marker writes 30 30 / 00 aa, expected index 0x30 with 00"]),
-                 (PLAIN, b"\x00\xAA", b"\x30\x31",
-                  ["CMOS marker writes 30 31 / 00 aa, expected index 0x30 with 00 aa"])]
+        cases = [
+            (PLAIN, b"\x00\xAA", b"\x30\x30", []),
+            (IDLE, b"\x00", b"\x30", []),
+            (UNSIGNED, b"", b"", []),
+            (IDLE, b"\x00\xAA", b"\x30\x30", ["CMOS marker writes 30 30 / 00 aa, expected index 0x30 with 00"]),
+            (PLAIN, b"\x00\xAA", b"\x30\x31", ["CMOS marker writes 30 31 / 00 aa, expected index 0x30 with 00 aa"]),
+        ]
         for scenario, data, index, problems in cases:
             with self.subTest(scenario=scenario.name, data=data):
                 writes = {CMOS_INDEX: index, CMOS_DATA: data}
                 self.assertEqual(checks.check_cmos_writes(writes, scenario), problems)
 
     def test_qemu_end(self):
-        cases = [(checks.QemuEnd(1.0, 0, "guest-shutdown"), None, []),
-                 (checks.QemuEnd(1.0, 1, "guest-shutdown"), None, ["QEMU exit status 1"]),
-                 (checks.QemuEnd(1.0, 0, "host-signal"), None,
-                  ["shutdown reason 'host-signal', expected guest-shutdown"]),
-                 (None, "no E2E TakePicture within 180 s", ["no E2E TakePicture within 180 s"])]
+        cases = [
+            (checks.QemuEnd(1.0, 0, "guest-shutdown"), None, []),
+            (checks.QemuEnd(1.0, 1, "guest-shutdown"), None, ["QEMU exit status 1"]),
+            (checks.QemuEnd(1.0, 0, "host-signal"), None, ["shutdown reason 'host-signal', expected guest-shutdown"]),
+            (None, "no E2E TakePicture within 180 s", ["no E2E TakePicture within 180 s"]),
+        ]
         for ended, failure, problems in cases:
             with self.subTest(ended=ended, failure=failure):
                 self.assertEqual(checks.check_qemu_end(checks.RunRecord(ended=ended, failure=failure)), problems)
@@ -111,18 +148,33 @@ class WholeRunTest(unittest.TestCase):
         report = checks.check_run(PLAIN, good_record(), checks.Expectations(simulator_given=True), simulated())
         self.assertEqual(report.problems, [])
         kinds = [re.match(r"[A-Za-z -]+", note).group(0).strip() for note in report.notes]
-        self.assertEqual(kinds, ["QEMU ended after", "the driver", "timeline", "when the application started",
-                                 "driver console lines", "EC writes", "CMOS writes", "notice-sim"])
+        self.assertEqual(
+            kinds,
+            [
+                "QEMU ended after",
+                "the driver",
+                "timeline",
+                "when the application started",
+                "driver console lines",
+                "EC writes",
+                "CMOS writes",
+                "notice-sim",
+            ],
+        )
         self.assertIn("each of the 3 register reads", report.notes[1])
 
     def test_real_ports_unlike_the_simulated_driver_fail(self):
         sim = simulated(port_writes(b"\x80\x93\x93\x0D"))
         report = checks.check_run(PLAIN, good_record(), checks.Expectations(simulator_given=True), sim)
-        self.assertEqual(report.problems, [
-            "EC command port saw 80 80 80, expected 4 read commands",
-            "EC data port saw 80 93 0d, expected registers 80 93 93 0d",
-            "port 0x66 saw 80 80 80, notice-sim wrote 80 80 80 80",
-            "port 0x62 saw 80 93 0d, notice-sim wrote 80 93 93 0d"])
+        self.assertEqual(
+            report.problems,
+            [
+                "EC command port saw 80 80 80, expected 4 read commands",
+                "EC data port saw 80 93 0d, expected registers 80 93 93 0d",
+                "port 0x66 saw 80 80 80, notice-sim wrote 80 80 80 80",
+                "port 0x62 saw 80 93 0d, notice-sim wrote 80 93 93 0d",
+            ],
+        )
 
     def test_without_notice_sim_the_registers_are_not_judged(self):
         report = checks.check_run(PLAIN, good_record(writes=port_writes(b"\x01\x02")), checks.Expectations())
@@ -137,10 +189,15 @@ class WholeRunTest(unittest.TestCase):
         self.assertFalse([p for p in report.problems if p.startswith(("EC", "CMOS", "port"))])
 
     def test_simulator_disagreements(self):
-        cases = [("notice", simulated(modes=(2,)), "notice-sim chose notice [2], expected [5]"),
-                 ("console", simulated(console=("GetBitMapFromFV failure...",)),
-                  "console lines [], notice-sim's ['GetBitMapFromFV failure...']"),
-                 ("failed", SimulatorRecord("sim", failure="notice-sim failed (3): bad"), "notice-sim failed (3): bad")]
+        cases = [
+            ("notice", simulated(modes=(2,)), "notice-sim chose notice [2], expected [5]"),
+            (
+                "console",
+                simulated(console=("GetBitMapFromFV failure...",)),
+                "console lines [], notice-sim's ['GetBitMapFromFV failure...']",
+            ),
+            ("failed", SimulatorRecord("sim", failure="notice-sim failed (3): bad"), "notice-sim failed (3): bad"),
+        ]
         for label, sim, problem in cases:
             with self.subTest(label):
                 report = checks.check_run(PLAIN, good_record(), checks.Expectations(simulator_given=True), sim)
@@ -155,16 +212,23 @@ class ScreenTest(unittest.TestCase):
         right = pictures.expected_screen(self.width, self.height, all_pictures[5])
         black = pictures.expected_screen(self.width, self.height)
         one_off = bytes([right[0] ^ 1]) + right[1:]
-        cases = [("the notice", right, right, []),
-                 ("black where the notice belongs", black, black, ["screen differs from the expected one"]),
-                 ("notice-sim drew one pixel differently", right, one_off, ["the real screen differs from notice-sim's "
-                                                                            "in 1 pixels (sim/screen.png)"])]
+        cases = [
+            ("the notice", right, right, []),
+            ("black where the notice belongs", black, black, ["screen differs from the expected one"]),
+            (
+                "notice-sim drew one pixel differently",
+                right,
+                one_off,
+                ["the real screen differs from notice-sim's " "in 1 pixels (sim/screen.png)"],
+            ),
+        ]
         for label, real, sim_pixels, problems in cases:
             with self.subTest(label):
                 record = good_record(screen=(self.width, self.height, real))
                 sim = simulated(screen=(self.width, self.height, sim_pixels))
-                report = checks.check_run(PLAIN, record, checks.Expectations(pictures=all_pictures,
-                                                                             simulator_given=True), sim)
+                report = checks.check_run(
+                    PLAIN, record, checks.Expectations(pictures=all_pictures, simulator_given=True), sim
+                )
                 self.assertEqual(len(report.problems), len(problems))
                 for got, wanted in zip(report.problems, problems):
                     self.assertTrue(got.startswith(wanted), got)

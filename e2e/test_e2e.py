@@ -58,10 +58,10 @@ class PictureFilesTest(unittest.TestCase):
         p = self.all[4]  # 24 bits
         f = bmp_fields(p.bmp)
         r, g, b = p.rows[-1][0:3]
-        self.assertEqual(p.bmp[f["offset"]:f["offset"] + 3], bytes((b, g, r)))
+        self.assertEqual(p.bmp[f["offset"] : f["offset"] + 3], bytes((b, g, r)))
         r, g, b = p.rows[0][0:3]
         top = f["offset"] + (p.height - 1) * (((p.width * 24 + 31) // 32) * 4)
-        self.assertEqual(p.bmp[top:top + 3], bytes((b, g, r)))
+        self.assertEqual(p.bmp[top : top + 3], bytes((b, g, r)))
 
     def test_packed_pixels_are_high_bits_first(self):
         for mode in (2, 3):  # 4 and 1 bits per pixel
@@ -81,7 +81,7 @@ class PictureFilesTest(unittest.TestCase):
     def test_colour_map_entries_are_blue_green_red_reserved(self):
         p = self.all[1]
         r, g, b = p.palette[5]
-        self.assertEqual(p.bmp[54 + 4 * 5:54 + 4 * 6], bytes((b, g, r, 0)))
+        self.assertEqual(p.bmp[54 + 4 * 5 : 54 + 4 * 6], bytes((b, g, r, 0)))
 
     def test_pictures_differ_from_each_other_and_from_black(self):
         screens = {mode: pictures.expected_screen(1280, 800, p) for mode, p in self.all.items()}
@@ -102,11 +102,11 @@ class ScreenTest(unittest.TestCase):
         screen = pictures.expected_screen(1280, 800, p)
         left, top = pictures.picture_position(1280, 800, p)
         corner = ((top * 1280) + left) * 3
-        self.assertEqual(screen[corner:corner + 3], p.rows[0][0:3])
+        self.assertEqual(screen[corner : corner + 3], p.rows[0][0:3])
         last = (((top + p.height - 1) * 1280) + left + p.width - 1) * 3
-        self.assertEqual(screen[last:last + 3], p.rows[-1][-3:])
-        self.assertEqual(screen[corner - 3:corner], b"\0\0\0")
-        self.assertEqual(screen[last + 3:last + 6], b"\0\0\0")
+        self.assertEqual(screen[last : last + 3], p.rows[-1][-3:])
+        self.assertEqual(screen[corner - 3 : corner], b"\0\0\0")
+        self.assertEqual(screen[last + 3 : last + 6], b"\0\0\0")
         self.assertEqual(len(screen), 1280 * 800 * 3)
 
 
@@ -116,7 +116,7 @@ def encode_png(width, height, rgb, filters, channels=3):
     raw = bytearray()
     previous = bytes(stride)
     for y in range(height):
-        row = rgb[y * stride:(y + 1) * stride]
+        row = rgb[y * stride : (y + 1) * stride]
         kind = filters[y % len(filters)]
         out = bytearray()
         for i in range(stride):
@@ -130,9 +130,14 @@ def encode_png(width, height, rgb, filters, channels=3):
 
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
     colour = 2 if channels == 3 else 6
-    return (png_read.SIGNATURE + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(bytes(raw))) + chunk(b"IEND", b""))
+    return (
+        png_read.SIGNATURE
+        + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour, 0, 0, 0))
+        + chunk(b"IDAT", zlib.compress(bytes(raw)))
+        + chunk(b"IEND", b"")
+    )
 
 
 class FileReaderTest(unittest.TestCase):
@@ -187,8 +192,9 @@ class AppStepCheckTest(unittest.TestCase):
     scenario = scenarios.SCENARIOS[0]
 
     def problems(self, steps, driver_in_firmware=False):
-        return checks.check_app_steps(checks.app_lines(serial_of(steps)),
-                                      scenarios.expected_app_steps(self.scenario, driver_in_firmware))
+        return checks.check_app_steps(
+            checks.app_lines(serial_of(steps)), scenarios.expected_app_steps(self.scenario, driver_in_firmware)
+        )
 
     def good(self, driver_in_firmware=False):
         return list(scenarios.expected_app_steps(self.scenario, driver_in_firmware))
@@ -219,8 +225,9 @@ class AppStepCheckTest(unittest.TestCase):
 
     def test_a_picture_left_out_must_be_reported_missing(self):
         scenario = next(x for x in scenarios.SCENARIOS if x.missing_pictures)
-        problems = checks.check_app_steps(checks.app_lines(serial_of(self.good())),
-                                          scenarios.expected_app_steps(scenario, False))
+        problems = checks.check_app_steps(
+            checks.app_lines(serial_of(self.good())), scenarios.expected_app_steps(scenario, False)
+        )
         self.assertEqual(problems, ["ReadPicture5 returned 0x0, expected 0x800000000000000E"])
 
     def test_a_refused_driver_ends_the_run_at_once(self):
@@ -243,8 +250,13 @@ class AppStepCheckTest(unittest.TestCase):
 
 class TriggerTimeTest(unittest.TestCase):
     # The registers the driver asked the EC for in each scenario (seen on QEMU's data port stand-in).
-    EC_READS = {"secure-ec-state1": b"\x80\x93\x0D", "secure-ec-idle": b"\x80\x93\x0D",
-                "secure-ec-critical": b"\x80\x93\x93\x0D", "plain": b"\x80\x93\x0D", "secure-unsigned-driver": b""}
+    EC_READS = {
+        "secure-ec-state1": b"\x80\x93\x0D",
+        "secure-ec-idle": b"\x80\x93\x0D",
+        "secure-ec-critical": b"\x80\x93\x93\x0D",
+        "plain": b"\x80\x93\x0D",
+        "secure-unsigned-driver": b"",
+    }
 
     def note(self, name, seconds):
         return checks.trigger_time_note(scenarios.scenario_named(name), seconds, self.EC_READS[name])
@@ -271,10 +283,12 @@ class ExpectedEcReadsTest(unittest.TestCase):
         return checks.expected_ec_registers(scenario, record)
 
     def test_ec_registers_read(self):
-        cases = [(0x02, [0x80, 0x93, 0x93, 0x0D]),   # code 2, level 2: the level is read again
-                 (0x06, [0x80, 0x93, 0x0D]),         # code 2, level 6: not critical
-                 (0xFF, [0x80, 0x93, 0x0D]),         # absent controller: code 3
-                 (0x01, [0x80, 0x93, 0x0D])]
+        cases = [
+            (0x02, [0x80, 0x93, 0x93, 0x0D]),  # code 2, level 2: the level is read again
+            (0x06, [0x80, 0x93, 0x0D]),  # code 2, level 6: not critical
+            (0xFF, [0x80, 0x93, 0x0D]),  # absent controller: code 3
+            (0x01, [0x80, 0x93, 0x0D]),
+        ]
         for byte, registers in cases:
             with self.subTest(byte=byte):
                 self.assertEqual(list(self.registers_read(scenarios.Scenario("x", "", 0, ec_byte=byte))), registers)
@@ -306,6 +320,7 @@ class ScenarioTest(unittest.TestCase):
 
 class StorageProbeTest(unittest.TestCase):
     """The NVMe binding the application saw: one with the driver in the firmware, none with it loaded late."""
+
     probe = next(s for s in scenarios.SCENARIOS if s.probe_nvme)
 
     def problems(self, bound, driver_in_firmware, scenario=None):
@@ -324,8 +339,9 @@ class StorageProbeTest(unittest.TestCase):
     def test_counts_do_not_count_as_steps(self):
         steps = list(scenarios.expected_app_steps(scenarios.SCENARIOS[0], True))
         steps[3:3] = [("NvmePassThruHandles", 1), ("BlockIoHandles", 2)]
-        problems = checks.check_app_steps(checks.app_lines(serial_of(steps)),
-                                          scenarios.expected_app_steps(scenarios.SCENARIOS[0], True))
+        problems = checks.check_app_steps(
+            checks.app_lines(serial_of(steps)), scenarios.expected_app_steps(scenarios.SCENARIOS[0], True)
+        )
         self.assertEqual(problems, [])
 
     def test_only_the_probe_boots_the_disk_alone(self):
@@ -333,8 +349,14 @@ class StorageProbeTest(unittest.TestCase):
         config = run.machine_config(self.probe, settings, "c", "esp.img", "")
         command = " ".join(qemu.Machine(config, tempfile.mkdtemp()).command_line())
         self.assertIn("virtio-blk-pci,drive=esp0,bootindex=0", command)
-        self.assertNotIn("bootindex", " ".join(qemu.Machine(run.machine_config(
-            scenarios.SCENARIOS[0], settings, "c", "esp.img", ""), tempfile.mkdtemp()).command_line()))
+        self.assertNotIn(
+            "bootindex",
+            " ".join(
+                qemu.Machine(
+                    run.machine_config(scenarios.SCENARIOS[0], settings, "c", "esp.img", ""), tempfile.mkdtemp()
+                ).command_line()
+            ),
+        )
 
 
 class SimulatorOutputTest(unittest.TestCase):
@@ -342,25 +364,33 @@ class SimulatorOutputTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp()
 
     def test_port_writes_in_order_per_port(self):
-        events = [{"kind": "port_write", "port": "0x72", "value": "0x30"},
-                  {"kind": "port_read", "port": "0x66", "value": "0x1"},
-                  {"kind": "port_write", "port": "0x66", "value": "0x80"},
-                  {"kind": "port_write", "port": "0x73", "value": "0x0"},
-                  {"kind": "call", "name": "Stall"},
-                  {"kind": "port_write", "port": "0x72", "value": "0x30"},
-                  {"kind": "port_write", "port": "0x73", "value": "0xAA"}]
+        events = [
+            {"kind": "port_write", "port": "0x72", "value": "0x30"},
+            {"kind": "port_read", "port": "0x66", "value": "0x1"},
+            {"kind": "port_write", "port": "0x66", "value": "0x80"},
+            {"kind": "port_write", "port": "0x73", "value": "0x0"},
+            {"kind": "call", "name": "Stall"},
+            {"kind": "port_write", "port": "0x72", "value": "0x30"},
+            {"kind": "port_write", "port": "0x73", "value": "0xAA"},
+        ]
         with open(os.path.join(self.dir, "events.jsonl"), "w") as f:
             f.write("".join(json.dumps(e) + "\n" for e in events))
-        self.assertEqual(simulator.simulated_port_writes(self.dir),
-                         {0x72: b"\x30\x30", 0x73: b"\x00\xAA", 0x66: b"\x80"})
+        self.assertEqual(
+            simulator.simulated_port_writes(self.dir), {0x72: b"\x30\x30", 0x73: b"\x00\xAA", 0x66: b"\x80"}
+        )
 
     def test_console_texts_become_stripped_lines(self):
-        summary = {"notifications": [{"console": ["GetBitMapFromFV failure...\r\n",
-                                                   "ConvertBmpToGopBltofTarvex failure...\r\n"]}]}
+        summary = {
+            "notifications": [
+                {"console": ["GetBitMapFromFV failure...\r\n", "ConvertBmpToGopBltofTarvex failure...\r\n"]}
+            ]
+        }
         with open(os.path.join(self.dir, "summary.json"), "w") as f:
             json.dump(summary, f)
-        self.assertEqual(simulator.simulated_console(self.dir)[1],
-                         ["GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."])
+        self.assertEqual(
+            simulator.simulated_console(self.dir)[1],
+            ["GetBitMapFromFV failure...", "ConvertBmpToGopBltofTarvex failure..."],
+        )
 
     def test_ide_boot_disk_is_no_virtio_device(self):
         no_storage = next(s for s in scenarios.SCENARIOS if s.machine == "pc")

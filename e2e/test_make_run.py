@@ -21,16 +21,18 @@ import scenarios  # noqa: E402
 import user_pictures  # noqa: E402
 
 
-NOTICE_PACK = os.environ.get("NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack",
-                                                          "notice-pack"))
+NOTICE_PACK = os.environ.get(
+    "NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack", "notice-pack")
+)
 
 
 def bmp24(width, height, pixel_bytes):
     """A bottom-up 24-bit BMP with a 40-byte header; pixel_bytes are blue, green, red, rows padded."""
     row = (width * 3 + 3) & ~3
-    data = b"".join(pixel_bytes[y * width * 3:(y + 1) * width * 3].ljust(row, b"\0") for y in range(height))
-    header = struct.pack("<2sIHHIIIIHHIIIIII", b"BM", 54 + len(data), 0, 0, 54, 40, width, height, 1, 24, 0, 0,
-                         0, 0, 0, 0)
+    data = b"".join(pixel_bytes[y * width * 3 : (y + 1) * width * 3].ljust(row, b"\0") for y in range(height))
+    header = struct.pack(
+        "<2sIHHIIIIHHIIIIII", b"BM", 54 + len(data), 0, 0, 54, 40, width, height, 1, 24, 0, 0, 0, 0, 0, 0
+    )
     return header + data
 
 
@@ -104,13 +106,16 @@ class Display(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             vars_template = os.path.join(work, "vars.in")
             open(vars_template, "wb").close()
-            for screen, wanted, unwanted in (("", ["-vga", "std"], "VGA,xres"),
-                                             ("1024x768", ["-device", "VGA,xres=1024,yres=768"], "-vga")):
+            for screen, wanted, unwanted in (
+                ("", ["-vga", "std"], "VGA,xres"),
+                ("1024x768", ["-device", "VGA,xres=1024,yres=768"], "-vga"),
+            ):
                 with self.subTest(screen=screen):
-                    line = qemu.Machine(qemu.MachineConfig(vars_template=vars_template, screen=screen),
-                                        work).command_line()
+                    line = qemu.Machine(
+                        qemu.MachineConfig(vars_template=vars_template, screen=screen), work
+                    ).command_line()
                     at = line.index(wanted[0])
-                    self.assertEqual(line[at:at + 2], wanted)
+                    self.assertEqual(line[at : at + 2], wanted)
                     self.assertFalse([arg for arg in line if arg.startswith(unwanted)])
 
 

@@ -45,7 +45,7 @@ class PartitionedDiskTest(unittest.TestCase):
         status, kind, start, sectors = data[446], data[450], *struct.unpack("<II", data[454:462])
         self.assertEqual((status, kind, start, sectors), (0, 0xEF, 2048, 32))
         self.assertEqual(data[462:510], bytes(48))  # the other three entries are empty
-        self.assertEqual(data[2048 * 512:], content)
+        self.assertEqual(data[2048 * 512 :], content)
 
 
 class FindPictureTest(unittest.TestCase):
@@ -56,7 +56,7 @@ class FindPictureTest(unittest.TestCase):
         frame = bytearray(width * height * 3)
         for r, row in enumerate(self.picture.rows):
             start = ((y + r) * width + x) * 3
-            frame[start:start + len(row)] = row
+            frame[start : start + len(row)] = row
         return bytes(frame)
 
     def test_finds_the_picture_wherever_it_lies(self):
@@ -94,15 +94,31 @@ class SimulatorArgumentsTest(unittest.TestCase):
     def test_the_machine_is_what_the_firmware_reported(self):
         cases = [
             # cell, facts, expected --pci values, --no-gop given
-            (matrix_cells.Cell("a", "", 5), {"PciIoHandles": 7, "GopModes": 30},
-             ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02"], False),
-            (matrix_cells.Cell("b", "", 5, storage="nvme"), {"PciIoHandles": 5, "GopModes": 1},
-             ["ide=01.01.80", "nvme0=01.08.02"], False),
-            (matrix_cells.Cell("c", "", 4, storage="virtio-blk"), {"PciIoHandles": 4, "GopModes": 1},
-             ["ide=01.01.80", "virtio=01.00.00"], False),
+            (
+                matrix_cells.Cell("a", "", 5),
+                {"PciIoHandles": 7, "GopModes": 30},
+                ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02"],
+                False,
+            ),
+            (
+                matrix_cells.Cell("b", "", 5, storage="nvme"),
+                {"PciIoHandles": 5, "GopModes": 1},
+                ["ide=01.01.80", "nvme0=01.08.02"],
+                False,
+            ),
+            (
+                matrix_cells.Cell("c", "", 4, storage="virtio-blk"),
+                {"PciIoHandles": 4, "GopModes": 1},
+                ["ide=01.01.80", "virtio=01.00.00"],
+                False,
+            ),
             # U-Boot: NVMe on the bus, but no PCI I/O protocol and no graphics output.
-            (matrix_cells.Cell("d", "", 4, firmware=matrix_cells.UBOOT, storage="nvme"), {"PciIoHandles": 0},
-             ["none"], True),
+            (
+                matrix_cells.Cell("d", "", 4, firmware=matrix_cells.UBOOT, storage="nvme"),
+                {"PciIoHandles": 0},
+                ["none"],
+                True,
+            ),
         ]
         for cell, facts, pci, no_gop in cases:
             with self.subTest(cell=cell.name):
@@ -121,12 +137,19 @@ class SimulatorArgumentsTest(unittest.TestCase):
 
 class VolumeOrderTest(unittest.TestCase):
     """The simulator's volumes in the order the application saw the real ones."""
+
     APP = {"PICTURE5.BMP": "/app/5.bmp"}
     FIRMWARE = {m: "/fw/%d.bmp" % m for m in (1, 2, 3, 4, 6)}
 
     def volumes(self, facts, firmware, app=None):
-        args = matrix.simulator_arguments(matrix_cells.Cell("v", "", 5), dict(facts, PciIoHandles=7, GopModes=1),
-                                          1280, 800, self.APP if app is None else app, firmware)
+        args = matrix.simulator_arguments(
+            matrix_cells.Cell("v", "", 5),
+            dict(facts, PciIoHandles=7, GopModes=1),
+            1280,
+            800,
+            self.APP if app is None else app,
+            firmware,
+        )
         first = [args[i + 1] for i, a in enumerate(args) if a == "--picture"]
         second = [args[i + 1] for i, a in enumerate(args) if a == "--second-volume"]
         return first, second
@@ -146,8 +169,9 @@ class VolumeOrderTest(unittest.TestCase):
 
     def test_an_inner_volume_follows_the_dxe_volume_and_an_empty_third_is_left_out(self):
         inner = {5: "/inner/5.bmp"}
-        first, second = self.volumes({"FirmwareVolumeHandles": 2, "PictureVolumeIndex": 2}, [self.FIRMWARE, inner],
-                                     app={})
+        first, second = self.volumes(
+            {"FirmwareVolumeHandles": 2, "PictureVolumeIndex": 2}, [self.FIRMWARE, inner], app={}
+        )
         self.assertEqual((len(first), second), (5, ["5=/inner/5.bmp"]))
         with self.assertRaises(ValueError):
             self.volumes({"FirmwareVolumeHandles": 2, "PictureVolumeIndex": 2}, [self.FIRMWARE, inner])
@@ -183,7 +207,7 @@ class VolumeImageFileTest(unittest.TestCase):
         self.assertTrue(ffs.header_checksum_ok(data, parsed))
         sections = ffs.file_sections(data, parsed)
         self.assertEqual([s.type for s in sections], [0x17])
-        self.assertEqual(data[sections[0].body_offset:sections[0].end], volume)
+        self.assertEqual(data[sections[0].body_offset : sections[0].end], volume)
 
 
 class EdgePicturesTest(unittest.TestCase):
@@ -212,8 +236,7 @@ class EdgePicturesTest(unittest.TestCase):
     def test_other_modes_keep_the_test_pictures(self):
         test = pictures.make_pictures()
         chosen = matrix_pictures.picture_set("too-wide", 800, 600)
-        self.assertEqual({m: p.bmp for m, p in chosen.items() if m != 5},
-                         {m: p.bmp for m, p in test.items() if m != 5})
+        self.assertEqual({m: p.bmp for m, p in chosen.items() if m != 5}, {m: p.bmp for m, p in test.items() if m != 5})
         with self.assertRaises(ValueError):
             matrix_pictures.picture_set("no-such-set")
 
@@ -223,8 +246,10 @@ class CellTest(unittest.TestCase):
         cases = [
             (matrix_cells.Cell("a", "", 5), ["-device", "VGA"]),
             (matrix_cells.Cell("b", "", 5, resolution=(1024, 768)), ["-device", "VGA,xres=1024,yres=768"]),
-            (matrix_cells.Cell("c", "", 5, display="virtio-gpu", resolution=(1920, 1080)),
-             ["-device", "virtio-gpu-pci,xres=1920,yres=1080"]),
+            (
+                matrix_cells.Cell("c", "", 5, display="virtio-gpu", resolution=(1920, 1080)),
+                ["-device", "virtio-gpu-pci,xres=1920,yres=1080"],
+            ),
             (matrix_cells.Cell("d", "", 5, display="ramfb"), ["-device", "ramfb"]),
         ]
         for cell, expected in cases:
@@ -244,19 +269,24 @@ class CellTest(unittest.TestCase):
 
     def test_the_pictures_label_names_each_volume(self):
         self.assertEqual(matrix_cells.Cell("a", "", 5, pictures="too-wide").pictures_label(), "too-wide")
-        self.assertEqual(matrix_cells.Cell("b", "", 5, pictures="none", firmware_image="full",
-                                           nested_pictures="second-volume-5").pictures_label(),
-                         "DXE volume: full; inner volume: second-volume-5")
-        self.assertEqual(matrix_cells.Cell("c", "", 5, pictures="second-volume-5",
-                                           firmware_image="missing-5").pictures_label(),
-                         "DXE volume: missing-5; application's volume: second-volume-5")
+        self.assertEqual(
+            matrix_cells.Cell(
+                "b", "", 5, pictures="none", firmware_image="full", nested_pictures="second-volume-5"
+            ).pictures_label(),
+            "DXE volume: full; inner volume: second-volume-5",
+        )
+        self.assertEqual(
+            matrix_cells.Cell("c", "", 5, pictures="second-volume-5", firmware_image="missing-5").pictures_label(),
+            "DXE volume: missing-5; application's volume: second-volume-5",
+        )
 
     def test_u_boot_cells_boot_from_ide_without_a_boot_index(self):
         for cell in matrix_cells.CELLS:
             if cell.firmware == matrix_cells.UBOOT:
                 with self.subTest(cell=cell.name):
-                    self.assertEqual((cell.machine_type(), cell.boot_disk(), cell.boot_disk_only()),
-                                     ("pc", "ide", False))
+                    self.assertEqual(
+                        (cell.machine_type(), cell.boot_disk(), cell.boot_disk_only()), ("pc", "ide", False)
+                    )
                     self.assertTrue(cell.why)
 
 
@@ -275,8 +305,11 @@ class ConnectionsTest(unittest.TestCase):
         self.assertTrue(self.check(q35, dict(unbound, NvmeBoundAfter=1, AtaBoundAfter=1), ["nvme0"]))
         self.assertTrue(self.check(q35, dict(unbound, NvmeBoundAfter=0, AtaBoundAfter=0), ["nvme0"]))
         # Bound before the driver ran: the boot manager did it, nothing is shown about the driver.
-        self.assertTrue(self.check(q35, {"NvmeBoundBefore": 1, "AtaBoundBefore": 0, "NvmeBoundAfter": 1,
-                                         "AtaBoundAfter": 0}, ["nvme0"]))
+        self.assertTrue(
+            self.check(
+                q35, {"NvmeBoundBefore": 1, "AtaBoundBefore": 0, "NvmeBoundAfter": 1, "AtaBoundAfter": 0}, ["nvme0"]
+            )
+        )
 
     def test_an_ide_boot_disk_bound_before_counts_for_nothing(self):
         pc = matrix_cells.Cell("p", "", 5, storage="nvme")
@@ -285,9 +318,13 @@ class ConnectionsTest(unittest.TestCase):
         ide_only = matrix_cells.Cell("i", "", 4, storage="ide")
         self.assertEqual(self.check(ide_only, dict(boot_disk, NvmeBoundAfter=0, AtaBoundAfter=1), []), [])
         # The driver must not connect an IDE controller (class 01/01).
-        self.assertTrue(self.check(matrix_cells.Cell("v", "", 4, storage="virtio-blk"),
-                                   {"NvmeBoundBefore": 0, "AtaBoundBefore": 0, "NvmeBoundAfter": 0,
-                                    "AtaBoundAfter": 1}, []))
+        self.assertTrue(
+            self.check(
+                matrix_cells.Cell("v", "", 4, storage="virtio-blk"),
+                {"NvmeBoundBefore": 0, "AtaBoundBefore": 0, "NvmeBoundAfter": 0, "AtaBoundAfter": 1},
+                [],
+            )
+        )
 
     def test_a_driver_in_the_firmware_connected_before_the_application_started(self):
         cell = matrix_cells.Cell("f", "", 5, firmware_image="full")
@@ -310,8 +347,8 @@ class ConsoleTextTest(unittest.TestCase):
     def test_differing_pixels_are_given_by_position(self):
         a = bytearray(4 * 3 * 3)
         b = bytearray(a)
-        b[(1 * 4 + 2) * 3 + 1] = 9   # x 2, y 1
-        b[(2 * 4 + 0) * 3] = 1       # x 0, y 2
+        b[(1 * 4 + 2) * 3 + 1] = 9  # x 2, y 1
+        b[(2 * 4 + 0) * 3] = 1  # x 0, y 2
         self.assertEqual(matrix.differing_pixels(4, bytes(a), bytes(b)), [(2, 1), (0, 2)])
         self.assertEqual(matrix.differing_pixels(4, bytes(a), bytes(a)), [])
 
@@ -356,11 +393,24 @@ class ReadmeSectionTest(unittest.TestCase):
                 matrix.update_readme(path, "| new |\n")
 
     def test_the_table_has_a_row_per_cell_and_gives_the_reasons(self):
-        records = [dict(cell="c%d" % i, firmware="u-boot" if i else "ovmf", display="std-vga", resolution="800x600",
-                        storage="ide", pictures="test", triggers=1 + i, notice_sim=[4] * (1 + i), seen="-",
-                        status=["pass", "fail"][i], wall_time_s=12.3, why="because" if i else "",
-                        equals_notice_sim=[True, False][i])
-                   for i in range(2)]
+        records = [
+            dict(
+                cell="c%d" % i,
+                firmware="u-boot" if i else "ovmf",
+                display="std-vga",
+                resolution="800x600",
+                storage="ide",
+                pictures="test",
+                triggers=1 + i,
+                notice_sim=[4] * (1 + i),
+                seen="-",
+                status=["pass", "fail"][i],
+                wall_time_s=12.3,
+                why="because" if i else "",
+                equals_notice_sim=[True, False][i],
+            )
+            for i in range(2)
+        ]
         table = matrix.markdown_table(records).splitlines()
         self.assertEqual(len([line for line in table if line.startswith("| c")]), 2)
         self.assertIn("| 4, 4 |", table[3])
@@ -368,9 +418,21 @@ class ReadmeSectionTest(unittest.TestCase):
         self.assertIn("c1: because.", table)
 
     def test_a_run_notice_sim_cannot_explain_says_so(self):
-        record = dict(cell="u", firmware="u-boot", display="std-vga", resolution="no GOP", storage="ide",
-                      pictures="test", triggers=1, notice_sim=[], seen="StartImage died", status="pass",
-                      wall_time_s=4.0, why="", equals_notice_sim=None)
+        record = dict(
+            cell="u",
+            firmware="u-boot",
+            display="std-vga",
+            resolution="no GOP",
+            storage="ide",
+            pictures="test",
+            triggers=1,
+            notice_sim=[],
+            seen="StartImage died",
+            status="pass",
+            wall_time_s=4.0,
+            why="",
+            equals_notice_sim=None,
+        )
         self.assertIn("| n/a: died as expected |", matrix.markdown_table([record]))
 
 

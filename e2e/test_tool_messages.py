@@ -22,16 +22,19 @@ SIGN = os.path.join(HERE, "sign.sh")
 KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
 CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
 PASSPHRASE = "snakeoil"
-NOTICE_PACK = os.environ.get("NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack",
-                                                         "notice-pack"))
+NOTICE_PACK = os.environ.get(
+    "NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack", "notice-pack")
+)
 
 
 def run(args, env=None):
     return subprocess.run(args, capture_output=True, text=True, env=dict(os.environ, **(env or {})))
 
 
-@unittest.skipUnless(shutil.which("sbsign") and shutil.which("openssl") and os.path.exists(KEY),
-                     "needs sbsigntool, openssl and the ovmf package's snakeoil key")
+@unittest.skipUnless(
+    shutil.which("sbsign") and shutil.which("openssl") and os.path.exists(KEY),
+    "needs sbsigntool, openssl and the ovmf package's snakeoil key",
+)
 class SignMessages(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp()
@@ -45,11 +48,41 @@ class SignMessages(unittest.TestCase):
 
     def test_each_mistake_is_named_with_what_to_do(self):
         subprocess.run(["openssl", "x509", "-in", CERT, "-outform", "DER", "-out", self.path("cert.der")], check=True)
-        subprocess.run(["openssl", "pkey", "-in", KEY, "-passin", "pass:" + PASSPHRASE, "-outform", "DER",
-                        "-out", self.path("key.der")], check=True)
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("other.key"),
-                        "-out", self.path("other.pem"), "-subj", "/CN=other", "-days", "1"], check=True,
-                       capture_output=True)
+        subprocess.run(
+            [
+                "openssl",
+                "pkey",
+                "-in",
+                KEY,
+                "-passin",
+                "pass:" + PASSPHRASE,
+                "-outform",
+                "DER",
+                "-out",
+                self.path("key.der"),
+            ],
+            check=True,
+        )
+        subprocess.run(
+            [
+                "openssl",
+                "req",
+                "-x509",
+                "-newkey",
+                "rsa:2048",
+                "-nodes",
+                "-keyout",
+                self.path("other.key"),
+                "-out",
+                self.path("other.pem"),
+                "-subj",
+                "/CN=other",
+                "-days",
+                "1",
+            ],
+            check=True,
+            capture_output=True,
+        )
         cases = {
             "DER certificate": (KEY, self.path("cert.der"), PASSPHRASE, "is a DER certificate; convert it to PEM"),
             "DER key": (self.path("key.der"), CERT, PASSPHRASE, "is a DER key; convert it to PEM"),
@@ -77,9 +110,11 @@ class NoticePackMessages(unittest.TestCase):
             f.write(b"BM" + struct.pack("<IIIIIIHHIIIIII", 54, 0, 54, 40, 0, 0, 1, 24, 0, 0, 0, 0, 0, 0))
 
     def test_usage_errors_exit_2_and_name_the_option(self):
-        for args, message in ((["--bogus"], "unknown option '--bogus'"),
-                              (["--picture", "1=x.bmp", "--ffs-out"], "option '--ffs-out' needs a value"),
-                              ([], "nothing to pack")):
+        for args, message in (
+            (["--bogus"], "unknown option '--bogus'"),
+            (["--picture", "1=x.bmp", "--ffs-out"], "option '--ffs-out' needs a value"),
+            ([], "nothing to pack"),
+        ):
             with self.subTest(args=args):
                 result = run([NOTICE_PACK, *args])
                 self.assertEqual(result.returncode, 2)

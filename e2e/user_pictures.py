@@ -18,8 +18,9 @@ class PictureError(Exception):
 def prepare(pictures_dir, demo_dir, out_dir, host_build):
     """Fills out_dir with notice1.bmp ... notice6.bmp; returns (modes from DIR, modes from the demo set)."""
     if not os.path.isdir(pictures_dir):
-        raise PictureError("%s is not a directory: give PICTURES=DIR holding notice1.bmp ... notice6.bmp"
-                           % pictures_dir)
+        raise PictureError(
+            "%s is not a directory: give PICTURES=DIR holding notice1.bmp ... notice6.bmp" % pictures_dir
+        )
     names = set(os.listdir(pictures_dir))
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
@@ -40,6 +41,8 @@ def prepare(pictures_dir, demo_dir, out_dir, host_build):
             shutil.copyfile(os.path.join(demo_dir, bmp), target)
             demo.append(mode)
     if not own:
-        raise PictureError("%s holds none of notice1.bmp ... notice6.bmp (nor .png): name each picture after "
-                           "its notice" % pictures_dir)
+        raise PictureError(
+            "%s holds none of notice1.bmp ... notice6.bmp (nor .png): name each picture after "
+            "its notice" % pictures_dir
+        )
     return own, demo

@@ -69,8 +69,7 @@ std::vector<bool> PointerSlots(const std::vector<uint8_t> &format, bool wide) {
         pointers.push_back(false);
         continue;
       }
-      if (c == ' ' || c == '+' || c == ',' || c == '-' || c == '.' || c == 'l' || c == 'L' ||
-          (c >= '0' && c <= '9')) {
+      if (c == ' ' || c == '+' || c == ',' || c == '-' || c == '.' || c == 'l' || c == 'L' || (c >= '0' && c <= '9')) {
         continue;
       }
       if (c == 'a' || c == 's' || c == 'S' || c == 'g' || c == 't') pointers.push_back(true);
@@ -123,9 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t poolText = pool.size() - kPoolPadding;
   for (size_t i = 0; i < slots.size() && i < pointers.size(); ++i) {
     if (!pointers[i]) continue;
-    slots[i] = (raw[i] & 0xFF) == 0
-                   ? 0
-                   : reinterpret_cast<uintptr_t>(pool.data() + (raw[i] >> 8) % (poolText + 1));
+    slots[i] = (raw[i] & 0xFF) == 0 ? 0 : reinterpret_cast<uintptr_t>(pool.data() + (raw[i] >> 8) % (poolText + 1));
   }
   const FormatArgs args{slots.data(), slots.size()};
   const void *formatText = absentFormat ? nullptr : format.data();

@@ -21,12 +21,12 @@
 #include "core/driver_state.h"
 #include "core/firmware/efi_hob.h"
 #include "core/notice_decision.h"
-#include "hw/tsc.h"
 #include "display/notice_image_lookup.h"
+#include "hw/tsc.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
-#include "sim/machine/hardware.h"
 #include "sim/hob_list_builder.h"
+#include "sim/machine/hardware.h"
 #include "sim/platform.h"
 
 namespace {

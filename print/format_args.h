@@ -40,8 +40,7 @@ inline UINT64 FormatSlot(T *Pointer) {
 }
 
 template <typename E>
-  requires __is_enum(E)
-constexpr UINT64 FormatSlot(E Value) {
+requires __is_enum(E) constexpr UINT64 FormatSlot(E Value) {
   return FormatSlot(static_cast<__underlying_type(E)>(Value));
 }
 

@@ -62,7 +62,7 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
   // A 32-bit argument is the low half of its slot, sign-extended for 'd'.
   UINT64 value = is_long     ? Slot
                  : is_signed ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Slot)))
-                            : static_cast<UINT32>(Slot);
+                             : static_cast<UINT32>(Slot);
 
   if ((flags & FMT_PLUS) != 0) {
     Element.Prefix = '+';
@@ -107,8 +107,8 @@ void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8
 namespace {
 
 // Formats Slots with Layout into the value buffer and makes that the element's text.
-NOTICE_INTERNAL_CALL void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots, UINTN Count,
-                      CHAR8 *ValueBuffer) {
+NOTICE_INTERNAL_CALL void UseFormattedText(FormatElement &Element, const CHAR8 *Layout, const UINT64 *Slots,
+                                           UINTN Count, CHAR8 *ValueBuffer) {
   FormatTextList(ValueBuffer, kFormatValueBufferSize, 0, Layout, FormatArgs{Slots, Count});
   UseText(Element, ValueBuffer);
 }

@@ -27,9 +27,7 @@ struct FormatElement {
 };
 
 // Makes an 8-bit text the element's text.
-inline void UseText(FormatElement &Element, const CHAR8 *Text) {
-  Element.Text = reinterpret_cast<const UINT8 *>(Text);
-}
+inline void UseText(FormatElement &Element, const CHAR8 *Text) { Element.Text = reinterpret_cast<const UINT8 *>(Text); }
 
 // Number conversions 'd', 'u', 'x', 'X' and 'p' of the 64-bit argument Slot.
 void PrepareNumber(FormatElement &Element, CHAR16 Conversion, UINT64 Slot, CHAR8 *ValueBuffer);

@@ -180,8 +180,9 @@ bool TakesArgument(CHAR16 Conversion) {
 
 // Prepares the element of one conversion character. Kept out of line: inlined
 // into the conversion loop it makes the image 78 bytes larger.
-__attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement &Element, CHAR16 Conversion, FormatReader &Format, ArgumentReader &Args,
-                   CHAR8 *ValueBuffer) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement &Element, CHAR16 Conversion,
+                                                                  FormatReader &Format, ArgumentReader &Args,
+                                                                  CHAR8 *ValueBuffer) {
   const UINT64 slot = TakesArgument(Conversion) ? Args.Next() : 0;
   const UINT8 *pointer = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(slot));
   switch (Conversion) {
@@ -215,7 +216,8 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement 
 // Reads one conversion, the reader standing on its '%'. Leaves the reader on
 // the conversion's last character and returns false, or returns true when
 // the format ended inside the conversion. Out of line: inlined, the image is larger.
-__attribute__((noinline)) NOTICE_INTERNAL_CALL bool ReadConversion(FormatElement &Element, FormatReader &Format, ArgumentReader &Args, CHAR8 *ValueBuffer) {
+__attribute__((noinline)) NOTICE_INTERNAL_CALL bool ReadConversion(FormatElement &Element, FormatReader &Format,
+                                                                   ArgumentReader &Args, CHAR8 *ValueBuffer) {
   // The value of the run of digits being read; every digit stores the run so far.
   UINT64 number = 0;
   bool in_number = false;
@@ -298,7 +300,8 @@ bool CallIsAccepted(const void *Buffer, UINTN BufferSize, FormatFlags Flags, con
 
 }  // namespace
 
-NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args) {
+NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format,
+                                          FormatArgs Args) {
   if (!CallIsAccepted(Buffer, BufferSize, Flags, Format)) return 0;
 
   const FormatFlags caller_flags = Flags & FMT_CALLER_FLAGS;

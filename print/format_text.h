@@ -38,7 +38,8 @@ constexpr UINTN kFormatTextLimit = 1000000;
 // Format is 8-bit text, or 16-bit text with FMT_IN_WIDE; it may be absent.
 // Returns the characters produced before the terminator, or 0 when the call
 // is refused (nothing is written then).
-NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format, FormatArgs Args);
+NOTICE_INTERNAL_CALL UINTN FormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format,
+                                          FormatArgs Args);
 
 // FormatTextList with the arguments inline.
 template <typename... Args>

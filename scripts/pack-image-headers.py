@@ -44,10 +44,13 @@ def pack(image):
     if image[:2] != b"MZ" or len(image) < DOS_HEADER_SIZE:
         raise ImageError("no DOS header")
     pe = struct.unpack_from("<I", image, 0x3C)[0]
-    if image[pe:pe + 4] != PE_SIGNATURE:
+    if image[pe : pe + 4] != PE_SIGNATURE:
         raise ImageError("no PE signature")
     coff = pe + 4
-    sections, optional_size = struct.unpack_from("<H", image, coff + 2)[0], struct.unpack_from("<H", image, coff + 16)[0]
+    sections, optional_size = (
+        struct.unpack_from("<H", image, coff + 2)[0],
+        struct.unpack_from("<H", image, coff + 16)[0],
+    )
     optional = coff + COFF_HEADER_SIZE
     if struct.unpack_from("<H", image, optional)[0] != PE32_PLUS_MAGIC:
         raise ImageError("not a PE32+ image")
@@ -67,7 +70,7 @@ def pack(image):
 
     packed = bytearray(image[:DOS_HEADER_SIZE])
     struct.pack_into("<I", packed, 0x3C, DOS_HEADER_SIZE)
-    packed += image[pe:pe + header_bytes]
+    packed += image[pe : pe + header_bytes]
     new_optional = DOS_HEADER_SIZE + 4 + COFF_HEADER_SIZE
     struct.pack_into("<I", packed, new_optional + SIZE_OF_HEADERS, new_headers)
     first_section = new_optional + optional_size

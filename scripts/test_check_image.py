@@ -27,9 +27,9 @@ def sections(image):
     result = []
     for i in range(count):
         at = first + 40 * i
-        name = image[at:at + 8].rstrip(b"\0").decode()
-        address, = struct.unpack_from("<I", image, at + 12)
-        raw, = struct.unpack_from("<I", image, at + 20)
+        name = image[at : at + 8].rstrip(b"\0").decode()
+        (address,) = struct.unpack_from("<I", image, at + 12)
+        (raw,) = struct.unpack_from("<I", image, at + 20)
         result.append((at, name, address, raw))
     return result
 
@@ -63,24 +63,24 @@ class CheckImageTest(unittest.TestCase):
 
     def test_an_sse_instruction_is_refused(self):
         _, _, _, raw = section(self.image, ".text")
-        self.image[raw:raw + 3] = bytes([0x0F, 0x57, 0xC0])  # xorps %xmm0, %xmm0
+        self.image[raw : raw + 3] = bytes([0x0F, 0x57, 0xC0])  # xorps %xmm0, %xmm0
         self.assert_refused(self.image, "vector registers")
 
     def test_writable_code_is_refused(self):
         at, _, _, _ = section(self.image, ".text")
-        flags, = struct.unpack_from("<I", self.image, at + 36)
+        (flags,) = struct.unpack_from("<I", self.image, at + 36)
         struct.pack_into("<I", self.image, at + 36, flags | SCN_WRITE)
         self.assert_refused(self.image, "both writable and executable")
 
     def test_executable_read_only_data_is_refused(self):
         at, _, _, _ = section(self.image, ".rdata")
-        flags, = struct.unpack_from("<I", self.image, at + 36)
+        (flags,) = struct.unpack_from("<I", self.image, at + 36)
         struct.pack_into("<I", self.image, at + 36, flags | SCN_EXECUTE)
         self.assert_refused(self.image, "read-only data is executable")
 
     def test_read_only_data_without_its_own_section_is_refused(self):
         at, _, _, _ = section(self.image, ".rdata")
-        self.image[at:at + 8] = b".text\0\0\0"
+        self.image[at : at + 8] = b".text\0\0\0"
         self.assert_refused(self.image, "no separate read-only data section")
 
     def test_sub_page_section_alignment_is_refused(self):

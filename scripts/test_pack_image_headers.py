@@ -36,7 +36,7 @@ def unpacked(image, stub, spare):
     alignment = struct.unpack_from("<I", image, optional + 36)[0]
     new_pe = 64 + stub
     new_headers = packer.align_up(new_pe + header_bytes + spare, alignment)
-    result = bytearray(image[:64]) + bytes([0x0E] * stub) + image[pe:pe + header_bytes]
+    result = bytearray(image[:64]) + bytes([0x0E] * stub) + image[pe : pe + header_bytes]
     struct.pack_into("<I", result, 0x3C, new_pe)
     struct.pack_into("<I", result, new_pe + 24 + 60, new_headers)
     for index in range(count):

@@ -15,8 +15,8 @@ EFI_STATUS AllocatePoolNumbered(Platform &platform, EFI_MEMORY_TYPE type, UINTN 
 }
 
 // CreateEvent is CreateEventEx in no group.
-EFI_STATUS CreateEventInNoGroup(Platform &platform, UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify,
-                                void *context, EFI_EVENT *event) {
+EFI_STATUS CreateEventInNoGroup(Platform &platform, UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify, void *context,
+                                EFI_EVENT *event) {
   return platform.DoCreateEvent(type, tpl, notify, context, nullptr, event);
 }
 
@@ -64,25 +64,23 @@ void Platform::FillBootServices() {
        Arg<"NotifyContext", Ptr>, Arg<"EventGroup", GuidOrNull>, Out<"Event", Ptr>>(bs.CreateEventEx);
   Bind<"SignalEvent", &Platform::DoSignalEvent, Arg<"Event", Ptr>>(bs.SignalEvent);
   Bind<"CloseEvent", &Platform::DoCloseEvent, Arg<"Event", Ptr>>(bs.CloseEvent);
-  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", PtrAtOrNull>,
-       Arg<"Protocol", GuidOrNull>, Unlogged, Arg<"Interface", Ptr>>(bs.InstallProtocolInterface);
+  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", PtrAtOrNull>, Arg<"Protocol", GuidOrNull>,
+       Unlogged, Arg<"Interface", Ptr>>(bs.InstallProtocolInterface);
   Bind<"UninstallProtocolInterface", &Platform::DoUninstallProtocolInterface, Arg<"Handle", Ptr>,
        Arg<"Protocol", GuidOrNull>, Unlogged>(bs.UninstallProtocolInterface);
   Bind<"HandleProtocol", &Platform::DoHandleProtocol, HandleArg<"Handle">, Arg<"Protocol", GuidOrNull>, Unlogged>(
       bs.HandleProtocol);
-  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, Arg<"Protocol", GuidOrNull>,
-       Arg<"Event", Ptr>, Unlogged>(bs.RegisterProtocolNotify);
-  Bind<"LocateHandleBuffer", &Platform::DoLocateHandleBuffer, Arg<"SearchType", DecText>,
-       Arg<"Protocol", GuidOrNull>, Arg<"SearchKey", Ptr>, Out<"NoHandles", DecText>, Out<"Buffer", Ptr>>(
-      bs.LocateHandleBuffer);
+  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, Arg<"Protocol", GuidOrNull>, Arg<"Event", Ptr>,
+       Unlogged>(bs.RegisterProtocolNotify);
+  Bind<"LocateHandleBuffer", &Platform::DoLocateHandleBuffer, Arg<"SearchType", DecText>, Arg<"Protocol", GuidOrNull>,
+       Arg<"SearchKey", Ptr>, Out<"NoHandles", DecText>, Out<"Buffer", Ptr>>(bs.LocateHandleBuffer);
   Bind<"LocateProtocol", &Platform::DoLocateProtocol, Arg<"Protocol", GuidOrNull>, Unlogged, Unlogged>(
       bs.LocateProtocol);
   Bind<"Stall", &Platform::DoStall, Arg<"Microseconds", DecText>>(bs.Stall);
   Bind<"SetWatchdogTimer", AcceptWatchdog, Arg<"Timeout", DecText>, Arg<"WatchdogCode", HexText>,
        Arg<"DataSize", DecText>, Unused>(bs.SetWatchdogTimer);
   Bind<"ConnectController", &Platform::DoConnectController, HandleArg<"ControllerHandle">,
-       Arg<"DriverImageHandle", Ptr>, Arg<"RemainingDevicePath", Ptr>, Arg<"Recursive", DecText>>(
-      bs.ConnectController);
+       Arg<"DriverImageHandle", Ptr>, Arg<"RemainingDevicePath", Ptr>, Arg<"Recursive", DecText>>(bs.ConnectController);
   Bind<"CopyMem", CopyMemory, Unlogged, Unlogged, Arg<"Length", DecText>>(bs.CopyMem);
   Bind<"SetMem", SetMemory, Unlogged, Arg<"Size", DecText>, Arg<"Value", HexText>>(bs.SetMem);
 

@@ -28,17 +28,28 @@ std::string GuidText(const EFI_GUID &g) {
 
 std::string StatusText(EFI_STATUS status) {
   switch (status) {
-    case EFI_SUCCESS: return "EFI_SUCCESS";
-    case EFI_INVALID_PARAMETER: return "EFI_INVALID_PARAMETER";
-    case EFI_UNSUPPORTED: return "EFI_UNSUPPORTED";
-    case EFI_BUFFER_TOO_SMALL: return "EFI_BUFFER_TOO_SMALL";
-    case EFI_DEVICE_ERROR: return "EFI_DEVICE_ERROR";
-    case EFI_OUT_OF_RESOURCES: return "EFI_OUT_OF_RESOURCES";
-    case EFI_NOT_FOUND: return "EFI_NOT_FOUND";
-    case EFI_ACCESS_DENIED: return "EFI_ACCESS_DENIED";
-    case EFI_TIMEOUT: return "EFI_TIMEOUT";
-    case EFI_WARN_BUFFER_TOO_SMALL: return "EFI_WARN_BUFFER_TOO_SMALL";
-    default: return HexText(status);
+    case EFI_SUCCESS:
+      return "EFI_SUCCESS";
+    case EFI_INVALID_PARAMETER:
+      return "EFI_INVALID_PARAMETER";
+    case EFI_UNSUPPORTED:
+      return "EFI_UNSUPPORTED";
+    case EFI_BUFFER_TOO_SMALL:
+      return "EFI_BUFFER_TOO_SMALL";
+    case EFI_DEVICE_ERROR:
+      return "EFI_DEVICE_ERROR";
+    case EFI_OUT_OF_RESOURCES:
+      return "EFI_OUT_OF_RESOURCES";
+    case EFI_NOT_FOUND:
+      return "EFI_NOT_FOUND";
+    case EFI_ACCESS_DENIED:
+      return "EFI_ACCESS_DENIED";
+    case EFI_TIMEOUT:
+      return "EFI_TIMEOUT";
+    case EFI_WARN_BUFFER_TOO_SMALL:
+      return "EFI_WARN_BUFFER_TOO_SMALL";
+    default:
+      return HexText(status);
   }
 }
 

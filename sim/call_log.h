@@ -18,12 +18,12 @@ struct LogField {
 };
 
 struct CallRecord {
-  uint64_t time_ns = 0;        // virtual clock when the call was made
-  std::string name;            // service name as UEFI writes it ("AllocatePool", "Blt", ...), or "Notify"
+  uint64_t time_ns = 0;          // virtual clock when the call was made
+  std::string name;              // service name as UEFI writes it ("AllocatePool", "Blt", ...), or "Notify"
   std::vector<LogField> fields;  // arguments (and results worth showing) as text
-  bool has_status = false;     // false for services returning nothing, and while the call runs
+  bool has_status = false;       // false for services returning nothing, and while the call runs
   EFI_STATUS status = 0;
-  unsigned depth = 0;          // 0 for calls from the driver's entry or a host step; +1 inside each notify
+  unsigned depth = 0;  // 0 for calls from the driver's entry or a host step; +1 inside each notify
 
   // The value of a field, or an empty string when the record has none of that name.
   std::string Field(std::string_view key) const;

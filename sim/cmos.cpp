@@ -12,9 +12,7 @@ std::vector<uint8_t> ExtendedCmos::WritesTo(uint8_t index) const {
   return values;
 }
 
-uint8_t ExtendedCmos::PortRead(uint16_t port) {
-  return port == kIndexPort ? index_ : bytes_[index_];
-}
+uint8_t ExtendedCmos::PortRead(uint16_t port) { return port == kIndexPort ? index_ : bytes_[index_]; }
 
 void ExtendedCmos::PortWrite(uint16_t port, uint8_t value) {
   if (port == kIndexPort) {

@@ -56,8 +56,8 @@ void Platform::FillConsole() {
   Bind<"SetAttribute", Console<ConsoleCall::SetAttribute, UINTN>, ConsoleThis, Arg<"Attribute", HexText>>(
       console_.SetAttribute);
   Bind<"ClearScreen", Console<ConsoleCall::ClearScreen>, ConsoleThis>(console_.ClearScreen);
-  Bind<"SetCursorPosition", Console<ConsoleCall::SetCursorPosition, UINTN, UINTN>, ConsoleThis,
-       Arg<"Column", DecText>, Arg<"Row", DecText>>(console_.SetCursorPosition);
+  Bind<"SetCursorPosition", Console<ConsoleCall::SetCursorPosition, UINTN, UINTN>, ConsoleThis, Arg<"Column", DecText>,
+       Arg<"Row", DecText>>(console_.SetCursorPosition);
   Bind<"EnableCursor", Console<ConsoleCall::EnableCursor, BOOLEAN>, ConsoleThis, Arg<"Visible", DecText>>(
       console_.EnableCursor);
   BindUnexpected<"TestString">(console_.TestString);

@@ -59,15 +59,14 @@ FirmwareVolume &Platform::AddFirmwareVolume(std::string name) {
   void *other = UnexpectedPlainSlot<"FirmwareVolume2.other">();
   p.WriteFile = p.GetNextFile = p.GetInfo = p.SetInfo = other;
   p.KeySize = 16;
-  volume->handle_ =
-      static_cast<SimHandle *>(InstallProtocol(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &p, nullptr, name));
+  volume->handle_ = static_cast<SimHandle *>(InstallProtocol(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &p, nullptr, name));
   volumes_.push_back(std::move(volume));
   return *volumes_.back();
 }
 
 EFI_STATUS Platform::DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, const EFI_GUID *file,
-                                   EFI_SECTION_TYPE section_type, UINTN instance, void **buffer,
-                                   UINTN *buffer_size, UINT32 *authentication_status) {
+                                   EFI_SECTION_TYPE section_type, UINTN instance, void **buffer, UINTN *buffer_size,
+                                   UINT32 *authentication_status) {
   FirmwareVolume *volume = nullptr;
   for (const auto &v : volumes_) {
     if (v->protocol() == fv) volume = v.get();

@@ -73,8 +73,8 @@ EFI_GRAPHICS_OUTPUT_BLT_PIXEL Platform::Pixel(UINT32 x, UINT32 y) const {
 EFI_STATUS Platform::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION operation,
                            UINTN source_x, UINTN source_y, UINTN destination_x, UINTN destination_y, UINTN width,
                            UINTN height, UINTN delta) {
-  BltCall record{buffer, operation, source_x, source_y, destination_x, destination_y, width, height, delta,
-                 EFI_SUCCESS};
+  BltCall record{buffer,        operation, source_x, source_y, destination_x,
+                 destination_y, width,     height,   delta,    EFI_SUCCESS};
   auto finish = [&](EFI_STATUS status) {
     record.status = status;
     blt_calls_.push_back(record);

@@ -92,8 +92,7 @@ EFI_STATUS Platform::DoInstallProtocolInterface(EFI_HANDLE *handle, const EFI_GU
   return EFI_SUCCESS;
 }
 
-EFI_HANDLE Platform::InstallProtocol(const EFI_GUID &protocol, void *interface, EFI_HANDLE handle,
-                                     std::string name) {
+EFI_HANDLE Platform::InstallProtocol(const EFI_GUID &protocol, void *interface, EFI_HANDLE handle, std::string name) {
   if (handle == nullptr) handle = CreateHandle(std::move(name));
   if (EFI_ERROR(DoInstallProtocolInterface(&handle, &protocol, interface))) return nullptr;
   return handle;
@@ -220,8 +219,8 @@ EFI_STATUS Platform::DoLocateProtocol(const EFI_GUID *protocol, void *, void **i
   return EFI_NOT_FOUND;
 }
 
-EFI_STATUS Platform::DoConnectController(EFI_HANDLE handle, EFI_HANDLE *driver_image,
-                                         EFI_DEVICE_PATH_PROTOCOL *path, BOOLEAN recursive) {
+EFI_STATUS Platform::DoConnectController(EFI_HANDLE handle, EFI_HANDLE *driver_image, EFI_DEVICE_PATH_PROTOCOL *path,
+                                         BOOLEAN recursive) {
   const bool known = ValidHandle(handle);
   if (!known) Fault("ConnectController on a handle that does not exist");
   const EFI_STATUS status = known ? connect_status_ : EFI_INVALID_PARAMETER;

@@ -25,9 +25,8 @@ void BindPciConfigAccess(EFI_PCI_IO_PROTOCOL_CONFIG &slot) {
 }  // namespace
 
 void PciDevice::SetClassCode(uint8_t base_class, uint8_t subclass, uint8_t prog_if, uint8_t revision) {
-  SetConfigDword(kPciClassCodeOffset, static_cast<uint32_t>(base_class) << 24 |
-                                           static_cast<uint32_t>(subclass) << 16 |
-                                           static_cast<uint32_t>(prog_if) << 8 | revision);
+  SetConfigDword(kPciClassCodeOffset, static_cast<uint32_t>(base_class) << 24 | static_cast<uint32_t>(subclass) << 16 |
+                                          static_cast<uint32_t>(prog_if) << 8 | revision);
 }
 
 void PciDevice::SetConfigDword(uint32_t offset, uint32_t value) {
@@ -66,8 +65,8 @@ PciDevice *Platform::FindPciDevice(std::string_view name) {
   return nullptr;
 }
 
-EFI_STATUS Platform::DoPciRead(EFI_PCI_IO_PROTOCOL *pci_io, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset,
-                               UINTN count, void *buffer, bool write) {
+EFI_STATUS Platform::DoPciRead(EFI_PCI_IO_PROTOCOL *pci_io, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset, UINTN count,
+                               void *buffer, bool write) {
   PciDevice *device = nullptr;
   for (const auto &d : pci_devices_) {
     if (d->protocol() == pci_io) device = d.get();

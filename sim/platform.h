@@ -401,23 +401,20 @@ class Platform {
   EFI_STATUS DoUninstallProtocolInterface(EFI_HANDLE handle, const EFI_GUID *protocol, void *interface);
   EFI_STATUS DoHandleProtocol(EFI_HANDLE handle, const EFI_GUID *protocol, void **interface);
   EFI_STATUS DoRegisterProtocolNotify(const EFI_GUID *protocol, EFI_EVENT event, void **registration);
-  EFI_STATUS DoLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *protocol, void *key,
-                                  UINTN *count, EFI_HANDLE **buffer);
+  EFI_STATUS DoLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID *protocol, void *key, UINTN *count,
+                                  EFI_HANDLE **buffer);
   EFI_STATUS DoLocateProtocol(const EFI_GUID *protocol, void *registration, void **interface);
   EFI_STATUS DoConnectController(EFI_HANDLE handle, EFI_HANDLE *driver_image, EFI_DEVICE_PATH_PROTOCOL *path,
                                  BOOLEAN recursive);
-  EFI_STATUS DoGetVariable(const CHAR16 *name, const EFI_GUID *vendor, UINT32 *attributes, UINTN *size,
-                           void *data);
+  EFI_STATUS DoGetVariable(const CHAR16 *name, const EFI_GUID *vendor, UINT32 *attributes, UINTN *size, void *data);
   void DoResetSystem(EFI_RESET_TYPE type, EFI_STATUS status, UINTN data_size);
   EFI_STATUS DoConsole(ConsoleCall call);
-  EFI_STATUS DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION operation,
-                   UINTN source_x, UINTN source_y, UINTN destination_x, UINTN destination_y, UINTN width,
-                   UINTN height, UINTN delta);
+  EFI_STATUS DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION operation, UINTN source_x,
+                   UINTN source_y, UINTN destination_x, UINTN destination_y, UINTN width, UINTN height, UINTN delta);
   EFI_STATUS DoPciRead(EFI_PCI_IO_PROTOCOL *pci_io, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset, UINTN count,
                        void *buffer, bool write);
-  EFI_STATUS DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, const EFI_GUID *file,
-                           EFI_SECTION_TYPE section_type, UINTN instance, void **buffer, UINTN *buffer_size,
-                           UINT32 *authentication_status);
+  EFI_STATUS DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, const EFI_GUID *file, EFI_SECTION_TYPE section_type,
+                           UINTN instance, void **buffer, UINTN *buffer_size, UINT32 *authentication_status);
 
  private:
   struct FailureRule {

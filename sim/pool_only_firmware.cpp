@@ -55,7 +55,8 @@ EFI_STATUS PoolOnlyFirmware::Allocate(EFI_MEMORY_TYPE type, UINTN size, void **b
     return EFI_INVALID_PARAMETER;
   }
   if (type != EfiBootServicesData) {
-    faults_.push_back("AllocatePool of pool type " + std::to_string(static_cast<int>(type)) + " (only boot-services data here)");
+    faults_.push_back("AllocatePool of pool type " + std::to_string(static_cast<int>(type)) +
+                      " (only boot-services data here)");
     return EFI_INVALID_PARAMETER;
   }
   if (size > allocation_limit_) {

@@ -55,8 +55,7 @@ Platform::Variable *Platform::FindVariable(std::u16string_view name, const EFI_G
   return nullptr;
 }
 
-void Platform::SetVariable(std::u16string name, const EFI_GUID &vendor, UINT32 attributes,
-                           std::vector<uint8_t> data) {
+void Platform::SetVariable(std::u16string name, const EFI_GUID &vendor, UINT32 attributes, std::vector<uint8_t> data) {
   if (Variable *existing = FindVariable(name, vendor)) {
     existing->attributes = attributes;
     existing->data = std::move(data);

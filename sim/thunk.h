@@ -71,9 +71,7 @@ inline std::string PtrAtOrNull(void *const *slot) { return slot == nullptr ? "nu
 
 struct Unlogged {
   static void Log(std::vector<LogField> &, auto) {}
-  static std::optional<EFI_STATUS> Check(Platform &, Platform::Call &, std::string_view, auto) {
-    return std::nullopt;
-  }
+  static std::optional<EFI_STATUS> Check(Platform &, Platform::Call &, std::string_view, auto) { return std::nullopt; }
   static auto Forward(auto value) { return std::tuple(value); }
   static void Result(Platform::Call &, EFI_STATUS, auto) {}
 };

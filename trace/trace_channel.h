@@ -12,10 +12,10 @@ constexpr UINT32 kTraceMaster = 72;
 constexpr UINT32 kTraceChannel = 14;
 
 // Register offsets inside a channel's block; a store to each makes one packet.
-constexpr UINTN kTraceRegisterData = 0x00;                // plain data
-constexpr UINTN kTraceRegisterDataStamped = 0x10;         // data with time stamp
-constexpr UINTN kTraceRegisterDataMarkedStamped = 0x18;   // data with marker and time stamp
-constexpr UINTN kTraceRegisterFlag = 0x30;                // flag (value 0)
+constexpr UINTN kTraceRegisterData = 0x00;               // plain data
+constexpr UINTN kTraceRegisterDataStamped = 0x10;        // data with time stamp
+constexpr UINTN kTraceRegisterDataMarkedStamped = 0x18;  // data with marker and time stamp
+constexpr UINTN kTraceRegisterFlag = 0x30;               // flag (value 0)
 
 // Stores TraceHubBase + ((Master * 128 - 2048 + Channel) mod 2^32) * 64 through
 // Address. Masters below 16 and channels above 127 are not rejected: the sum is

@@ -14,8 +14,7 @@ struct TraceHandle;
 struct TraceScatterEntry;
 
 typedef void(EFIAPI *TraceHandleHook)(TraceHandle *Handle);
-typedef void(EFIAPI *TraceScatterWriter)(TraceHandle *Handle, const TraceScatterEntry *Program,
-                                         const void *Descriptor);
+typedef void(EFIAPI *TraceScatterWriter)(TraceHandle *Handle, const TraceScatterEntry *Program, const void *Descriptor);
 typedef void(EFIAPI *TraceWrite8Hook)(TraceHandle *Handle, UINT8 Value);
 typedef void(EFIAPI *TraceWrite16Hook)(TraceHandle *Handle, UINT16 Value);
 typedef void(EFIAPI *TraceWrite32Hook)(TraceHandle *Handle, UINT32 Value);

@@ -23,10 +23,18 @@ UINT64 LoadValue(const UINT8 *Source, UINTN Bytes) {
 // One store of Bytes bytes to the plain data register, then into the CRC.
 void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
   switch (Bytes) {
-    case 1: M.Hooks->Write8(M.Handle, static_cast<UINT8>(Value)); break;
-    case 2: M.Hooks->Write16(M.Handle, static_cast<UINT16>(Value)); break;
-    case 4: M.Hooks->Write32(M.Handle, static_cast<UINT32>(Value)); break;
-    default: M.Hooks->Write64(M.Handle, Value); break;
+    case 1:
+      M.Hooks->Write8(M.Handle, static_cast<UINT8>(Value));
+      break;
+    case 2:
+      M.Hooks->Write16(M.Handle, static_cast<UINT16>(Value));
+      break;
+    case 4:
+      M.Hooks->Write32(M.Handle, static_cast<UINT32>(Value));
+      break;
+    default:
+      M.Hooks->Write64(M.Handle, Value);
+      break;
   }
   if (M.Checksum) M.Crc = TraceCrcAdd(M.Crc, Value, Bytes);
 }

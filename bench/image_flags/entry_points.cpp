@@ -12,6 +12,6 @@ extern "C" EFI_STATUS ImageFlagsConvertBmpToGopBlt(const void *BmpImage, UINTN B
 }
 
 extern "C" UINTN ImageFlagsFormatTextList(void *Buffer, UINTN BufferSize, FormatFlags Flags, const void *Format,
-                                         FormatArgs Args) {
+                                          FormatArgs Args) {
   return FormatTextList(Buffer, BufferSize, Flags, Format, Args);
 }

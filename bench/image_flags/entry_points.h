@@ -11,4 +11,4 @@ extern "C" EFI_STATUS ImageFlagsConvertBmpToGopBlt(const void *BmpImage, UINTN B
                                                    UINT32 *PixelHeight);
 
 extern "C" UINTN ImageFlagsFormatTextList(void *Buffer, UINTN BufferSize, UINT32 Flags, const void *Format,
-                                         FormatArgs Args);
+                                          FormatArgs Args);

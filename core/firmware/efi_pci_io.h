@@ -12,9 +12,8 @@ enum EFI_PCI_IO_PROTOCOL_WIDTH : UINT32 {
 
 struct EFI_PCI_IO_PROTOCOL;
 
-typedef EFI_STATUS(EFIAPI *EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)(EFI_PCI_IO_PROTOCOL *This,
-                                                            EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
-                                                            UINT64 Offset, UINT64 Mask, UINT64 Value,
+typedef EFI_STATUS(EFIAPI *EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
+                                                            UINT8 BarIndex, UINT64 Offset, UINT64 Mask, UINT64 Value,
                                                             UINT64 Delay, UINT64 *Result);
 typedef EFI_STATUS(EFIAPI *EFI_PCI_IO_PROTOCOL_IO_MEM)(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                                        UINT8 BarIndex, UINT64 Offset, UINTN Count, void *Buffer);

@@ -41,6 +41,6 @@ static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == 104, "system t
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == 112, "system table layout");
 static_assert(sizeof(EFI_SYSTEM_TABLE) == 120, "system table size");
 
-constexpr UINT64 EFI_SYSTEM_TABLE_SIGNATURE = 0x5453595320494249ULL;   // "IBI SYST"
-constexpr UINT64 EFI_BOOT_SERVICES_SIGNATURE = 0x56524553544f4f42ULL;  // "BOOTSERV"
+constexpr UINT64 EFI_SYSTEM_TABLE_SIGNATURE = 0x5453595320494249ULL;      // "IBI SYST"
+constexpr UINT64 EFI_BOOT_SERVICES_SIGNATURE = 0x56524553544f4f42ULL;     // "BOOTSERV"
 constexpr UINT64 EFI_RUNTIME_SERVICES_SIGNATURE = 0x56524553544e5552ULL;  // "RUNTSERV"

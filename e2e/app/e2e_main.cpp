@@ -104,8 +104,8 @@ void LoadPictures(EFI_FILE_PROTOCOL *Root) {
 void InstallTrigger() {
   EFI_HANDLE handle = nullptr;
   // Only the installation matters to the driver, not the interface.
-  EFI_STATUS status = gApp.BootServices->InstallProtocolInterface(&handle, &NoticeTriggerProtocolGuid,
-                                                                  EFI_NATIVE_INTERFACE, nullptr);
+  EFI_STATUS status =
+      gApp.BootServices->InstallProtocolInterface(&handle, &NoticeTriggerProtocolGuid, EFI_NATIVE_INTERFACE, nullptr);
   ReportStatus("InstallTrigger", status);
 }
 

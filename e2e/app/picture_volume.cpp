@@ -78,8 +78,7 @@ EFI_STATUS EFIAPI SetVolumeAttributes(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, EFI
 EFI_STATUS EFIAPI ReadFile(const EFI_FIRMWARE_VOLUME2_PROTOCOL *, const EFI_GUID *NameGuid, void **Buffer,
                            UINTN *BufferSize, EFI_FV_FILETYPE *FoundType, EFI_FV_FILE_ATTRIBUTES *FileAttributes,
                            UINT32 *AuthenticationStatus) {
-  if (BufferSize == nullptr || FoundType == nullptr || FileAttributes == nullptr ||
-      AuthenticationStatus == nullptr) {
+  if (BufferSize == nullptr || FoundType == nullptr || FileAttributes == nullptr || AuthenticationStatus == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   const PictureFile *file = FindPicture(NameGuid);

@@ -16,8 +16,8 @@ bool HasHobList() {
 
 void ReportGraphicsOutput() {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = nullptr;
-  EFI_STATUS status = gApp.BootServices->LocateProtocol(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr,
-                                                        reinterpret_cast<void **>(&gop));
+  EFI_STATUS status =
+      gApp.BootServices->LocateProtocol(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr, reinterpret_cast<void **>(&gop));
   if (EFI_ERROR(status) || gop == nullptr || gop->Mode == nullptr || gop->Mode->Info == nullptr) {
     ReportValue("GopModes", 0);
     return;
@@ -41,8 +41,8 @@ void ReportPictureVolumeIndex(EFI_HANDLE Handle) {
   UINTN count = 0;
   EFI_HANDLE *handles = nullptr;
   UINTN index = kNotListed;
-  if (!EFI_ERROR(gApp.BootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr,
-                                                       &count, &handles)) &&
+  if (!EFI_ERROR(gApp.BootServices->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr, &count,
+                                                       &handles)) &&
       handles != nullptr) {
     for (UINTN i = 0; i < count && index == kNotListed; ++i) {
       if (handles[i] == Handle) index = i;

@@ -1,7 +1,7 @@
 #include "e2e/app/serial_report.h"
 
-#include "hw/hw_access.h"
 #include "e2e/app/app_state.h"
+#include "hw/hw_access.h"
 
 namespace {
 

@@ -39,12 +39,31 @@ ANSI_ESCAPE = re.compile(r"\x1b\[[0-9;?=]*[A-Za-z]|\x1b[()][A-Za-z0-9]")
 
 def qemu_command(image, vars_copy, disk_dir, serial_log, secure):
     machine = "q35,smm=on" if secure else "q35"
-    command = ["qemu-system-x86_64", "-machine", machine, "-accel", "tcg", "-nodefaults", "-vga", "std",
-               "-m", "256", "-display", "none", "-no-reboot", "-nic", "none",
-               "-drive", "if=pflash,format=raw,unit=0,readonly=on,file=%s" % image,
-               "-drive", "if=pflash,format=raw,unit=1,file=%s" % vars_copy,
-               "-drive", "file=fat:rw:%s,format=raw,if=virtio" % disk_dir,
-               "-serial", "file:%s" % serial_log]
+    command = [
+        "qemu-system-x86_64",
+        "-machine",
+        machine,
+        "-accel",
+        "tcg",
+        "-nodefaults",
+        "-vga",
+        "std",
+        "-m",
+        "256",
+        "-display",
+        "none",
+        "-no-reboot",
+        "-nic",
+        "none",
+        "-drive",
+        "if=pflash,format=raw,unit=0,readonly=on,file=%s" % image,
+        "-drive",
+        "if=pflash,format=raw,unit=1,file=%s" % vars_copy,
+        "-drive",
+        "file=fat:rw:%s,format=raw,if=virtio" % disk_dir,
+        "-serial",
+        "file:%s" % serial_log,
+    ]
     if secure:
         command += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
     return command
@@ -126,8 +145,10 @@ def main(argv=None):
         print("  qemu: %s" % qemu_output)
     for problem in problems:
         print("FAIL: %s" % problem)
-    print("boot_check: %s (%s): %s in %.1f s" % (args.image, "Secure Boot" if args.secure else "plain",
-                                                  "FAILED" if problems else "passed", elapsed))
+    print(
+        "boot_check: %s (%s): %s in %.1f s"
+        % (args.image, "Secure Boot" if args.secure else "plain", "FAILED" if problems else "passed", elapsed)
+    )
     return 1 if problems else 0
 
 

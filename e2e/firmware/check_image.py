@@ -102,8 +102,15 @@ def run_uefiextract(uefiextract, image, workdir, *args):
 def extract_sections(uefiextract, image, workdir, wanted):
     """wanted: list of (file GUID, section type). Returns {(guid, type): bytes or None}."""
     outs = [os.path.join(workdir, "x%d" % i) for i in range(len(wanted))]
-    args = [g for g, _ in wanted] + ["-o"] + outs + ["-m"] + ["body"] * len(wanted) + ["-t"] + \
-        ["%02X" % t for _, t in wanted]
+    args = (
+        [g for g, _ in wanted]
+        + ["-o"]
+        + outs
+        + ["-m"]
+        + ["body"] * len(wanted)
+        + ["-t"]
+        + ["%02X" % t for _, t in wanted]
+    )
     run_uefiextract(uefiextract, image, workdir, *args)
     found = {}
     for (guid, section_type), out in zip(wanted, outs):
@@ -113,8 +120,10 @@ def extract_sections(uefiextract, image, workdir, wanted):
 
 
 def expected_inputs(args):
-    inputs = {(DRIVER_GUID, 0x10): open(args.driver, "rb").read(),
-              (DRIVER_GUID, 0x15): (make_images.DRIVER_NAME + "\0").encode("utf-16-le")}
+    inputs = {
+        (DRIVER_GUID, 0x10): open(args.driver, "rb").read(),
+        (DRIVER_GUID, 0x15): (make_images.DRIVER_NAME + "\0").encode("utf-16-le"),
+    }
     for mode, guid in PICTURE_GUIDS.items():
         with open(os.path.join(args.dir, "pictures", "notice%d.bmp" % mode), "rb") as f:
             inputs[(guid, 0x19)] = f.read()
@@ -125,23 +134,32 @@ def check_sections(checks, uefiextract, image, workdir, inputs, label):
     found = extract_sections(uefiextract, image, workdir, list(inputs))
     for key, want in inputs.items():
         got = found[key]
-        checks.check(got == want, "%s: section type 0x%02X of %s: extracted %s bytes, want %d equal bytes"
-                     % (label, key[1], key[0], "no" if got is None else len(got), len(want)))
+        checks.check(
+            got == want,
+            "%s: section type 0x%02X of %s: extracted %s bytes, want %d equal bytes"
+            % (label, key[1], key[0], "no" if got is None else len(got), len(want)),
+        )
 
 
 def check_our_files(checks, entries, label, volume=None):
     files = {e.name: e for e in entries if e.kind == "File"}
     driver = files.get(DRIVER_GUID)
-    checks.check(driver is not None and driver.subtype == "DXE driver" and driver.text == make_images.DRIVER_NAME,
-                 "%s: %s listed as DXE driver %s" % (label, DRIVER_GUID, make_images.DRIVER_NAME))
+    checks.check(
+        driver is not None and driver.subtype == "DXE driver" and driver.text == make_images.DRIVER_NAME,
+        "%s: %s listed as DXE driver %s" % (label, DRIVER_GUID, make_images.DRIVER_NAME),
+    )
     ours = [driver] + [files.get(g) for g in PICTURE_GUIDS.values()]
     for mode, guid in PICTURE_GUIDS.items():
         entry = files.get(guid)
-        checks.check(entry is not None and entry.subtype == "Freeform", "%s: picture %d %s listed as Freeform"
-                     % (label, mode, guid))
+        checks.check(
+            entry is not None and entry.subtype == "Freeform",
+            "%s: picture %d %s listed as Freeform" % (label, mode, guid),
+        )
     if volume is not None:
-        checks.check(all(e is not None and e.volume == volume for e in ours),
-                     "%s: every notice file sits in volume %s" % (label, volume))
+        checks.check(
+            all(e is not None and e.volume == volume for e in ours),
+            "%s: every notice file sits in volume %s" % (label, volume),
+        )
     return files
 
 
@@ -162,12 +180,16 @@ def check_volume(checks, args, uefiextract, workdir):
     for root, info in infos:
         checks.check("invalid" not in info, "%s: %s reports something invalid" % (label, root))
         if "Type: File" in info:
-            checks.check("State: F8h" in info and "Data checksum: AAh, valid" in info and
-                         "Header checksum:" in info, "%s: %s header state/checksums" % (label, root))
+            checks.check(
+                "State: F8h" in info and "Data checksum: AAh, valid" in info and "Header checksum:" in info,
+                "%s: %s header state/checksums" % (label, root),
+            )
         if "Type: Volume" in info:
-            checksum_line = next((l for l in info.splitlines() if l.startswith("Checksum:")), "")
-            checks.check("Erase polarity: 1" in info and checksum_line.endswith(", valid"),
-                         "%s: volume erase polarity and header checksum" % label)
+            checksum_line = next((line for line in info.splitlines() if line.startswith("Checksum:")), "")
+            checks.check(
+                "Erase polarity: 1" in info and checksum_line.endswith(", valid"),
+                "%s: volume erase polarity and header checksum" % label,
+            )
     check_sections(checks, uefiextract, image, workdir, expected_inputs(args), label)
 
 
@@ -199,8 +221,9 @@ def check_replaced(checks, args, uefiextract, workdir):
     name, base = next(iter(make_images.BASE_IMAGES.items()))
     replaced = os.path.join(workdir, "replaced-" + name)
     driver_ffs = os.path.join(args.dir, "ffs", DRIVER_GUID + ".ffs")
-    status = make_images.notice_insert.main(["--base", os.path.join(args.dir, name), "--out", replaced,
-                                             "--replace", driver_ffs])
+    status = make_images.notice_insert.main(
+        ["--base", os.path.join(args.dir, name), "--out", replaced, "--replace", driver_ffs]
+    )
     checks.check(status == 0, "notice-insert --replace %s: status %d" % (driver_ffs, status))
     if status == 0:
         check_patched(checks, args, uefiextract, workdir, "replaced-" + name, base, replaced)
@@ -226,8 +249,10 @@ def main(argv=None):
             os.makedirs(os.path.join(workdir, sub, "base"))
             check_patched(checks, args, args.uefiextract, os.path.join(workdir, sub), name, base)
         check_replaced(checks, args, args.uefiextract, os.path.join(workdir, "replaced"))
-    print("check_image: %d checks passed, %d failed (%.1f s)" % (checks.passed, len(checks.failures),
-                                                                 time.monotonic() - started))
+    print(
+        "check_image: %d checks passed, %d failed (%.1f s)"
+        % (checks.passed, len(checks.failures), time.monotonic() - started)
+    )
     return 1 if checks.failures else 0
 
 

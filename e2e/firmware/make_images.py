@@ -55,14 +55,17 @@ VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6
 # A malformed picture keeps its file and info headers and loses the rest:
 # it still starts with "BM" and declares its full size and pixel data.
 MALFORMED_KEEP_BYTES = 54
-SCRIPTS = (os.path.join(HERE, "make_images.py"),
-           *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")))
+SCRIPTS = (
+    os.path.join(HERE, "make_images.py"),
+    *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")),
+)
 
 
 def check_variant(name):
     if not VARIANT.match(name):
-        raise argparse.ArgumentTypeError("variant must be full, missing-N, malformed-N or compressed-N (N 1-6), "
-                                         "not %r" % name)
+        raise argparse.ArgumentTypeError(
+            "variant must be full, missing-N, malformed-N or compressed-N (N 1-6), " "not %r" % name
+        )
     return name
 
 
@@ -164,8 +167,10 @@ def build_variant(notice_pack, driver, chosen, out, image_names, pack_args=()):
     try:
         run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"), pack_args)
     except subprocess.CalledProcessError as error:
-        print("make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
-              file=sys.stderr)
+        print(
+            "make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
+            file=sys.stderr,
+        )
         return 1
     except OSError as error:
         print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
@@ -188,8 +193,17 @@ def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=
     directories = {}
     for variant, image_names in variants.items():
         directory = out if flat else os.path.join(out, variant)
-        if build_variant(notice_pack, driver, variant_pictures(variant, all_pictures), directory,
-                         image_names, variant_pack_args(variant)) != 0:
+        if (
+            build_variant(
+                notice_pack,
+                driver,
+                variant_pictures(variant, all_pictures),
+                directory,
+                image_names,
+                variant_pack_args(variant),
+            )
+            != 0
+        ):
             return None
         directories[variant] = directory
     return directories
@@ -201,17 +215,26 @@ def main(argv=None):
     parser.add_argument("--driver", required=True, help="notice.efi")
     parser.add_argument("--out", required=True, help="output directory")
     parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
-    parser.add_argument("--variant", action="append", type=check_variant,
-                        help="full, missing-N, malformed-N or compressed-N (repeatable; each in OUT/<variant>)")
+    parser.add_argument(
+        "--variant",
+        action="append",
+        type=check_variant,
+        help="full, missing-N, malformed-N or compressed-N (repeatable; each in OUT/<variant>)",
+    )
     parser.add_argument("--plain-only", action="store_true", help="build only the image without Secure Boot")
     args = parser.parse_args(argv)
 
     started = time.monotonic()
     try:
         images = [PLAIN_IMAGE] if args.plain_only else list(BASE_IMAGES)
-        built = ensure_variants(args.notice_pack, args.driver, args.out,
-                                {variant: images for variant in args.variant or ["full"]},
-                                args.pictures, flat=not args.variant)
+        built = ensure_variants(
+            args.notice_pack,
+            args.driver,
+            args.out,
+            {variant: images for variant in args.variant or ["full"]},
+            args.pictures,
+            flat=not args.variant,
+        )
     except OSError as error:
         print("make_images: %s" % error, file=sys.stderr)
         return 1

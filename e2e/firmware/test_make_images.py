@@ -23,7 +23,7 @@ class VariantTest(unittest.TestCase):
         missing = make_images.variant_pictures("missing-3", PICTURES)
         self.assertEqual(sorted(missing), [1, 2, 4, 5, 6])
         malformed = make_images.variant_pictures("malformed-5", PICTURES)
-        self.assertEqual(malformed[5], PICTURES[5][:make_images.MALFORMED_KEEP_BYTES])
+        self.assertEqual(malformed[5], PICTURES[5][: make_images.MALFORMED_KEEP_BYTES])
         self.assertEqual({m: d for m, d in malformed.items() if m != 5}, {m: d for m, d in PICTURES.items() if m != 5})
 
     def test_variant_options(self):
@@ -68,10 +68,12 @@ class CacheTest(unittest.TestCase):
                 f.write(b"image")
             return 0
 
-        with mock.patch.object(make_images, "run_notice_pack", fake_pack), \
-                mock.patch.object(make_images.notice_insert, "main", fake_image):
-            return make_images.build_variant(self.pack, self.driver, pictures, os.path.join(self.dir, "out"),
-                                             [make_images.PLAIN_IMAGE])
+        with mock.patch.object(make_images, "run_notice_pack", fake_pack), mock.patch.object(
+            make_images.notice_insert, "main", fake_image
+        ):
+            return make_images.build_variant(
+                self.pack, self.driver, pictures, os.path.join(self.dir, "out"), [make_images.PLAIN_IMAGE]
+            )
 
     def test_rebuilt_only_when_an_input_changes(self):
         self.assertEqual(self.build(), 0)

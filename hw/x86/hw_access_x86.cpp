@@ -7,9 +7,7 @@ UINT8 IoRead8(UINT16 Port) {
   return value;
 }
 
-void IoWrite8(UINT16 Port, UINT8 Value) {
-  __asm__ __volatile__("outb %b0, %w1" : : "a"(Value), "Nd"(Port) : "memory");
-}
+void IoWrite8(UINT16 Port, UINT8 Value) { __asm__ __volatile__("outb %b0, %w1" : : "a"(Value), "Nd"(Port) : "memory"); }
 
 CpuidResult Cpuid(UINT32 Leaf) {
   // ECX (the sub-leaf) is not loaded: the leaves the driver asks for have none.

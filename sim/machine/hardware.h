@@ -109,7 +109,7 @@ class Hardware {
  private:
   friend class PortDevice;
   std::map<uint16_t, PortDevice *> ports_;  // the device answering each port
-  std::vector<PortDevice *> devices_;        // every device attached, in order
+  std::vector<PortDevice *> devices_;       // every device attached, in order
   std::vector<PortAccess> port_log_;
   std::map<uint32_t, CpuidResult> cpuid_;
   bool max_leaf_overridden_ = false;

@@ -1,8 +1,8 @@
 // FindHobList: the HOB list from the configuration table, cached once found.
 #include <gtest/gtest.h>
 
-#include "core/hob_walk.h"
 #include "core/driver_state.h"
+#include "core/hob_walk.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 

@@ -20,8 +20,7 @@ namespace {
 
 constexpr EFI_GUID kOtherGuid = {0x11111111, 0x2222, 0x3333, {0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB}};
 // TraceHubInfoHobGuid with its last byte changed: all 16 bytes must match.
-constexpr EFI_GUID kNearlyTraceGuid = {
-    0xF1187E54, 0x995F, 0x49D9, {0xAC, 0xEE, 0xC5, 0x34, 0xF4, 0x5A, 0x18, 0xC8}};
+constexpr EFI_GUID kNearlyTraceGuid = {0xF1187E54, 0x995F, 0x49D9, {0xAC, 0xEE, 0xC5, 0x34, 0xF4, 0x5A, 0x18, 0xC8}};
 
 // A trace HOB whose length field claims `length` (at least 24) and which holds
 // only the name and zero bytes up to that length.
@@ -40,7 +39,11 @@ struct WalkCase {
 std::vector<uint8_t> OnlyEnd() { return sim::HobListBuilder().End().bytes(); }
 
 std::vector<uint8_t> NoTraceHob() {
-  return sim::HobListBuilder().Generic(0x0001, std::vector<uint8_t>(40, 0xEE)).Guid(kOtherGuid, {1, 2, 3}).End().bytes();
+  return sim::HobListBuilder()
+      .Generic(0x0001, std::vector<uint8_t>(40, 0xEE))
+      .Guid(kOtherGuid, {1, 2, 3})
+      .End()
+      .bytes();
 }
 
 std::vector<uint8_t> OneTraceHob() { return sim::HobListBuilder().TraceHub(0xFE100000).End().bytes(); }

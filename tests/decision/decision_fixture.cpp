@@ -78,12 +78,24 @@ std::string DecisionTest::ConsoleCalls() const {
   for (const sim::ConsoleCall &c : platform_.console_calls()) {
     if (out.tellp() > 0) out << ' ';
     switch (c.kind) {
-      case sim::ConsoleCall::Reset: out << "Reset"; break;
-      case sim::ConsoleCall::OutputString: out << "OutputString"; break;
-      case sim::ConsoleCall::SetAttribute: out << "SetAttribute(" << c.first << ")"; break;
-      case sim::ConsoleCall::ClearScreen: out << "ClearScreen"; break;
-      case sim::ConsoleCall::SetCursorPosition: out << "SetCursorPosition(" << c.first << "," << c.second << ")"; break;
-      case sim::ConsoleCall::EnableCursor: out << "EnableCursor(" << c.first << ")"; break;
+      case sim::ConsoleCall::Reset:
+        out << "Reset";
+        break;
+      case sim::ConsoleCall::OutputString:
+        out << "OutputString";
+        break;
+      case sim::ConsoleCall::SetAttribute:
+        out << "SetAttribute(" << c.first << ")";
+        break;
+      case sim::ConsoleCall::ClearScreen:
+        out << "ClearScreen";
+        break;
+      case sim::ConsoleCall::SetCursorPosition:
+        out << "SetCursorPosition(" << c.first << "," << c.second << ")";
+        break;
+      case sim::ConsoleCall::EnableCursor:
+        out << "EnableCursor(" << c.first << ")";
+        break;
     }
   }
   return out.str();

@@ -115,7 +115,8 @@ TEST_F(DecisionTest, PowerOffIsTheLastThingDone) {
     if (log[i].name == "ResetSystem") reset = i;
   }
   ASSERT_LT(reset, log.size());
-  for (size_t i = reset + 1; i < log.size(); ++i) EXPECT_EQ(log[i].name, "Notify") << "after power-off: " << log[i].name;
+  for (size_t i = reset + 1; i < log.size(); ++i)
+    EXPECT_EQ(log[i].name, "Notify") << "after power-off: " << log[i].name;
   size_t stalls_before_reset = 0;
   for (size_t i = 0; i < reset; ++i) stalls_before_reset += log[i].name == "Stall";
   EXPECT_EQ(stalls_before_reset, 5u);

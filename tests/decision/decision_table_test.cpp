@@ -77,37 +77,45 @@ const Case kCases[] = {
     {"FlagOverStateCode1", With({0x01}, {100}, {0x02}), {2, 2, kHold, false, false, 1}},
     {"FlagOverCriticalLevelNoPowerOff", With({0x02}, {4, 3}, {0x02}), {2, 2, kRecheck + kHold, true, false, 1}},
     // Secure Boot not enabled (5) overrides the controller's conditions.
-    {"SecureBootOff", Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kOff; }),
+    {"SecureBootOff",
+     Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kOff; }),
      {5, 5, kHold, false, false, 0}},
-    {"SecureBootVariableMissing", Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kMissing; }),
+    {"SecureBootVariableMissing",
+     Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kMissing; }),
      {5, 5, kHold, false, false, 0}},
     {"SecureBootVariableOversized",
-     Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kOversized; }), {5, 5, kHold, false, false, 0}},
-    {"SecureBootReadFails", Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kReadFails; }),
+     Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kOversized; }),
      {5, 5, kHold, false, false, 0}},
-    {"SecureBootOffOverCriticalLevel", Modify(With({0x02}, {1, 1}, {0x02}), [](Machine &m) {
-       m.secure_boot = SecureBoot::kOff;
-     }),
+    {"SecureBootReadFails",
+     Modify(Machine{}, [](Machine &m) { m.secure_boot = SecureBoot::kReadFails; }),
+     {5, 5, kHold, false, false, 0}},
+    {"SecureBootOffOverCriticalLevel",
+     Modify(With({0x02}, {1, 1}, {0x02}), [](Machine &m) { m.secure_boot = SecureBoot::kOff; }),
      {5, 5, kRecheck + kHold, true, false, 0}},
     // No storage controller (4) overrides everything.
     {"NoStorage", Modify(Machine{}, [](Machine &m) { m.storage = false; }), {4, 4, kHold, false, false, 1}},
-    {"NoStorageOverAll", Modify(With({0x02}, {1, 1}, {0x02}), [](Machine &m) {
-       m.storage = false;
-       m.secure_boot = SecureBoot::kOff;
-     }),
+    {"NoStorageOverAll",
+     Modify(With({0x02}, {1, 1}, {0x02}),
+            [](Machine &m) {
+              m.storage = false;
+              m.secure_boot = SecureBoot::kOff;
+            }),
      {4, 4, kRecheck + kHold, true, false, 0}},
     // Absent controller: every read gives 0xFF, so code 3 and flag bit 1.
     {"AbsentController", Modify(Machine{}, [](Machine &m) { m.ec_present = false; }), {2, 2, kHold, false, false, 1}},
-    {"AbsentControllerSecureBootOff", Modify(Machine{}, [](Machine &m) {
-       m.ec_present = false;
-       m.secure_boot = SecureBoot::kOff;
-     }),
+    {"AbsentControllerSecureBootOff",
+     Modify(Machine{},
+            [](Machine &m) {
+              m.ec_present = false;
+              m.secure_boot = SecureBoot::kOff;
+            }),
      {5, 5, kHold, false, false, 0}},
     // Without a console the notice goes on as before, with no console calls.
     {"NoConsole", Modify(With({0x01}, {100}), [](Machine &m) { m.console = false; }), {1, 1, kHold, false, false, 1}},
     {"NoConsoleQuiet", Modify(Machine{}, [](Machine &m) { m.console = false; }), {0, 0, 0, false, false, 1}},
     // Power-off in mode 3 follows even when no picture could be drawn.
-    {"CriticalLevelWithoutPictures", Modify(With({0x02}, {2, 2}), [](Machine &m) { m.pictures = false; }),
+    {"CriticalLevelWithoutPictures",
+     Modify(With({0x02}, {2, 2}), [](Machine &m) { m.pictures = false; }),
      {3, 0, kRecheck + kHold, true, true, 1}},
 };
 
@@ -121,9 +129,14 @@ class DecisionTableTest : public DecisionTest, public ::testing::WithParamInterf
     if (!m.console) platform_.RemoveConsole();
     if (!m.pictures) volume_->ForceStatus(EFI_NOT_FOUND);
     switch (m.secure_boot) {
-      case SecureBoot::kOn: platform_.SetSecureBoot(1); break;
-      case SecureBoot::kOff: platform_.SetSecureBoot(0); break;
-      case SecureBoot::kMissing: break;
+      case SecureBoot::kOn:
+        platform_.SetSecureBoot(1);
+        break;
+      case SecureBoot::kOff:
+        platform_.SetSecureBoot(0);
+        break;
+      case SecureBoot::kMissing:
+        break;
       case SecureBoot::kOversized:
         platform_.SetVariable(u"SecureBoot", EFI_GLOBAL_VARIABLE, 6, {1, 0});
         break;
@@ -165,8 +178,7 @@ TEST_P(DecisionTableTest, OneNotification) {
   EXPECT_EQ(reads[0].Field("DataSize"), "1");
 
   // The marker: 0x00 at the start, 0xAA once a notice is done; only byte 0x30.
-  const std::vector<uint8_t> marker =
-      want.mode == 0 ? std::vector<uint8_t>{0x00} : std::vector<uint8_t>{0x00, 0xAA};
+  const std::vector<uint8_t> marker = want.mode == 0 ? std::vector<uint8_t>{0x00} : std::vector<uint8_t>{0x00, 0xAA};
   EXPECT_EQ(cmos_.WritesTo(kMarkerIndex), marker);
   EXPECT_EQ(cmos_.writes().size(), marker.size());
   EXPECT_EQ(cmos_.byte(kMarkerIndex), marker.back());

@@ -58,8 +58,7 @@ std::vector<CheckCase> CheckCases() {
   // 4. Information header size.
   for (uint32_t size : {12u, 39u, 41u, 108u}) {
     cases.push_back(Case("Check4_InfoHeader" + std::to_string(size),
-                         With(SmallPicture(), [size](auto &b) { PutLe32(b, bmptest::kInfoSizeField, size); }),
-                         false));
+                         With(SmallPicture(), [size](auto &b) { PutLe32(b, bmptest::kInfoSizeField, size); }), false));
   }
   // 5. R x height must not pass 32 bits: here the 32-bit product that check 8
   // compares against would wrap to match the data.
@@ -88,15 +87,19 @@ std::vector<CheckCase> CheckCases() {
   // 0xFFFFFFFC, which is exactly height x R of 0x3FFFFFFF rows of 4 bytes.
   cases.push_back(Case("Check7_OffsetPastEndWrapsToRows", HeaderWith(1, 0x3FFFFFFF, 24, 62, 4), false));
   // 8. Pixel data of exactly height x R bytes.
-  cases.push_back(Case("Check8_OneByteShort", With(SmallPicture(), [](auto &b) {
-                         b.pop_back();
-                         PutLe32(b, bmptest::kFileSizeField, 69);
-                       }),
+  cases.push_back(Case("Check8_OneByteShort",
+                       With(SmallPicture(),
+                            [](auto &b) {
+                              b.pop_back();
+                              PutLe32(b, bmptest::kFileSizeField, 69);
+                            }),
                        false));
-  cases.push_back(Case("Check8_OneByteLong", With(SmallPicture(), [](auto &b) {
-                         b.push_back(0);
-                         PutLe32(b, bmptest::kFileSizeField, 71);
-                       }),
+  cases.push_back(Case("Check8_OneByteLong",
+                       With(SmallPicture(),
+                            [](auto &b) {
+                              b.push_back(0);
+                              PutLe32(b, bmptest::kFileSizeField, 71);
+                            }),
                        false));
   cases.push_back(Case("Check8_Exact", SmallPicture(), true));
   // 9. Pixel data after the header (the data size still matches).
@@ -110,10 +113,8 @@ std::vector<CheckCase> CheckCases() {
   cases.push_back(Case("Check10_8Bit1023Bytes", HeaderWith(1, 1, 8, 54 + 1023, 1023 + 4), false));
   cases.push_back(Case("Check10_8Bit1024Bytes", HeaderWith(1, 1, 8, 54 + 1024, 1024 + 4), true));
   // The colours-used field does not lower the need.
-  cases.push_back(Case("Check10_8BitAt60ColoursUsed1", With(HeaderWith(1, 1, 8, 60, 6 + 4), [](auto &b) {
-                         PutLe32(b, 46, 1);
-                       }),
-                       false));
+  cases.push_back(Case("Check10_8BitAt60ColoursUsed1",
+                       With(HeaderWith(1, 1, 8, 60, 6 + 4), [](auto &b) { PutLe32(b, 46, 1); }), false));
   cases.push_back(Case("Check10_24BitGapOfOne", HeaderWith(1, 1, 24, 55, 1 + 4), true));
   cases.push_back(Case("Check10_16BitGapOfOneEmpty", HeaderWith(0, 1, 16, 55, 1), true));
   // 11. Width x height x 4 must fit 64 bits; only depth 0 (rows of 0 bytes) gets this far.

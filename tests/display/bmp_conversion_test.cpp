@@ -72,8 +72,8 @@ using BmpLayoutTest = DisplayTest;
 
 std::vector<uint8_t> Assemble(uint32_t width, uint32_t height, uint16_t depth, const std::vector<uint8_t> &map,
                               const std::vector<uint8_t> &data) {
-  std::vector<uint8_t> bytes = bmptest::HeaderWith(width, height, depth, static_cast<uint32_t>(54 + map.size()),
-                                                   map.size() + data.size());
+  std::vector<uint8_t> bytes =
+      bmptest::HeaderWith(width, height, depth, static_cast<uint32_t>(54 + map.size()), map.size() + data.size());
   if (!map.empty()) std::memcpy(bytes.data() + 54, map.data(), map.size());
   if (!data.empty()) std::memcpy(bytes.data() + 54 + map.size(), data.data(), data.size());
   return bytes;

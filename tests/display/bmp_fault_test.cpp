@@ -47,8 +47,8 @@ std::vector<FaultCase> Cases() {
   cases.push_back({"RowTooWide", HeaderWith(0x0AAAAAAB, 1, 24, 54, 4), 58, BmpFault::RowTooWide});
   cases.push_back({"PixelDataTooLarge", HeaderWith(4, 0x40000000, 8, 54, 0), 54, BmpFault::PixelDataTooLarge});
   cases.push_back(Make("FileSizeMismatch", BmpFault::FileSizeMismatch, [](auto &b) { b.push_back(0); }));
-  cases.push_back(
-      Make("PixelOffsetPastEnd", BmpFault::PixelOffsetPastEnd, [](auto &b) { PutLe32(b, bmptest::kPixelOffsetField, 71); }));
+  cases.push_back(Make("PixelOffsetPastEnd", BmpFault::PixelOffsetPastEnd,
+                       [](auto &b) { PutLe32(b, bmptest::kPixelOffsetField, 71); }));
   cases.push_back(
       Make("PixelDataSize", BmpFault::PixelDataSize, [](auto &b) { PutLe32(b, bmptest::kPixelOffsetField, 58); }));
   // Pixel offset 38 with 16 bytes of data ahead: the sizes agree, the data overlaps the header.

@@ -111,8 +111,7 @@ inline std::vector<uint8_t> Encode(const Picture &picture) {
   if (picture.pixels.size() != static_cast<size_t>(picture.width) * picture.height) {
     throw std::invalid_argument("bmp_writer: pixel count does not match width x height");
   }
-  const uint32_t pixel_offset =
-      static_cast<uint32_t>(kHeaderSize + 4 * picture.colour_map.size() + picture.gap);
+  const uint32_t pixel_offset = static_cast<uint32_t>(kHeaderSize + 4 * picture.colour_map.size() + picture.gap);
   std::vector<uint8_t> out = detail::Header(picture.width, picture.height, picture.bits_per_pixel, pixel_offset);
   for (uint32_t colour : picture.colour_map) {
     out.push_back(static_cast<uint8_t>(colour));
@@ -131,8 +130,8 @@ inline std::vector<uint8_t> Encode(const Picture &picture) {
 
 // A header alone with the given fields and `data_bytes` bytes of 0x5A after it;
 // the file size field is the real size.
-inline std::vector<uint8_t> HeaderWith(uint32_t width, uint32_t height, uint16_t bits_per_pixel,
-                                       uint32_t pixel_offset, size_t data_bytes) {
+inline std::vector<uint8_t> HeaderWith(uint32_t width, uint32_t height, uint16_t bits_per_pixel, uint32_t pixel_offset,
+                                       size_t data_bytes) {
   std::vector<uint8_t> out = detail::Header(width, height, bits_per_pixel, pixel_offset, data_bytes, 0x5A);
   PutLe32(out, kFileSizeField, static_cast<uint32_t>(out.size()));
   return out;

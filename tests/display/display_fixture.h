@@ -27,9 +27,7 @@ struct Decoded {
 
 class DisplayTest : public ::testing::Test {
  protected:
-  DisplayTest() {
-    platform_.BindDriver();
-  }
+  DisplayTest() { platform_.BindDriver(); }
 
   // Runs the decoder over an exactly sized copy of the bytes (so a read past
   // the picture is a heap overflow the sanitizers see), releases the pixel

@@ -19,7 +19,7 @@ TEST(NoticeImageTable, EachModeNamesItsPictureAndEveryOtherValueTheFirst) {
   const struct {
     UINT8 mode;
     const EFI_GUID &picture;
-  } table[] = {{0, kPicture1}, {1, kPicture1}, {2, kPicture2}, {3, kPicture3},  {4, kPicture4},
+  } table[] = {{0, kPicture1}, {1, kPicture1}, {2, kPicture2}, {3, kPicture3},   {4, kPicture4},
                {5, kPicture5}, {6, kPicture6}, {7, kPicture1}, {200, kPicture1}, {255, kPicture1}};
   for (const auto &row : table) {
     EXPECT_TRUE(GuidEquals(NoticeImageGuid(row.mode), row.picture)) << "mode " << int(row.mode);

@@ -107,15 +107,13 @@ TEST_P(ShowNoticeFitTest, DrawnOnlyWithTwentyPixelsToSpare) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, ShowNoticeFitTest,
-                         ::testing::Values(FitCase{"TwentyNarrower", 1024, 1004, true, 0},
-                                           FitCase{"NineteenNarrower", 1024, 1005, false, 0},
-                                           FitCase{"SameWidth", 1024, 1024, false, 0},
-                                           FitCase{"Wider", 1024, 1025, false, 0},
-                                           FitCase{"TwentyOneNarrower", 1024, 1003, true, 0},
-                                           FitCase{"TwentyTwoNarrower", 1024, 1002, true, 1},
-                                           FitCase{"NarrowScreen", 30, 10, true, 0}),
-                         [](const ::testing::TestParamInfo<FitCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Widths, ShowNoticeFitTest,
+    ::testing::Values(FitCase{"TwentyNarrower", 1024, 1004, true, 0}, FitCase{"NineteenNarrower", 1024, 1005, false, 0},
+                      FitCase{"SameWidth", 1024, 1024, false, 0}, FitCase{"Wider", 1024, 1025, false, 0},
+                      FitCase{"TwentyOneNarrower", 1024, 1003, true, 0},
+                      FitCase{"TwentyTwoNarrower", 1024, 1002, true, 1}, FitCase{"NarrowScreen", 30, 10, true, 0}),
+    [](const ::testing::TestParamInfo<FitCase> &info) { return info.param.name; });
 
 TEST_F(ShowNoticeTest, FitSumDoesNotWrapAt32Bits) {
   // An empty picture (height 0, depth 0) is accepted at any width; with a

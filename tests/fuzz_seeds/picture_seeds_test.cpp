@@ -42,7 +42,7 @@ std::map<std::string, Expected> ExpectedOutcomes() {
   for (uint16_t depth : {1, 4, 8, 24}) {
     for (uint32_t width : {1u, 3u, 7u, 10u, 33u}) {
       expected["bpp" + std::to_string(depth) + "_w" + std::to_string(width) + ".bmp"] = {BmpFault::None, width, 3,
-                                                                                        depth};
+                                                                                         depth};
     }
   }
   return expected;

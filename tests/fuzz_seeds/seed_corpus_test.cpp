@@ -62,9 +62,7 @@ TEST_F(SeedCorpusTest, ReportsEachDriftOnce) {
   }
 }
 
-TEST_F(SeedCorpusTest, AbsentFolderMissesEverySeed) {
-  EXPECT_EQ(CompareCorpus(dir_, kSeeds).size(), kSeeds.size());
-}
+TEST_F(SeedCorpusTest, AbsentFolderMissesEverySeed) { EXPECT_EQ(CompareCorpus(dir_, kSeeds).size(), kSeeds.size()); }
 
 TEST_F(SeedCorpusTest, WritingRemovesStrayFilesAndKeepsSubfolders) {
   fs::create_directories(dir_ / "keep");

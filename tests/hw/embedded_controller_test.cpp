@@ -60,8 +60,10 @@ TEST_P(EcSequenceTest, ReadsRegister) {
     if (a.port == 0x66 && !a.write) ++polls;
     if (a.port == 0x62 && !a.write) ++data_reads;
     if (a.write) {
-      if (writes.empty()) polls_at_command = polls;
-      else polls_at_register = polls;
+      if (writes.empty())
+        polls_at_command = polls;
+      else
+        polls_at_register = polls;
       writes.push_back(a);
     }
   }
@@ -97,12 +99,8 @@ struct WaitCase {
 };
 
 const WaitCase kWaitCases[] = {
-    {0, EFI_SUCCESS, 1},
-    {1, EFI_SUCCESS, 2},
-    {510, EFI_SUCCESS, 511},
-    {511, EFI_TIMEOUT, 512},
-    {512, EFI_TIMEOUT, 512},
-    {2000, EFI_TIMEOUT, 512},
+    {0, EFI_SUCCESS, 1},     {1, EFI_SUCCESS, 2},     {510, EFI_SUCCESS, 511},
+    {511, EFI_TIMEOUT, 512}, {512, EFI_TIMEOUT, 512}, {2000, EFI_TIMEOUT, 512},
 };
 
 class EcWaitTest : public HwTest, public ::testing::WithParamInterface<WaitCase> {};

@@ -13,9 +13,7 @@
 
 class HwTest : public ::testing::Test {
  protected:
-  HwTest() {
-    platform_.BindDriver();
-  }
+  HwTest() { platform_.BindDriver(); }
 
   sim::Hardware &hw() { return sim::CurrentHardware(); }
 

@@ -17,8 +17,8 @@ const FrequencyCase kFrequencyCases[] = {
     {"HighestLeafIsExactly15", 0x15, 2, 176, 0, 2'112'000'000},
     {"ZeroDenominator", 0x16, 0, 176, 24'000'000, 0},
     {"ZeroNumerator", 0x16, 2, 0, 24'000'000, 0},
-    {"RoundsHalfUp", 0x16, 3, 2, 1, 1},      // 0.667 Hz -> 1
-    {"RoundsDown", 0x16, 3, 1, 1, 0},        // 0.333 Hz -> 0
+    {"RoundsHalfUp", 0x16, 3, 2, 1, 1},       // 0.667 Hz -> 1
+    {"RoundsDown", 0x16, 3, 1, 1, 0},         // 0.333 Hz -> 0
     {"ExactHalfRoundsUp", 0x16, 2, 1, 1, 1},  // 0.5 Hz -> 1
     {"LargestFactorsDoNotOverflow", 0x16, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE00000001},
 };
@@ -105,7 +105,7 @@ struct PlausibleCase {
 // frequency still ends (after thousands of pauses) instead of hanging the test.
 const PlausibleCase kPlausibleCases[] = {
     {"Real2112MHz", 2, 176, 0, false},
-    {"ExactlyTheBound", 1, 2048, 1u << 26, false},     // 2^11 x 2^26 Hz
+    {"ExactlyTheBound", 1, 2048, 1u << 26, false},  // 2^11 x 2^26 Hz
     {"JustAboveTheBound", 1, 2049, 1u << 26, true},
     {"LargestLeafValues", 1, 0xFFFFFFFF, 0xFFFFFFFF, true},  // about 1.8e19 Hz
 };

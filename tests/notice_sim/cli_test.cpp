@@ -103,19 +103,43 @@ INSTANTIATE_TEST_SUITE_P(
         NoticeCase{"ec_state_code_1", {"--ec", "0x80=1"}, 1, "ec_state_code_1", {330, 300, 600, 200}, 4000000, false},
         NoticeCase{"ec_flag", {"--ec", "0x0D=0x02"}, 2, "ec_flag", {329, 299, 601, 201}, 4000000, false},
         // Code 2 with two critical levels: one second between the level reads, then the hold and power-off.
-        NoticeCase{"critical_level", {"--ec", "0x80=2", "--ec", "0x93=4,3"}, 3, "ec_critical_level",
-                   {320, 280, 620, 240}, 5000000, true},
+        NoticeCase{"critical_level",
+                   {"--ec", "0x80=2", "--ec", "0x93=4,3"},
+                   3,
+                   "ec_critical_level",
+                   {320, 280, 620, 240},
+                   5000000,
+                   true},
         NoticeCase{"no_storage", {"--pci", "none"}, 4, "storage_absent", {350, 305, 560, 190}, 4000000, false},
-        NoticeCase{"ide_is_not_storage", {"--pci", "ide0=01.01.00", "--ec", "0x80=1"}, 4, "storage_absent",
-                   {350, 305, 560, 190}, 4000000, false},
-        NoticeCase{"secure_boot_off", {"--secure-boot", "0"}, 5, "secure_boot_not_enabled", {310, 300, 640, 200},
-                   4000000, false},
-        NoticeCase{"secure_boot_missing", {"--secure-boot", "missing", "--ec", "0x0D=2"}, 5,
-                   "secure_boot_not_enabled", {310, 300, 640, 200}, 4000000, false},
-        NoticeCase{"secure_boot_big", {"--secure-boot", "big"}, 5, "secure_boot_not_enabled", {310, 300, 640, 200},
-                   4000000, false},
-        NoticeCase{"absent_ec_reads_ff", {"--ec-kind", "absent"}, 2, "ec_flag", {329, 299, 601, 201}, 4000000,
-                   false}),
+        NoticeCase{"ide_is_not_storage",
+                   {"--pci", "ide0=01.01.00", "--ec", "0x80=1"},
+                   4,
+                   "storage_absent",
+                   {350, 305, 560, 190},
+                   4000000,
+                   false},
+        NoticeCase{"secure_boot_off",
+                   {"--secure-boot", "0"},
+                   5,
+                   "secure_boot_not_enabled",
+                   {310, 300, 640, 200},
+                   4000000,
+                   false},
+        NoticeCase{"secure_boot_missing",
+                   {"--secure-boot", "missing", "--ec", "0x0D=2"},
+                   5,
+                   "secure_boot_not_enabled",
+                   {310, 300, 640, 200},
+                   4000000,
+                   false},
+        NoticeCase{"secure_boot_big",
+                   {"--secure-boot", "big"},
+                   5,
+                   "secure_boot_not_enabled",
+                   {310, 300, 640, 200},
+                   4000000,
+                   false},
+        NoticeCase{"absent_ec_reads_ff", {"--ec-kind", "absent"}, 2, "ec_flag", {329, 299, 601, 201}, 4000000, false}),
     [](const testing::TestParamInfo<NoticeCase> &info) { return std::string(info.param.name); });
 
 TEST(NoticeSim, HealthyMachineGetsNoNotice) {
@@ -165,13 +189,17 @@ TEST_P(CriticalLevelCheck, WaitsAndDecidesAsTheLevelsSay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Levels, CriticalLevelCheck,
-    testing::Values(LevelCase{"levels_5_then_6", {"--ec", "0x80=2", "--ec", "0x93=5,6"}, 0, "nothing_to_show",
-                              1000000, false},
-                    LevelCase{"level_6", {"--ec", "0x80=2", "--ec", "0x93=6"}, 0, "nothing_to_show", 0, false},
-                    LevelCase{"level_ff", {"--ec", "0x80=0x0E", "--ec", "0x93=0xFF"}, 0, "nothing_to_show", 0, false},
-                    // The flag outranks the critical level: notice 2 and no power-off.
-                    LevelCase{"flag_beats_critical", {"--ec", "0x80=2", "--ec", "0x93=4,3", "--ec", "0x0D=0x02"}, 2,
-                              "ec_flag", 5000000, false}),
+    testing::Values(
+        LevelCase{"levels_5_then_6", {"--ec", "0x80=2", "--ec", "0x93=5,6"}, 0, "nothing_to_show", 1000000, false},
+        LevelCase{"level_6", {"--ec", "0x80=2", "--ec", "0x93=6"}, 0, "nothing_to_show", 0, false},
+        LevelCase{"level_ff", {"--ec", "0x80=0x0E", "--ec", "0x93=0xFF"}, 0, "nothing_to_show", 0, false},
+        // The flag outranks the critical level: notice 2 and no power-off.
+        LevelCase{"flag_beats_critical",
+                  {"--ec", "0x80=2", "--ec", "0x93=4,3", "--ec", "0x0D=0x02"},
+                  2,
+                  "ec_flag",
+                  5000000,
+                  false}),
     [](const testing::TestParamInfo<LevelCase> &info) { return std::string(info.param.name); });
 
 struct FailureCase {
@@ -212,11 +240,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {"GetBitMapFromFV failure...\r\n", "ConvertBmpToGopBltofTarvex failure...\r\n"},
                     false},
         // Pool allocations 1 and 2 are the trace records at start-up; the third is the decoded picture.
-        FailureCase{"decode_allocation_fails", {"--fail-alloc", "3"}, {"ConvertBmpToGopBltofTarvex failure...\r\n"},
-                    true},
+        FailureCase{
+            "decode_allocation_fails", {"--fail-alloc", "3"}, {"ConvertBmpToGopBltofTarvex failure...\r\n"}, true},
         // Fits the width but not the height: the service refuses the request.
-        FailureCase{"picture_taller_than_screen", {"--screen", "800x150"}, {"GraphicsOutput->Blt failure...\r\n"},
-                    true}),
+        FailureCase{
+            "picture_taller_than_screen", {"--screen", "800x150"}, {"GraphicsOutput->Blt failure...\r\n"}, true}),
     [](const testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 TEST(NoticeSim, NoticeLeavesNoPoolBehind) {
@@ -272,8 +300,8 @@ TEST(NoticeSim, OwnPictureIsDrawnAndTraceBaseIsTaken) {
   const std::string file = FreshDir("own_picture_file") + "/tiny.bmp";
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(bmp->data()), bmp->size());
 
-  const ToolRun run = RunNoticeSim({"--secure-boot", "0", "--picture", "5=" + file, "--trace-hub-base", "0xFE000000"},
-                                   "own_picture");
+  const ToolRun run =
+      RunNoticeSim({"--secure-boot", "0", "--picture", "5=" + file, "--trace-hub-base", "0xFE000000"}, "own_picture");
   ASSERT_EQ(run.exit_code, 0) << run.standard_error;
   const json s = run.Summary();
   EXPECT_EQ(s["trace_hub_base"], 0xFE000000u);
@@ -371,10 +399,14 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"bad_screen", {"--screen", "wide"}, 2, "--screen wants WIDTHxHEIGHT"},
                     BadRun{"bad_secure_boot", {"--secure-boot", "0x100"}, 2, "--secure-boot wants a byte"},
                     BadRun{"missing_value", {"--triggers"}, 2, "--triggers needs a value"},
-                    BadRun{"unreadable_picture", {"--picture", "2=/nonexistent/notice2.bmp"}, 1,
+                    BadRun{"unreadable_picture",
+                           {"--picture", "2=/nonexistent/notice2.bmp"},
+                           1,
                            "cannot read the picture for mode 2 from /nonexistent/notice2.bmp"},
                     BadRun{"bad_second_volume", {"--second-volume", "7=x.bmp"}, 2, "--second-volume wants MODE=FILE"},
-                    BadRun{"unreadable_second_volume", {"--second-volume", "5=/nonexistent/n5.bmp"}, 1,
+                    BadRun{"unreadable_second_volume",
+                           {"--second-volume", "5=/nonexistent/n5.bmp"},
+                           1,
                            "cannot read the second volume's picture for mode 5 from /nonexistent/n5.bmp"}),
     [](const testing::TestParamInfo<BadRun> &info) { return std::string(info.param.name); });
 

@@ -18,13 +18,13 @@ using demo::Rgb;
 
 TEST(DemoPictures, DriverDecodesEachToTheComposedPixels) {
   for (unsigned mode = demo::kFirstDemoMode; mode <= demo::kLastDemoMode; ++mode) {
-    sim::Platform platform;  // a fresh machine and driver for the decoder's pool
+    sim::Platform platform;     // a fresh machine and driver for the decoder's pool
     platform.RunDriverEntry();  // the decoder allocates through the tables the entry keeps
     const demo::DemoPicture picture = demo::MakeDemoPicture(mode);
     EFI_GRAPHICS_OUTPUT_BLT_PIXEL *pixels = nullptr;
     UINT32 width = 0, height = 0;
-    ASSERT_FALSE(EFI_ERROR(ConvertBmpToGopBltofTarvex(picture.bmp.data(), picture.bmp.size(), &pixels, &width,
-                                                       &height)))
+    ASSERT_FALSE(
+        EFI_ERROR(ConvertBmpToGopBltofTarvex(picture.bmp.data(), picture.bmp.size(), &pixels, &width, &height)))
         << "mode " << mode;
     ASSERT_EQ(width, picture.width);
     ASSERT_EQ(height, picture.height);

@@ -36,8 +36,7 @@ std::string Slurp(const std::string &path) {
 }  // namespace
 
 std::string FreshDir(const std::string &name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("notice-sim-test-" + std::to_string(getpid())) / name;
+  const auto dir = std::filesystem::temp_directory_path() / ("notice-sim-test-" + std::to_string(getpid())) / name;
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir.string();

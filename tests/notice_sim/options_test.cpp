@@ -26,12 +26,25 @@ TEST(NumberParse, DecimalHexAndLimits) {
     std::optional<uint64_t> expected;
   };
   const Case cases[] = {
-      {"0", 255, 0},          {"255", 255, 255},       {"256", 255, std::nullopt}, {"0xFF", 255, 255},
-      {"0Xff", 255, 255},     {"0x100", 255, std::nullopt}, {"0x", 255, std::nullopt}, {"", 255, std::nullopt},
-      {"-1", 255, std::nullopt}, {" 1", 255, std::nullopt}, {"1a", 255, std::nullopt}, {"12abc", 0xFFFF, std::nullopt},
-      {"7", 6, std::nullopt}, {"9", 6, std::nullopt}, {"0x10", 15, std::nullopt},
-      {"18446744073709551615", UINT64_MAX, UINT64_MAX}, {"18446744073709551616", UINT64_MAX, std::nullopt},
-      {"0xFFFFFFFFFFFFFFFF", UINT64_MAX, UINT64_MAX}, {"0x10000000000000000", UINT64_MAX, std::nullopt},
+      {"0", 255, 0},
+      {"255", 255, 255},
+      {"256", 255, std::nullopt},
+      {"0xFF", 255, 255},
+      {"0Xff", 255, 255},
+      {"0x100", 255, std::nullopt},
+      {"0x", 255, std::nullopt},
+      {"", 255, std::nullopt},
+      {"-1", 255, std::nullopt},
+      {" 1", 255, std::nullopt},
+      {"1a", 255, std::nullopt},
+      {"12abc", 0xFFFF, std::nullopt},
+      {"7", 6, std::nullopt},
+      {"9", 6, std::nullopt},
+      {"0x10", 15, std::nullopt},
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, std::nullopt},
+      {"0xFFFFFFFFFFFFFFFF", UINT64_MAX, UINT64_MAX},
+      {"0x10000000000000000", UINT64_MAX, std::nullopt},
   };
   for (const Case &c : cases) EXPECT_EQ(ParseNumber(c.text, c.max), c.expected) << c.text;
   EXPECT_EQ(ParseHex("08", 0xFF), 8u);
@@ -56,11 +69,36 @@ TEST(Options, DefaultsDescribeAHealthyMachine) {
 }
 
 TEST(Options, AcceptedForms) {
-  Options o = ParseOk({"--screen", "0x400x0x300", "--pci", "sata0=01.06.01", "--pci", "nic=2.0.0", "--secure-boot",
-                       "0xFF", "--ec", "0x80=2", "--ec", "147=6,5,4", "--ec-kind=stuck-input", "--picture",
-                       "3=a.bmp", "--no-picture", "5", "--triggers", "0x3", "--trigger-before-end-of-dxe",
-                       "--no-gop", "--no-console", "--trace-hub-base", "0xFE000000", "--fail-alloc", "3",
-                       "--cpuid-15", "2,176,0", "--cpuid-max-leaf", "0x15"});
+  Options o = ParseOk({"--screen",
+                       "0x400x0x300",
+                       "--pci",
+                       "sata0=01.06.01",
+                       "--pci",
+                       "nic=2.0.0",
+                       "--secure-boot",
+                       "0xFF",
+                       "--ec",
+                       "0x80=2",
+                       "--ec",
+                       "147=6,5,4",
+                       "--ec-kind=stuck-input",
+                       "--picture",
+                       "3=a.bmp",
+                       "--no-picture",
+                       "5",
+                       "--triggers",
+                       "0x3",
+                       "--trigger-before-end-of-dxe",
+                       "--no-gop",
+                       "--no-console",
+                       "--trace-hub-base",
+                       "0xFE000000",
+                       "--fail-alloc",
+                       "3",
+                       "--cpuid-15",
+                       "2,176,0",
+                       "--cpuid-max-leaf",
+                       "0x15"});
   EXPECT_EQ(o.screen_width, 1024u);
   EXPECT_EQ(o.screen_height, 768u);
   ASSERT_EQ(o.pci.size(), 2u);  // the default controller is replaced, order kept

@@ -14,8 +14,8 @@ using nlohmann::json;
 
 std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
   const std::string path = FreshDir(name) + "/picture.bmp";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -58,16 +58,18 @@ TEST_P(NotShown, ReasonIsInTheSummaryAndOnStandardOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NotShown,
-    testing::Values(
-        ReasonCase{"drawn", {}, ""},
-        // The demo picture 5 is 640 pixels wide.
-        ReasonCase{"too_wide", {"--screen", "640x480"},
-                   "640 pixels wide: needs a screen at least 660 wide; this screen is 640"},
-        ReasonCase{"too_tall", {"--screen", "800x150"}, "200 pixels tall on a screen 150 high"},
-        ReasonCase{"missing", {"--no-picture", "5"}, "no firmware volume holds a picture file for notice 5"},
-        ReasonCase{"top_down", {"--picture", "5=" + WriteFile("reason_top_down_file", TopDownPicture())},
-                   "top-down BMP (negative height) is not accepted: store rows bottom-up"},
-        ReasonCase{"no_gop", {"--no-gop"}, "the firmware has no graphics output protocol"}),
+    testing::Values(ReasonCase{"drawn", {}, ""},
+                    // The demo picture 5 is 640 pixels wide.
+                    ReasonCase{"too_wide",
+                               {"--screen", "640x480"},
+                               "640 pixels wide: needs a screen at least 660 wide; this screen is 640"},
+                    ReasonCase{"too_tall", {"--screen", "800x150"}, "200 pixels tall on a screen 150 high"},
+                    ReasonCase{
+                        "missing", {"--no-picture", "5"}, "no firmware volume holds a picture file for notice 5"},
+                    ReasonCase{"top_down",
+                               {"--picture", "5=" + WriteFile("reason_top_down_file", TopDownPicture())},
+                               "top-down BMP (negative height) is not accepted: store rows bottom-up"},
+                    ReasonCase{"no_gop", {"--no-gop"}, "the firmware has no graphics output protocol"}),
     [](const testing::TestParamInfo<ReasonCase> &info) { return std::string(info.param.name); });
 
 TEST(ContactSheet, AllSixPicturesOnTheChosenScreen) {
@@ -102,8 +104,8 @@ TEST(ContactSheet, AloneNeedsNoOutFolderButAScreenItCanHold) {
   EXPECT_TRUE(ReadPng(sheet).ok);
   // No boot was run, so no paragraph about one.
   EXPECT_EQ(alone.standard_output.find("trigger notification"), std::string::npos) << alone.standard_output;
-  const ToolRun huge =
-      RunNoticeSimRaw({"--screen", "5000x600", "--contact-sheet", FreshDir("sheet_huge_file") + "/s.png"}, "sheet_huge");
+  const ToolRun huge = RunNoticeSimRaw(
+      {"--screen", "5000x600", "--contact-sheet", FreshDir("sheet_huge_file") + "/s.png"}, "sheet_huge");
   EXPECT_EQ(huge.exit_code, 2);
   EXPECT_NE(huge.standard_error.find("--contact-sheet draws screens up to 4096x4096"), std::string::npos);
 }

@@ -53,7 +53,7 @@ TEST(FfsFile, HeaderIsValidForAVolumeWithErasePolarityOne) {
 }
 
 TEST(FfsFile, SectionsStartOnFourByteBoundariesWithZeroGaps) {
-  const Bytes first = BuildSection(kSectionRaw, Bytes{1, 2, 3});      // 7 bytes
+  const Bytes first = BuildSection(kSectionRaw, Bytes{1, 2, 3});         // 7 bytes
   const Bytes second = BuildSection(kSectionRaw, Bytes{4, 5, 6, 7, 8});  // 9 bytes
   const Bytes file = BuildFfsFile(kSomeName, kFileTypeFreeform, {first, second});
   // 24 header + 7 + 1 gap + 9; nothing after the last section.

@@ -89,14 +89,14 @@ TEST(CommandLine, CompressAllowInvalidAndScreens) {
   ASSERT_EQ(request.Screens.size(), 1u);
   EXPECT_EQ(request.Screens[0].Width, 1600u);
   EXPECT_EQ(request.Screens[0].Height, 900u);
-  const PackRequest all = ParseCommandLine({"--picture", "1=a.bmp", "--picture", "2=b.bmp", "--compress", "all",
-                                            "--ffs-out", "d"});
+  const PackRequest all =
+      ParseCommandLine({"--picture", "1=a.bmp", "--picture", "2=b.bmp", "--compress", "all", "--ffs-out", "d"});
   EXPECT_TRUE(all.Pictures[0].Compress && all.Pictures[1].Compress);
-  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-           {"--picture", "1=a.bmp", "--compress", "2", "--ffs-out", "d"},
-           {"--picture", "1=a.bmp", "--compress", "12", "--ffs-out", "d"},
-           {"--picture", "1=a.bmp", "--screen", "0x600", "--ffs-out", "d"},
-           {"--picture", "1=a.bmp", "--screen", "800", "--ffs-out", "d"}}) {
+  for (const std::vector<std::string> &args :
+       std::vector<std::vector<std::string>>{{"--picture", "1=a.bmp", "--compress", "2", "--ffs-out", "d"},
+                                             {"--picture", "1=a.bmp", "--compress", "12", "--ffs-out", "d"},
+                                             {"--picture", "1=a.bmp", "--screen", "0x600", "--ffs-out", "d"},
+                                             {"--picture", "1=a.bmp", "--screen", "800", "--ffs-out", "d"}}) {
     EXPECT_THROW(ParseCommandLine(args), PackError) << args[3];
   }
 }
@@ -132,8 +132,8 @@ TEST(FlashCost, TotalsRawFfsAndCompressedBytes) {
 
 TEST(Convert, ArtworkBecomesTheSmallestAcceptedBmpWithTheSamePixels) {
   std::vector<picture_tools::Rgba> pixels;
-  for (uint32_t i = 0; i < 9 * 4; ++i) pixels.push_back(i % 3 == 0 ? picture_tools::Rgba{255, 0, 0, 255}
-                                                                  : picture_tools::Rgba{0, 0, 255, 128});
+  for (uint32_t i = 0; i < 9 * 4; ++i)
+    pixels.push_back(i % 3 == 0 ? picture_tools::Rgba{255, 0, 0, 255} : picture_tools::Rgba{0, 0, 255, 128});
   const Conversion conversion = ConvertArtwork(artwork_test::WritePng(9, 4, pixels));
   EXPECT_TRUE(conversion.Transparent);
   EXPECT_EQ(conversion.Bmp.BitsPerPixel, 1u);

@@ -38,8 +38,8 @@ TEST(SectionBuilder, UserInterfaceNameIsUcs2WithTerminator) {
 }
 
 TEST(SectionBuilder, UserInterfaceNameMustBePrintableAscii) {
-  for (std::string_view name : {std::string_view(""), std::string_view("Tab\there"), std::string_view("\xC3\xA9t\xC3\xA9"),
-                                std::string_view("nul\0x", 5)}) {
+  for (std::string_view name : {std::string_view(""), std::string_view("Tab\there"),
+                                std::string_view("\xC3\xA9t\xC3\xA9"), std::string_view("nul\0x", 5)}) {
     EXPECT_THROW(BuildUserInterfaceSection(name), PackError) << name;
   }
 }

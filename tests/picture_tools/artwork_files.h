@@ -15,11 +15,11 @@ namespace artwork_test {
 using picture_tools::Rgba;
 
 struct BmpVariant {
-  uint32_t info_size = 40;    // 12, 40, 108 or 124
-  uint16_t bits = 24;         // 1, 4, 8, 16, 24 or 32
-  uint32_t compression = 0;   // 0, or 3 with masks
+  uint32_t info_size = 40;   // 12, 40, 108 or 124
+  uint16_t bits = 24;        // 1, 4, 8, 16, 24 or 32
+  uint32_t compression = 0;  // 0, or 3 with masks
   bool top_down = false;
-  uint32_t map_entries = 0;   // written colour-map entries (indexed depths), 0: all
+  uint32_t map_entries = 0;  // written colour-map entries (indexed depths), 0: all
   uint32_t masks[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};  // with compression 3
 };
 

@@ -59,7 +59,8 @@ TEST(ColourReduction, OnlyOnRequestAndToTheDepthAsked) {
     EXPECT_EQ(bmp.BitsPerPixel, bits) << colours;
     const auto decoded = picture_tools::DecodeWithDriver(bmp.Bytes);
     ASSERT_TRUE(decoded.has_value());
-    for (size_t i = 0; i < reduced.Pixels.size(); ++i) ASSERT_EQ(picture_tools::RgbOf(decoded->Pixels[i]), reduced.Pixels[i]);
+    for (size_t i = 0; i < reduced.Pixels.size(); ++i)
+      ASSERT_EQ(picture_tools::RgbOf(decoded->Pixels[i]), reduced.Pixels[i]);
   }
   const FlatPicture few = Picture(9, 9, 5);
   EXPECT_EQ(picture_tools::ReduceColours(few, 16).Pixels, few.Pixels);
@@ -104,7 +105,8 @@ TEST_P(EachArtworkVariant, ReadsToTheSamePixels) {
                                : static_cast<uint32_t>(c.R) << 16 | c.G << 8 | c.B | (v.bits == 32 ? 0xFF000000u : 0);
     }
   }
-  const picture_tools::Artwork art = picture_tools::ReadArtwork(artwork_test::WriteBmp(v, width, height, values, palette));
+  const picture_tools::Artwork art =
+      picture_tools::ReadArtwork(artwork_test::WriteBmp(v, width, height, values, palette));
   EXPECT_EQ(art.Width, width);
   EXPECT_EQ(art.Height, height);
   EXPECT_EQ(art.Pixels, expected);

@@ -104,10 +104,8 @@ TEST(FormatNumbers, Grouping) {
 
 TEST(FormatNumbers, StarWidthAndPrecision) {
   const Case cases[] = {
-      {"%*d", {Slot(6), Slot(42)}, "    42"},
-      {"%*.*d", {Slot(6), Slot(4), Slot(42)}, "  0042"},
-      {"%-*d|", {Slot(4), Slot(42)}, "42  |"},
-      {"%*d", {Slot(-5), Slot(42)}, "42"},
+      {"%*d", {Slot(6), Slot(42)}, "    42"},  {"%*.*d", {Slot(6), Slot(4), Slot(42)}, "  0042"},
+      {"%-*d|", {Slot(4), Slot(42)}, "42  |"}, {"%*d", {Slot(-5), Slot(42)}, "42"},
       {"%0*d", {Slot(5), Slot(42)}, "00042"},
   };
   for (const Case &c : cases) ExpectRenders(c);

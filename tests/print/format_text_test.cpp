@@ -230,12 +230,10 @@ TEST(FormatTextCountOnly, CountsWithoutWriting) {
 TEST(FormatTextCountOnly, HugeWidthsAreCountedNotWalked) {
   // A width of 2^63 fills 2^63 - 1 blanks before the one digit.
   EXPECT_EQ(RunFormat(FMT_COUNT_ONLY, "%*d", {1ULL << 63, Slot(1)}, 0, true).result, 1ULL << 63);
-  EXPECT_EQ(RunFormat(FMT_COUNT_ONLY | FMT_OUT_WIDE, "%-*a", {1ULL << 63, Slot(kHello)}, 0, true).result,
-            1ULL << 63);
+  EXPECT_EQ(RunFormat(FMT_COUNT_ONLY | FMT_OUT_WIDE, "%-*a", {1ULL << 63, Slot(kHello)}, 0, true).result, 1ULL << 63);
   EXPECT_EQ(RunFormat(FMT_COUNT_ONLY, "%.*d", {(1ULL << 62) + 5, Slot(12)}, 0, true).result, (1ULL << 62) + 5);
   // Two of them exceed 64 bits; the count stays at its largest value instead of wrapping.
-  EXPECT_EQ(RunFormat(FMT_COUNT_ONLY, "%*d%*d", {1ULL << 63, Slot(1), 1ULL << 63, Slot(1)}, 0, true).result,
-            ~0ULL);
+  EXPECT_EQ(RunFormat(FMT_COUNT_ONLY, "%*d%*d", {1ULL << 63, Slot(1), 1ULL << 63, Slot(1)}, 0, true).result, ~0ULL);
   // A width past 2^63 is a negative fill and adds nothing.
   EXPECT_EQ(RunFormat(FMT_COUNT_ONLY, "%*d", {~0ULL, Slot(1)}, 0, true).result, 1u);
 }

@@ -19,13 +19,17 @@ const char *const kWarnings[] = {
 };
 
 const char *const kErrors[] = {
-    "Load Error",       "Invalid Parameter", "Unsupported",     "Bad Buffer Size",      "Buffer Too Small",
-    "Not Ready",        "Device Error",      "Write Protected", "Out of Resources",     "Volume Corrupt",
-    "Volume Full",      "No Media",          "Media changed",   "Not Found",            "Access Denied",
-    "No Response",      "No mapping",        "Time out",        "Not started",          "Already started",
-    "Aborted",          "ICMP Error",        "TFTP Error",      "Protocol Error",       "Incompatible Version",
-    "Security Violation", "CRC Error",       "End of Media",    "Reserved (29)",        "Reserved (30)",
-    "End of File",      "Invalid Language",  "Compromised Data",
+    "Load Error",           "Invalid Parameter",  "Unsupported",
+    "Bad Buffer Size",      "Buffer Too Small",   "Not Ready",
+    "Device Error",         "Write Protected",    "Out of Resources",
+    "Volume Corrupt",       "Volume Full",        "No Media",
+    "Media changed",        "Not Found",          "Access Denied",
+    "No Response",          "No mapping",         "Time out",
+    "Not started",          "Already started",    "Aborted",
+    "ICMP Error",           "TFTP Error",         "Protocol Error",
+    "Incompatible Version", "Security Violation", "CRC Error",
+    "End of Media",         "Reserved (29)",      "Reserved (30)",
+    "End of File",          "Invalid Language",   "Compromised Data",
 };
 
 std::string RenderStatus(UINT64 status) {

@@ -69,9 +69,8 @@ TEST_F(Hostile, HandleListWithoutBufferForOneProtocolOnly) {
   EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_PCI_IO_PROTOCOL_GUID, nullptr, &count, &handles), EFI_SUCCESS);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(handles, nullptr);
-  EXPECT_EQ(
-      bs_->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr, &count, &handles),
-      EFI_SUCCESS);
+  EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr, &count, &handles),
+            EFI_SUCCESS);
   EXPECT_EQ(count, 1u);
   ASSERT_NE(handles, nullptr);
   bs_->FreePool(handles);
@@ -85,9 +84,9 @@ TEST_F(Hostile, FailingReadSectionCanLeaveABufferBehind) {
   void *buffer = nullptr;
   UINTN size = 0;
   UINT32 authentication = 0;
-  EXPECT_EQ(volume.protocol()->ReadSection(volume.protocol(), &file, EFI_SECTION_RAW, 0, &buffer, &size,
-                                           &authentication),
-            EFI_DEVICE_ERROR);
+  EXPECT_EQ(
+      volume.protocol()->ReadSection(volume.protocol(), &file, EFI_SECTION_RAW, 0, &buffer, &size, &authentication),
+      EFI_DEVICE_ERROR);
   ASSERT_TRUE(platform_.IsPoolBlock(buffer));
   EXPECT_EQ(platform_.live_pool().at(buffer).size, 3u);
   EXPECT_EQ(size, 900u);

@@ -19,8 +19,8 @@
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
-#include "sim/machine/hardware.h"
 #include "sim/hob_list_builder.h"
+#include "sim/machine/hardware.h"
 #include "sim/platform.h"
 #include "tests/display/bmp_writer.h"
 
@@ -133,8 +133,8 @@ class FailureSweep : public ::testing::TestWithParam<Machine> {
     sim::FirmwareVolume &volume = platform_.AddFirmwareVolume("pictures");
     if (m.picture != Picture::kMissing) {
       const std::vector<uint8_t> bytes = PictureBytes(m.picture);
-      for (const EFI_GUID *file : {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid, &NoticeImage4Guid,
-                                   &NoticeImage5Guid}) {
+      for (const EFI_GUID *file :
+           {&NoticeImage1Guid, &NoticeImage2Guid, &NoticeImage3Guid, &NoticeImage4Guid, &NoticeImage5Guid}) {
         volume.AddRawFile(*file, bytes);
       }
     }

@@ -32,18 +32,17 @@ TEST_P(ChannelAddress, IsBasePlusBlockOffset) {
 
 INSTANTIATE_TEST_SUITE_P(
     Map, ChannelAddress,
-    ::testing::Values(
-        ChannelCase{"DriverChannel", kHubBase, 72, 14, uint64_t{kHubBase} + 0x70380},
-        ChannelCase{"DriverChannelWithoutHub", 0, 72, 14, 0x70380},  // no trace hub: plain offset from 0
-        ChannelCase{"FirstBlock", kHubBase, 16, 0, kHubBase},
-        ChannelCase{"LastChannelOfFirstMaster", kHubBase, 16, 127, uint64_t{kHubBase} + 0x1FC0},
-        ChannelCase{"FirstChannelOfSecondMaster", kHubBase, 17, 0, uint64_t{kHubBase} + 0x2000},
-        // The sum is taken in 64 bits: a base near the top of 4 GiB carries past it.
-        ChannelCase{"CarryPast4GiB", 0xFFFFFFC0u, 16, 1, 0x100000000ull},
-        // Outside the map the arithmetic is kept: master 15 wraps the 32-bit
-        // block number, which is then zero-extended.
-        ChannelCase{"MasterBelow16Wraps", 0, 15, 0, uint64_t{0xFFFFFF80u} * 64},
-        ChannelCase{"ChannelAbove127", 0, 16, 128, 0x2000}),
+    ::testing::Values(ChannelCase{"DriverChannel", kHubBase, 72, 14, uint64_t{kHubBase} + 0x70380},
+                      ChannelCase{"DriverChannelWithoutHub", 0, 72, 14, 0x70380},  // no trace hub: plain offset from 0
+                      ChannelCase{"FirstBlock", kHubBase, 16, 0, kHubBase},
+                      ChannelCase{"LastChannelOfFirstMaster", kHubBase, 16, 127, uint64_t{kHubBase} + 0x1FC0},
+                      ChannelCase{"FirstChannelOfSecondMaster", kHubBase, 17, 0, uint64_t{kHubBase} + 0x2000},
+                      // The sum is taken in 64 bits: a base near the top of 4 GiB carries past it.
+                      ChannelCase{"CarryPast4GiB", 0xFFFFFFC0u, 16, 1, 0x100000000ull},
+                      // Outside the map the arithmetic is kept: master 15 wraps the 32-bit
+                      // block number, which is then zero-extended.
+                      ChannelCase{"MasterBelow16Wraps", 0, 15, 0, uint64_t{0xFFFFFF80u} * 64},
+                      ChannelCase{"ChannelAbove127", 0, 16, 128, 0x2000}),
     [](const ::testing::TestParamInfo<ChannelCase> &info) { return std::string(info.param.name); });
 
 TEST_F(TraceTest, EmptyOutSlotIsInvalidParameter) {

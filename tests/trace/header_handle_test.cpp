@@ -113,7 +113,7 @@ class Origins : public TraceTest, public ::testing::WithParamInterface<OriginCas
 TEST_P(Origins, SetTagAndOriginGuid) {
   const OriginCase &c = GetParam();
   TraceOrigin origin{};
-  const uint8_t guid[16] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+  const uint8_t guid[16] = {0x11,    0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
                             c.byte8, 0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56};
   std::memcpy(&origin.OriginGuid, guid, 16);
   origin.Unit = c.unit;
@@ -130,14 +130,13 @@ TEST_P(Origins, SetTagAndOriginGuid) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(handle.ChannelMmio), kChannel);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tag, Origins,
-    ::testing::Values(OriginCase{"FullGuid", 0x80, 0x1234, 0xA34000, true},
-                      OriginCase{"FullGuidAllUnitBits", 0xFF, 0xFFFF, 0xFFF000, true},
-                      OriginCase{"FullGuidUnitZero", 0xC5, 0, 0x800000, true},
-                      OriginCase{"ShortOrigin", 0x05, 0x13, 0x53000, false},
-                      OriginCase{"ShortOriginWidest", 0x7F, 0xFFFF, 0x7FF000, false},
-                      OriginCase{"ShortOriginZero", 0x00, 0xFFF0, 0, false}),
-    [](const ::testing::TestParamInfo<OriginCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Tag, Origins,
+                         ::testing::Values(OriginCase{"FullGuid", 0x80, 0x1234, 0xA34000, true},
+                                           OriginCase{"FullGuidAllUnitBits", 0xFF, 0xFFFF, 0xFFF000, true},
+                                           OriginCase{"FullGuidUnitZero", 0xC5, 0, 0x800000, true},
+                                           OriginCase{"ShortOrigin", 0x05, 0x13, 0x53000, false},
+                                           OriginCase{"ShortOriginWidest", 0x7F, 0xFFFF, 0x7FF000, false},
+                                           OriginCase{"ShortOriginZero", 0x00, 0xFFF0, 0, false}),
+                         [](const ::testing::TestParamInfo<OriginCase> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -53,15 +53,13 @@ struct HookCase {
 std::vector<HookCase> AllOutputHooks() {
   return {
       {"Write32Stamped", [](TraceHandle *h) { TraceWrite32Stamped(h, 0xDEADBEEF); }, At(0x10, 32, 0xDEADBEEF)},
-      {"Write32MarkStamped", [](TraceHandle *h) { TraceWrite32MarkStamped(h, 0x89ABCDEF); },
-       At(0x18, 32, 0x89ABCDEF)},
+      {"Write32MarkStamped", [](TraceHandle *h) { TraceWrite32MarkStamped(h, 0x89ABCDEF); }, At(0x18, 32, 0x89ABCDEF)},
       {"Write64MarkStamped", [](TraceHandle *h) { TraceWrite64MarkStamped(h, 0x0123456789ABCDEFull); },
        At(0x18, 64, 0x0123456789ABCDEFull)},
       {"Write8", [](TraceHandle *h) { TraceWrite8(h, 0xA5); }, At(0x00, 8, 0xA5)},
       {"Write16", [](TraceHandle *h) { TraceWrite16(h, 0xBEEF); }, At(0x00, 16, 0xBEEF)},
       {"Write32", [](TraceHandle *h) { TraceWrite32(h, 0xFEEDF00D); }, At(0x00, 32, 0xFEEDF00D)},
-      {"Write64", [](TraceHandle *h) { TraceWrite64(h, 0xFFFFFFFF00000001ull); },
-       At(0x00, 64, 0xFFFFFFFF00000001ull)},
+      {"Write64", [](TraceHandle *h) { TraceWrite64(h, 0xFFFFFFFF00000001ull); }, At(0x00, 64, 0xFFFFFFFF00000001ull)},
       {"WriteEndFlag", [](TraceHandle *h) { TraceWriteEndFlag(h); }, At(0x30, 32, 0)},
   };
 }

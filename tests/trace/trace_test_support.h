@@ -21,8 +21,8 @@ inline bool operator==(const MmioStore &a, const MmioStore &b) {
   return a.address == b.address && a.width_bits == b.width_bits && a.value == b.value;
 }
 inline std::ostream &operator<<(std::ostream &os, const MmioStore &s) {
-  return os << "{0x" << std::hex << s.address << ", " << std::dec << s.width_bits << " bits, 0x" << std::hex
-            << s.value << std::dec << "}";
+  return os << "{0x" << std::hex << s.address << ", " << std::dec << s.width_bits << " bits, 0x" << std::hex << s.value
+            << std::dec << "}";
 }
 }  // namespace sim
 

@@ -54,9 +54,9 @@ TEST_F(Writer, ChecksumExampleOverTheNineDigits) {
   ASSERT_EQ(gTrace.CrcTable[1], 0u) << "the table must be built on first use, without TraceSetup";
   const char descriptor[] = "123456789";
   Send(BoundHandle(kTraceTagChecksum), Program({{kTraceScatter8, 4, 5}}), descriptor);
-  EXPECT_EQ(Stores(), (std::vector<MmioStore>{At(0x10, 32, 0x34333231), At(0x00, 8, '5'), At(0x00, 8, '6'),
-                                              At(0x00, 8, '7'), At(0x00, 8, '8'), At(0x00, 8, '9'),
-                                              At(0x00, 32, 0xE3069283), At(0x30, 32, 0)}));
+  EXPECT_EQ(Stores(),
+            (std::vector<MmioStore>{At(0x10, 32, 0x34333231), At(0x00, 8, '5'), At(0x00, 8, '6'), At(0x00, 8, '7'),
+                                    At(0x00, 8, '8'), At(0x00, 8, '9'), At(0x00, 32, 0xE3069283), At(0x30, 32, 0)}));
 }
 
 TEST_F(Writer, HandleTagNotDescriptorDecidesTheChecksum) {
@@ -68,8 +68,8 @@ TEST_F(Writer, HandleTagNotDescriptorDecidesTheChecksum) {
 TEST_F(Writer, FixedWidthOpcodesReadUnalignedLittleEndianFields) {
   uint8_t descriptor[40];
   for (size_t i = 0; i < sizeof(descriptor); ++i) descriptor[i] = static_cast<uint8_t>(0x10 + i);
-  Send(BoundHandle(), Program({{kTraceScatter16, 1, 2}, {kTraceScatter32, 7, 2}, {kTraceScatter64, 3, 1}}),
-       descriptor, 1);
+  Send(BoundHandle(), Program({{kTraceScatter16, 1, 2}, {kTraceScatter32, 7, 2}, {kTraceScatter64, 3, 1}}), descriptor,
+       1);
   EXPECT_EQ(Stores(), (std::vector<MmioStore>{At(0x10, 32, 0x13121110), At(0x00, 16, 0x1211), At(0x00, 16, 0x1413),
                                               At(0x00, 32, 0x1A191817), At(0x00, 32, 0x1E1D1C1B),
                                               At(0x00, 64, 0x1A19181716151413ull), At(0x30, 32, 0)}));
@@ -125,12 +125,12 @@ INSTANTIATE_TEST_SUITE_P(Lengths, Blob,
 
 TEST_F(Writer, UnknownOpcodeIsSkippedAndTheNextEntryRuns) {
   const char descriptor[] = "123456789";
-  Send(BoundHandle(kTraceTagChecksum),
-       Program({{3, 4, 5}, {kTraceScatter8, 4, 5}, {0, 0, 1}, {0xFE, 0, 0xFFFF}}), descriptor);
+  Send(BoundHandle(kTraceTagChecksum), Program({{3, 4, 5}, {kTraceScatter8, 4, 5}, {0, 0, 1}, {0xFE, 0, 0xFFFF}}),
+       descriptor);
   // Same stores, and so the same checksum, as the program without the unknown entries.
-  EXPECT_EQ(Stores(), (std::vector<MmioStore>{At(0x10, 32, 0x34333231), At(0x00, 8, '5'), At(0x00, 8, '6'),
-                                              At(0x00, 8, '7'), At(0x00, 8, '8'), At(0x00, 8, '9'),
-                                              At(0x00, 32, 0xE3069283), At(0x30, 32, 0)}));
+  EXPECT_EQ(Stores(),
+            (std::vector<MmioStore>{At(0x10, 32, 0x34333231), At(0x00, 8, '5'), At(0x00, 8, '6'), At(0x00, 8, '7'),
+                                    At(0x00, 8, '8'), At(0x00, 8, '9'), At(0x00, 32, 0xE3069283), At(0x30, 32, 0)}));
 }
 
 TEST_F(Writer, HandleWithoutTraceHubSendsNothing) {

@@ -15,13 +15,20 @@ bool StartsWith(ByteSpan bytes, const char *prefix, size_t length) {
 
 std::string CompressionName(uint32_t compression) {
   switch (compression) {
-    case 1: return "RLE8";
-    case 2: return "RLE4";
-    case 3: return "colour masks (BITFIELDS)";
-    case 4: return "JPEG";
-    case 5: return "PNG";
-    case 6: return "colour and alpha masks (ALPHABITFIELDS)";
-    default: return "unknown";
+    case 1:
+      return "RLE8";
+    case 2:
+      return "RLE4";
+    case 3:
+      return "colour masks (BITFIELDS)";
+    case 4:
+      return "JPEG";
+    case 5:
+      return "PNG";
+    case 6:
+      return "colour and alpha masks (ALPHABITFIELDS)";
+    default:
+      return "unknown";
   }
 }
 
@@ -42,8 +49,8 @@ std::string NoBmpReason(ByteSpan bytes) {
 
 std::string PixelDataSizeReason(const BmpLayout &layout) {
   return "the pixel data from byte " + GroupDigits(layout.PixelOffset) + " to the end holds " +
-         GroupDigits(layout.FileSize - layout.PixelOffset) + " bytes, but " + GroupDigits(layout.Height) +
-         " rows of " + GroupDigits(layout.RowSize) + " bytes take " + GroupDigits(layout.PixelDataSize) +
+         GroupDigits(layout.FileSize - layout.PixelOffset) + " bytes, but " + GroupDigits(layout.Height) + " rows of " +
+         GroupDigits(layout.RowSize) + " bytes take " + GroupDigits(layout.PixelDataSize) +
          ": the file is cut short or has bytes after its pixels; write it again, with nothing after the last row";
 }
 
@@ -83,7 +90,8 @@ std::string BmpFaultReason(BmpFault fault, const BmpLayout &layout, ByteSpan byt
         return "BMP with " + CompressionName(layout.Compression) + " (a " + Bits(layout) + " picture with a " +
                GroupDigits(layout.InfoHeaderSize) +
                "-byte header) is not accepted: only 1, 4, 8 or 24 bits per pixel without masks, in the 40-byte "
-               "header; " + kConvertHint;
+               "header; " +
+               kConvertHint;
       }
       return "compressed BMP (" + CompressionName(layout.Compression) + ", compression " +
              std::to_string(layout.Compression) + ") is not accepted: only uncompressed pictures; " + kConvertHint;
@@ -110,8 +118,7 @@ std::string BmpFaultReason(BmpFault fault, const BmpLayout &layout, ByteSpan byt
       return "the pixel data offset " + GroupDigits(layout.PixelOffset) +
              " lies inside the 54-byte header: the header is damaged; write the file again";
     case BmpFault::ColourMapShort:
-      return Bits(layout) + " pictures need the full " +
-             GroupDigits(layout.ColourMapEntries * kBmpColourMapEntrySize) +
+      return Bits(layout) + " pictures need the full " + GroupDigits(layout.ColourMapEntries * kBmpColourMapEntrySize) +
              "-byte colour map between byte 54 and the pixel data; this one has " +
              GroupDigits(layout.PixelOffset - kBmpHeaderSize) + " bytes; write all " +
              std::to_string(layout.ColourMapEntries) + " entries (" + kConvertHint + ")";

@@ -20,8 +20,8 @@ ScreenFit FitOnScreen(uint32_t ScreenWidth, uint32_t ScreenHeight, uint32_t Widt
   if (place.Y + Height > ScreenHeight) {
     fit.Reason = GroupDigits(Height) + " pixels tall on a screen " + GroupDigits(ScreenHeight) +
                  " high: the picture would start above the top edge, so the graphics output refuses it and the "
-                 "driver prints \"GraphicsOutput->Blt failure...\"; make it at most " + GroupDigits(ScreenHeight) +
-                 " tall";
+                 "driver prints \"GraphicsOutput->Blt failure...\"; make it at most " +
+                 GroupDigits(ScreenHeight) + " tall";
     return fit;
   }
   fit.Drawn = true;

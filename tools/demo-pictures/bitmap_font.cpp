@@ -1,6 +1,5 @@
 #include "bitmap_font.h"
 
-
 namespace demo {
 
 namespace {

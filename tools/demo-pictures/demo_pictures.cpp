@@ -103,10 +103,10 @@ DemoPicture Notice1() {
 // strip of every palette colour; the odd width leaves a half-used last byte.
 DemoPicture Notice2() {
   const Layout layout{601, 201, 30, 118, 0};
-  const std::vector<Rgb> palette{
-      {0, 64, 32},    kWhite,         {255, 224, 0},  kBlack,        {255, 0, 0},   {0, 200, 0},
-      {0, 96, 255},   {255, 128, 0},  {160, 0, 200},  {0, 200, 200}, {255, 0, 160}, {128, 128, 128},
-      {128, 64, 0},   {192, 255, 64}, {64, 0, 128},   {200, 200, 200}};
+  const std::vector<Rgb> palette{{0, 64, 32},   kWhite,         {255, 224, 0}, kBlack,
+                                 {255, 0, 0},   {0, 200, 0},    {0, 96, 255},  {255, 128, 0},
+                                 {160, 0, 200}, {0, 200, 200},  {255, 0, 160}, {128, 128, 128},
+                                 {128, 64, 0},  {192, 255, 64}, {64, 0, 128},  {200, 200, 200}};
   const std::vector<std::string_view> lines{"EC FLAG BIT SET"};
   Canvas canvas(layout.width, layout.height, palette[0]);
   const int strip_height = 24;
@@ -179,12 +179,18 @@ DemoPicture Notice6() {
 
 DemoPicture MakeDemoPicture(unsigned mode) {
   switch (mode) {
-    case 1: return Notice1();
-    case 2: return Notice2();
-    case 3: return Notice3();
-    case 4: return Notice4();
-    case 5: return Notice5();
-    case 6: return Notice6();
+    case 1:
+      return Notice1();
+    case 2:
+      return Notice2();
+    case 3:
+      return Notice3();
+    case 4:
+      return Notice4();
+    case 5:
+      return Notice5();
+    case 6:
+      return Notice6();
   }
   throw std::out_of_range("there is no demo picture for notice mode " + std::to_string(mode));
 }

@@ -21,8 +21,9 @@ int Usage() {
 
 int main(int argc, char **argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf("usage: demo-pictures --out DIR\nwrites the six demo notice pictures as DIR/notice1.bmp to "
-                "DIR/notice6.bmp\n");
+    std::printf(
+        "usage: demo-pictures --out DIR\nwrites the six demo notice pictures as DIR/notice1.bmp to "
+        "DIR/notice6.bmp\n");
     return 0;
   }
   if (argc != 3 || std::strcmp(argv[1], "--out") != 0) return Usage();
@@ -40,8 +41,8 @@ int main(int argc, char **argv) {
         return 1;
       }
     }
-    std::printf("demo-pictures: wrote notice%u.bmp to notice%u.bmp in %s\n", demo::kFirstDemoMode,
-                demo::kLastDemoMode, out_dir.c_str());
+    std::printf("demo-pictures: wrote notice%u.bmp to notice%u.bmp in %s\n", demo::kFirstDemoMode, demo::kLastDemoMode,
+                out_dir.c_str());
   } catch (const std::exception &e) {
     std::fprintf(stderr, "demo-pictures: %s\n", e.what());
     return 1;

@@ -14,7 +14,11 @@ import struct
 import firmware_volume as fv
 
 LZMA_HEADER_SIZE = 13
-TOP_LEVEL, NESTED, COMPRESSED = "one of the image's volumes", "inside volume-image file", "LZMA-compressed inside volume-image file"
+TOP_LEVEL, NESTED, COMPRESSED = (
+    "one of the image's volumes",
+    "inside volume-image file",
+    "LZMA-compressed inside volume-image file",
+)
 
 
 class UnsupportedImage(fv.FirmwareFormatError):
@@ -25,12 +29,13 @@ class UnsupportedImage(fv.FirmwareFormatError):
 class DxeVolume:
     """Where the DXE volume lives. `buffer` holds its bytes: the image itself,
     or for a compressed one the decompressed section content."""
+
     kind: str
     buffer: bytearray
     volume: fv.Volume
-    outer_volume: fv.Volume = None     # the image's volume holding the volume-image file
-    outer_file: fv.FfsFile = None      # the volume-image file (nested and compressed kinds)
-    section: fv.Section = None         # the GUID-defined section (compressed kind)
+    outer_volume: fv.Volume = None  # the image's volume holding the volume-image file
+    outer_file: fv.FfsFile = None  # the volume-image file (nested and compressed kinds)
+    section: fv.Section = None  # the GUID-defined section (compressed kind)
     guided: fv.GuidedSection = None
     lzma_header: bytes = b""
 
@@ -49,14 +54,15 @@ def decode_lzma_header(header):
 
 
 def decompress_section(image, section, guided):
-    data = bytes(image[section.offset + guided.data_offset:section.end])
+    data = bytes(image[section.offset + guided.data_offset : section.end])
     if len(data) < LZMA_HEADER_SIZE:
         raise fv.FirmwareFormatError("LZMA section at 0x%x is shorter than its header" % section.offset)
     *_, expected_size = decode_lzma_header(data[:LZMA_HEADER_SIZE])
     content = bytearray(lzma.decompress(data, format=lzma.FORMAT_ALONE))
     if len(content) != expected_size:
-        raise fv.FirmwareFormatError("LZMA data at 0x%x gives 0x%x bytes, its header says 0x%x"
-                                     % (section.offset, len(content), expected_size))
+        raise fv.FirmwareFormatError(
+            "LZMA data at 0x%x gives 0x%x bytes, its header says 0x%x" % (section.offset, len(content), expected_size)
+        )
     return data[:LZMA_HEADER_SIZE], content
 
 
@@ -67,15 +73,20 @@ def holds_dxe_core(buf, volume):
 
 def inner_volumes(buf, start, end):
     """The volumes in the FV-image sections between start and end."""
-    return [fv.read_volume(buf, s.body_offset) for s in fv.read_sections(buf, start, end)
-            if s.type == fv.SECTION_VOLUME_IMAGE]
+    return [
+        fv.read_volume(buf, s.body_offset)
+        for s in fv.read_sections(buf, start, end)
+        if s.type == fv.SECTION_VOLUME_IMAGE
+    ]
 
 
 def top_level_volumes(image):
-    if bytes(image[fv.FV_SIGNATURE_OFFSET:fv.FV_SIGNATURE_OFFSET + 4]) != fv.FV_SIGNATURE:
-        raise UnsupportedImage("no firmware volume at offset 0. notice-insert reads images made of firmware volumes "
-                               "laid end to end from offset 0 (like OVMF's code images); a whole flash image with a "
-                               "descriptor or other regions is not supported: give it the BIOS region alone")
+    if bytes(image[fv.FV_SIGNATURE_OFFSET : fv.FV_SIGNATURE_OFFSET + 4]) != fv.FV_SIGNATURE:
+        raise UnsupportedImage(
+            "no firmware volume at offset 0. notice-insert reads images made of firmware volumes "
+            "laid end to end from offset 0 (like OVMF's code images); a whole flash image with a "
+            "descriptor or other regions is not supported: give it the BIOS region alone"
+        )
     try:
         return fv.find_volumes(image)
     except fv.FirmwareFormatError as error:
@@ -103,13 +114,17 @@ def find_dxe_volume(image):
                     continue
                 guided = fv.read_guided_section(image, section)
                 if guided.guid != fv.LZMA_SECTION_GUID:
-                    skipped.append("file %s holds a GUID-defined section %s (a method other than LZMA)"
-                                   % (outer_file.name, guided.guid))
+                    skipped.append(
+                        "file %s holds a GUID-defined section %s (a method other than LZMA)"
+                        % (outer_file.name, guided.guid)
+                    )
                     continue
                 header, content = decompress_section(image, section, guided)
                 for inner in inner_volumes(content, 0, len(content)):
                     if holds_dxe_core(content, inner):
                         return DxeVolume(COMPRESSED, content, inner, volume, outer_file, section, guided, header)
-    raise UnsupportedImage("no volume holding the DXE core file (type 0x05) found among %d volume(s) of the "
-                           "image and their volume-image files%s" % (len(volumes), "; not opened: " + "; ".join(skipped)
-                                                                    if skipped else ""))
+    raise UnsupportedImage(
+        "no volume holding the DXE core file (type 0x05) found among %d volume(s) of the "
+        "image and their volume-image files%s"
+        % (len(volumes), "; not opened: " + "; ".join(skipped) if skipped else "")
+    )

@@ -65,12 +65,12 @@ def _u24(buf, offset):
 def _put_u24(buf, offset, value):
     if value > MAX_SIZE24:
         raise FirmwareFormatError("size 0x%x does not fit a 24-bit size field" % value)
-    buf[offset:offset + 3] = bytes((value & 0xFF, value >> 8 & 0xFF, value >> 16))
+    buf[offset : offset + 3] = bytes((value & 0xFF, value >> 8 & 0xFF, value >> 16))
 
 
 @dataclasses.dataclass
 class Volume:
-    offset: int            # within the buffer it was read from
+    offset: int  # within the buffer it was read from
     length: int
     header_length: int
     attributes: int
@@ -87,17 +87,17 @@ class Volume:
 
 def read_volume(buf, offset=0):
     _need(buf, offset, 56, "volume header")
-    if bytes(buf[offset + FV_SIGNATURE_OFFSET:offset + 44]) != FV_SIGNATURE:
+    if bytes(buf[offset + FV_SIGNATURE_OFFSET : offset + 44]) != FV_SIGNATURE:
         raise FirmwareFormatError("no volume signature at 0x%x" % offset)
-    guid = uuid.UUID(bytes_le=bytes(buf[offset + 16:offset + 32]))
+    guid = uuid.UUID(bytes_le=bytes(buf[offset + 16 : offset + 32]))
     if guid != FFS2_GUID:
         raise FirmwareFormatError("volume at 0x%x has file system %s, not FFS2" % (offset, guid))
-    length, = struct.unpack_from("<Q", buf, offset + 32)
+    (length,) = struct.unpack_from("<Q", buf, offset + 32)
     attributes, header_length = struct.unpack_from("<IH", buf, offset + 44)
     _need(buf, offset, length, "volume")
     if header_length < 56 or header_length > length or header_length % 2:
         raise FirmwareFormatError("volume at 0x%x has header length 0x%x" % (offset, header_length))
-    checksum_valid = sum16(buf[offset:offset + header_length]) == 0
+    checksum_valid = sum16(buf[offset : offset + header_length]) == 0
     return Volume(offset, length, header_length, attributes, checksum_valid)
 
 
@@ -114,11 +114,11 @@ def find_volumes(image):
 
 @dataclasses.dataclass
 class FfsFile:
-    offset: int            # within the buffer
+    offset: int  # within the buffer
     name: uuid.UUID
     type: int
     attributes: int
-    size: int              # header included, trailing gap excluded
+    size: int  # header included, trailing gap excluded
     state: int
 
     @property
@@ -136,7 +136,7 @@ class FfsFile:
 
 def read_file(buf, offset, limit):
     _need(buf, offset, FILE_HEADER_SIZE, "file header")
-    name = uuid.UUID(bytes_le=bytes(buf[offset:offset + 16]))
+    name = uuid.UUID(bytes_le=bytes(buf[offset : offset + 16]))
     file_type, attributes = buf[offset + 18], buf[offset + 19]
     size = _u24(buf, offset + 20)
     if attributes & FILE_ATTRIB_LARGE:
@@ -165,16 +165,17 @@ def read_files(buf, volume):
         offset = volume.offset + align_up(ffs.end - volume.offset, FILE_ALIGNMENT)
     free = min(offset, volume.end)
     if not is_erased(buf, free, volume.end, volume.erased_byte):
-        raise FirmwareFormatError("volume at 0x%x has data after its last file (free space from 0x%x)"
-                                  % (volume.offset, free))
+        raise FirmwareFormatError(
+            "volume at 0x%x has data after its last file (free space from 0x%x)" % (volume.offset, free)
+        )
     return files, free
 
 
 @dataclasses.dataclass
 class Section:
-    offset: int            # within the buffer
+    offset: int  # within the buffer
     type: int
-    size: int              # header included
+    size: int  # header included
     header_size: int
 
     @property
@@ -196,7 +197,7 @@ def read_sections(buf, start, end):
         header_size = 4
         if size == MAX_SIZE24:
             _need(buf, offset, 8, "extended section header")
-            size, = struct.unpack_from("<I", buf, offset + 4)
+            (size,) = struct.unpack_from("<I", buf, offset + 4)
             header_size = 8
         if size < header_size or offset + size > end:
             raise FirmwareFormatError("section at 0x%x has size 0x%x beyond 0x%x" % (offset, size, end))
@@ -210,7 +211,7 @@ def file_sections(buf, ffs):
 
 
 def header_checksum_ok(buf, ffs):
-    header = bytearray(buf[ffs.offset:ffs.offset + FILE_HEADER_SIZE])
+    header = bytearray(buf[ffs.offset : ffs.offset + FILE_HEADER_SIZE])
     header[17] = header[23] = 0
     return sum8(header) == 0
 
@@ -219,10 +220,10 @@ def seal_file(buf, ffs):
     """Recomputes a file's header checksum and, when the file carries the
     checksum attribute, its data checksum."""
     if ffs.attributes & FILE_ATTRIB_CHECKSUM:
-        buf[ffs.offset + 17] = (0x100 - sum8(buf[ffs.data_offset:ffs.end])) & 0xFF
+        buf[ffs.offset + 17] = (0x100 - sum8(buf[ffs.data_offset : ffs.end])) & 0xFF
     else:
         buf[ffs.offset + 17] = FILE_CHECKSUM_NOT_USED
-    header = bytearray(buf[ffs.offset:ffs.offset + FILE_HEADER_SIZE])
+    header = bytearray(buf[ffs.offset : ffs.offset + FILE_HEADER_SIZE])
     header[16] = header[17] = header[23] = 0
     buf[ffs.offset + 16] = (0x100 - sum8(header)) & 0xFF
 
@@ -243,7 +244,7 @@ def set_section_size(buf, section, size):
 class GuidedSection:
     section: Section
     guid: uuid.UUID
-    data_offset: int       # from the section start
+    data_offset: int  # from the section start
     attributes: int
 
 
@@ -252,7 +253,7 @@ def read_guided_section(buf, section):
         raise FirmwareFormatError("section at 0x%x is not GUID-defined" % section.offset)
     at = section.body_offset
     _need(buf, at, 20, "GUID-defined section header")
-    guid = uuid.UUID(bytes_le=bytes(buf[at:at + 16]))
+    guid = uuid.UUID(bytes_le=bytes(buf[at : at + 16]))
     data_offset, attributes = struct.unpack_from("<HH", buf, at + 16)
     if data_offset < section.header_size + 20 or data_offset > section.size:
         raise FirmwareFormatError("GUID-defined section at 0x%x has data offset 0x%x" % (section.offset, data_offset))

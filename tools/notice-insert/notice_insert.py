@@ -43,16 +43,17 @@ def check_ffs_file(data):
     """A complete FFS file we can place: sound header, 8-byte placement is enough."""
     ffs_file = fv.read_file(data, 0, len(data))
     if ffs_file.size != len(data):
-        raise fv.FirmwareFormatError("FFS file %s: size field 0x%x, file 0x%x bytes"
-                                     % (ffs_file.name, ffs_file.size, len(data)))
+        raise fv.FirmwareFormatError(
+            "FFS file %s: size field 0x%x, file 0x%x bytes" % (ffs_file.name, ffs_file.size, len(data))
+        )
     if not fv.header_checksum_ok(data, ffs_file):
         raise fv.FirmwareFormatError("FFS file %s: bad header checksum" % ffs_file.name)
     if ffs_file.attributes & fv.FILE_ATTRIB_DATA_ALIGNMENT:
-        raise fv.FirmwareFormatError("FFS file %s asks for data alignment above 8 bytes; not supported"
-                                     % ffs_file.name)
+        raise fv.FirmwareFormatError("FFS file %s asks for data alignment above 8 bytes; not supported" % ffs_file.name)
     if data[23] != 0xF8:
-        raise fv.FirmwareFormatError("FFS file %s: state 0x%02x, want 0xF8 (complete, erase polarity 1)"
-                                     % (ffs_file.name, data[23]))
+        raise fv.FirmwareFormatError(
+            "FFS file %s: state 0x%02x, want 0xF8 (complete, erase polarity 1)" % (ffs_file.name, data[23])
+        )
     return ffs_file
 
 
@@ -73,29 +74,35 @@ def place_files(buf, volume, new_files, replace=False):
     existing, free = fv.read_files(buf, volume)
     names = [check_ffs_file(data).name for data in new_files]
     if len(set(names)) != len(names):
-        raise fv.FirmwareFormatError("file %s is given twice" % str(next(n for n in names if names.count(n) > 1)).upper())
+        raise fv.FirmwareFormatError(
+            "file %s is given twice" % str(next(n for n in names if names.count(n) > 1)).upper()
+        )
     present = [f for f in existing if f.name in names]
     if present and not replace:
-        raise fv.FirmwareFormatError("the DXE volume already holds file %s (give --replace to swap it)"
-                                     % str(present[0].name).upper())
+        raise fv.FirmwareFormatError(
+            "the DXE volume already holds file %s (give --replace to swap it)" % str(present[0].name).upper()
+        )
     start = present[0].offset if present else free
     moved = [f for f in existing if f.offset > start and f.name not in names]
-    blocks = [bytes(buf[f.offset:f.end]) for f in moved] + [bytes(d) for d in new_files]
+    blocks = [bytes(buf[f.offset : f.end]) for f in moved] + [bytes(d) for d in new_files]
     need = layout_size(start - volume.offset, [len(b) for b in blocks])
     room = volume.end - start
     if need > room:
-        raise DoesNotFit("the DXE volume has %d bytes free%s; the files need %d bytes (%d bytes too many)"
-                         % (room, " counting the files replaced and those after them" if present else "",
-                            need, need - room))
+        raise DoesNotFit(
+            "the DXE volume has %d bytes free%s; the files need %d bytes (%d bytes too many)"
+            % (room, " counting the files replaced and those after them" if present else "", need, need - room)
+        )
     at = start
     for block, old in zip(blocks, moved + [None] * len(new_files)):
         aligned = volume.offset + fv.align_up(at - volume.offset, fv.FILE_ALIGNMENT)
         if old is not None and old.data_alignment > fv.FILE_ALIGNMENT and (aligned - old.offset) % old.data_alignment:
-            raise fv.FirmwareFormatError("replacing would move file %s, whose data must stay aligned to %d bytes; "
-                                         "not supported" % (str(old.name).upper(), old.data_alignment))
-        buf[at:aligned + len(block)] = b"\xff" * (aligned - at) + block  # the gap before a file is erased
+            raise fv.FirmwareFormatError(
+                "replacing would move file %s, whose data must stay aligned to %d bytes; "
+                "not supported" % (str(old.name).upper(), old.data_alignment)
+            )
+        buf[at : aligned + len(block)] = b"\xff" * (aligned - at) + block  # the gap before a file is erased
         at = aligned + len(block)
-    buf[at:volume.end] = b"\xff" * (volume.end - at)
+    buf[at : volume.end] = b"\xff" * (volume.end - at)
     return [f.name for f in present]
 
 
@@ -115,14 +122,14 @@ def rebuild_outer_file(image, dxe, packed):
     """The volume-image file with the new compressed data in its GUID-defined
     section; the file's other sections are kept as they were."""
     old = dxe.outer_file
-    new = bytearray(image[old.offset:old.data_offset])
+    new = bytearray(image[old.offset : old.data_offset])
     for section in fv.file_sections(image, old):
         new += b"\x00" * (fv.align_up(len(new), fv.SECTION_ALIGNMENT) - len(new))
         if section.offset != dxe.section.offset:
-            new += image[section.offset:section.end]
+            new += image[section.offset : section.end]
             continue
         at = len(new)
-        new += image[section.offset:section.offset + dxe.guided.data_offset] + packed
+        new += image[section.offset : section.offset + dxe.guided.data_offset] + packed
         rebased = fv.Section(at, section.type, section.size, section.header_size)
         fv.set_section_size(new, rebased, dxe.guided.data_offset + len(packed))
     rebased = fv.FfsFile(0, old.name, old.type, old.attributes, old.size, old.state)
@@ -140,14 +147,18 @@ def write_back_compressed(image, dxe):
     _, free = fv.read_files(image, outer)
     old_end = outer.offset + fv.align_up(dxe.outer_file.end - outer.offset, fv.FILE_ALIGNMENT)
     if free > old_end:
-        raise dxe_volume.UnsupportedImage("files follow the volume-image file %s in its volume; they would have to "
-                                          "move, which notice-insert does not do" % dxe.outer_file.name)
+        raise dxe_volume.UnsupportedImage(
+            "files follow the volume-image file %s in its volume; they would have to "
+            "move, which notice-insert does not do" % dxe.outer_file.name
+        )
     start = dxe.outer_file.offset
     room = outer.end - start
     if len(new_file) > room:
-        raise DoesNotFit("the recompressed volume-image file is %d bytes; its volume has %d bytes from the file's "
-                         "start (%d bytes too many)" % (len(new_file), room, len(new_file) - room))
-    image[start:outer.end] = new_file + bytes([outer.erased_byte]) * (room - len(new_file))
+        raise DoesNotFit(
+            "the recompressed volume-image file is %d bytes; its volume has %d bytes from the file's "
+            "start (%d bytes too many)" % (len(new_file), room, len(new_file) - room)
+        )
+    image[start : outer.end] = new_file + bytes([outer.erased_byte]) * (room - len(new_file))
 
 
 def patch_image(image, new_files, replace=False):
@@ -173,7 +184,7 @@ def verify_patched(image, new_files):
     for data in new_files:
         name = fv.read_file(data, 0, len(data)).name
         found = by_name.get(name)
-        if found is None or bytes(dxe.buffer[found.offset:found.end]) != bytes(data):
+        if found is None or bytes(dxe.buffer[found.offset : found.end]) != bytes(data):
             raise fv.FirmwareFormatError("file %s is not in the patched DXE volume as written" % name)
     return dxe
 
@@ -206,12 +217,18 @@ class Parser(argparse.ArgumentParser):
 
 
 def parse_arguments(argv):
-    parser = Parser(prog="notice-insert", description=__doc__.split("\n\n")[0],
-                    epilog="Exit status: 0 written, 1 refused, 2 bad usage.")
+    parser = Parser(
+        prog="notice-insert",
+        description=__doc__.split("\n\n")[0],
+        epilog="Exit status: 0 written, 1 refused, 2 bad usage.",
+    )
     parser.add_argument("--base", required=True, help="the firmware image to start from (read only)")
     parser.add_argument("--out", required=True, help="the image to write (same size as --base)")
-    parser.add_argument("--replace", action="store_true",
-                        help="replace files of the same name already in the DXE volume (otherwise refused)")
+    parser.add_argument(
+        "--replace",
+        action="store_true",
+        help="replace files of the same name already in the DXE volume (otherwise refused)",
+    )
     parser.add_argument("--ffs-dir", help="every .ffs file of this directory (notice-pack --ffs-out)")
     parser.add_argument("ffs", nargs="*", metavar="FILE.ffs", help="FFS files to put in")
     args = parser.parse_args(argv)
@@ -232,8 +249,11 @@ def main(argv=None):
         print("notice-insert: %s" % error, file=sys.stderr)
         return 1
     except DoesNotFit as error:
-        print("notice-insert: %s: nothing written. Use smaller pictures (fewer colours, smaller size) or a "
-              "firmware build with a larger DXE volume." % error, file=sys.stderr)
+        print(
+            "notice-insert: %s: nothing written. Use smaller pictures (fewer colours, smaller size) or a "
+            "firmware build with a larger DXE volume." % error,
+            file=sys.stderr,
+        )
         return 1
     except (fv.FirmwareFormatError, lzma.LZMAError) as error:
         print("notice-insert: %s: %s: nothing written" % (args.base, error), file=sys.stderr)
@@ -245,9 +265,20 @@ def main(argv=None):
         print("notice-insert: cannot write %s: %s" % (args.out, error.strerror), file=sys.stderr)
         return 1
     files, free = fv.read_files(dxe.buffer, dxe.volume)
-    print("notice-insert: %s: %d file%s put (%d replaced) in the DXE volume (%s); it now holds %d files, "
-          "%d bytes free (%.1f s)" % (args.out, len(new_files), "" if len(new_files) == 1 else "s", len(replaced), dxe.describe(), len(files),
-                                      dxe.volume.end - free, time.monotonic() - started))
+    print(
+        "notice-insert: %s: %d file%s put (%d replaced) in the DXE volume (%s); it now holds %d files, "
+        "%d bytes free (%.1f s)"
+        % (
+            args.out,
+            len(new_files),
+            "" if len(new_files) == 1 else "s",
+            len(replaced),
+            dxe.describe(),
+            len(files),
+            dxe.volume.end - free,
+            time.monotonic() - started,
+        )
+    )
     return 0
 
 

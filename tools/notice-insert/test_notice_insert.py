@@ -32,8 +32,9 @@ def ffs_file(name, file_type, sections, attributes=0):
     body = b""
     for s in sections:
         body += b"\0" * (ffs.align_up(len(body), 4) - len(body)) + s
-    header = bytearray(name.bytes_le + bytes([0, 0, file_type, attributes]) + struct.pack("<I", 24 + len(body))[:3]
-                       + b"\0")
+    header = bytearray(
+        name.bytes_le + bytes([0, 0, file_type, attributes]) + struct.pack("<I", 24 + len(body))[:3] + b"\0"
+    )
     header[16] = (0x100 - ffs.sum8(header)) & 0xFF
     header[17] = 0xAA
     header[23] = 0xF8
@@ -44,8 +45,14 @@ def volume(files, length):
     body = b""
     for f in files:
         body += b"\xff" * (ffs.align_up(0x48 + len(body), 8) - 0x48 - len(body)) + f
-    header = bytearray(16) + uuid.UUID(str(ffs.FFS2_GUID)).bytes_le + struct.pack("<Q", length) + b"_FVH" + \
-        struct.pack("<IHHHBB", 0x0004FEFF, 0x48, 0, 0, 0, 2) + struct.pack("<IIII", length // 0x200, 0x200, 0, 0)
+    header = (
+        bytearray(16)
+        + uuid.UUID(str(ffs.FFS2_GUID)).bytes_le
+        + struct.pack("<Q", length)
+        + b"_FVH"
+        + struct.pack("<IHHHBB", 0x0004FEFF, 0x48, 0, 0, 0, 2)
+        + struct.pack("<IIII", length // 0x200, 0x200, 0, 0)
+    )
     struct.pack_into("<H", header, 50, (0x10000 - ffs.sum16(header)) & 0xFFFF)
     image = bytes(header) + body
     assert len(image) <= length
@@ -53,8 +60,9 @@ def volume(files, length):
 
 
 def lzma_section(content):
-    packed = bytearray(lzma.compress(content, format=lzma.FORMAT_ALONE,
-                                     filters=[{"id": lzma.FILTER_LZMA1, "dict_size": 1 << 20}]))
+    packed = bytearray(
+        lzma.compress(content, format=lzma.FORMAT_ALONE, filters=[{"id": lzma.FILTER_LZMA1, "dict_size": 1 << 20}])
+    )
     packed[5:13] = struct.pack("<Q", len(content))
     guided = ffs.LZMA_SECTION_GUID.bytes_le + struct.pack("<HH", 24, 1) + bytes(packed)
     return section(ffs.SECTION_GUID_DEFINED, guided)
@@ -65,14 +73,18 @@ def firmware(dxe_files=(), outer_length=0x10000, trailing_files=(), dxe_filler=b
     whose LZMA section holds a small pad volume and the (larger) DXE volume."""
     small = volume([], 0x200)
     dxe = volume([DXE_CORE, *dxe_files], 0x4000)
-    content = section(ffs.SECTION_VOLUME_IMAGE, small) + section(ffs.SECTION_RAW, dxe_filler) + \
-        section(ffs.SECTION_VOLUME_IMAGE, dxe)
+    content = (
+        section(ffs.SECTION_VOLUME_IMAGE, small)
+        + section(ffs.SECTION_RAW, dxe_filler)
+        + section(ffs.SECTION_VOLUME_IMAGE, dxe)
+    )
     outer = ffs_file(uuid.uuid4(), ffs.FILE_TYPE_VOLUME_IMAGE, [lzma_section(content)])
     return volume([outer, *trailing_files], outer_length)
 
 
-DXE_CORE = ffs_file(uuid.UUID("D6A2CB7F-6A18-4E2F-B43B-9920A733700A"), ffs.FILE_TYPE_DXE_CORE,
-                    [section(0x10, b"MZ" + bytes(30))])
+DXE_CORE = ffs_file(
+    uuid.UUID("D6A2CB7F-6A18-4E2F-B43B-9920A733700A"), ffs.FILE_TYPE_DXE_CORE, [section(0x10, b"MZ" + bytes(30))]
+)
 EXISTING = ffs_file(uuid.UUID("11111111-2222-3333-4444-555555555555"), 0x07, [section(0x10, b"MZ" + bytes(40))])
 DRIVER = ffs_file(uuid.UUID("1E16495C-074B-42D0-884C-5729229B3EEB"), 0x07, [section(0x10, b"MZ" + bytes(61))])
 PICTURE = ffs_file(uuid.UUID("2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6"), 0x02, [section(0x19, b"BM" + bytes(13))])
@@ -86,11 +98,13 @@ class AppendFiles(unittest.TestCase):
         offsets = [f.offset for f in ffs.read_files(buf, fv)[0][1:]]
         self.assertEqual(offsets[0], ffs.align_up(0x48 + len(EXISTING), 8))
         self.assertEqual(offsets[1], ffs.align_up(offsets[0] + len(DRIVER), 8))
-        self.assertEqual(bytes(buf[offsets[1]:offsets[1] + len(PICTURE)]), PICTURE)
-        gap = buf[offsets[0] + len(DRIVER):offsets[1]]
+        self.assertEqual(bytes(buf[offsets[1] : offsets[1] + len(PICTURE)]), PICTURE)
+        gap = buf[offsets[0] + len(DRIVER) : offsets[1]]
         self.assertTrue(len(gap) > 0 and all(b == 0xFF for b in gap))
         files, free = ffs.read_files(buf, fv)
-        self.assertEqual([f.name for f in files][1:], [uuid.UUID(bytes_le=DRIVER[:16]), uuid.UUID(bytes_le=PICTURE[:16])])
+        self.assertEqual(
+            [f.name for f in files][1:], [uuid.UUID(bytes_le=DRIVER[:16]), uuid.UUID(bytes_le=PICTURE[:16])]
+        )
         self.assertTrue(ffs.is_erased(buf, free, fv.end))
 
     def test_refuses_what_would_break_the_volume(self):
@@ -104,7 +118,10 @@ class AppendFiles(unittest.TestCase):
         cases = {
             "same name twice": (volume([EXISTING], 0x1000), [PICTURE, PICTURE]),
             "name already in the volume": (volume([EXISTING], 0x1000), [EXISTING]),
-            "no room": (volume([EXISTING], 0x200), [DRIVER, PICTURE, bytes(ffs_file(uuid.uuid4(), 2, [section(0x19, bytes(0x100))]))]),
+            "no room": (
+                volume([EXISTING], 0x200),
+                [DRIVER, PICTURE, bytes(ffs_file(uuid.uuid4(), 2, [section(0x19, bytes(0x100))]))],
+            ),
             "bad header checksum": (volume([], 0x1000), [bytes(bad_checksum)]),
             "alignment attribute": (volume([], 0x1000), [bytes(aligned)]),
             "state not complete": (volume([], 0x1000), [bytes(not_complete)]),
@@ -136,7 +153,7 @@ class PatchImage(unittest.TestCase):
         # The section and file sizes describe the new compressed data exactly.
         guided = dxe.section
         self.assertEqual(guided.end, dxe.outer_file.end)
-        lzma_data = bytes(patched[guided.offset + 24:guided.end])
+        lzma_data = bytes(patched[guided.offset + 24 : guided.end])
         self.assertEqual(lzma_data[:5], LZMA_HEADER)
         self.assertEqual(struct.unpack_from("<Q", lzma_data, 5)[0], len(dxe.buffer))
         # The DXE volume is the larger inner one and keeps its header checksum.
@@ -172,14 +189,17 @@ class PatchImage(unittest.TestCase):
 def dxe_files(image):
     """(name, bytes) of every file in the image's DXE volume, in order."""
     dxe = dxe_volume.find_dxe_volume(bytearray(image))
-    return [(f.name, bytes(dxe.buffer[f.offset:f.end])) for f in ffs.read_files(dxe.buffer, dxe.volume)[0]]
+    return [(f.name, bytes(dxe.buffer[f.offset : f.end])) for f in ffs.read_files(dxe.buffer, dxe.volume)[0]]
 
 
 def nested_firmware(dxe_files=()):
     """A volume-image file holding the DXE volume in a plain FV-image section."""
-    outer = ffs_file(uuid.uuid4(), ffs.FILE_TYPE_VOLUME_IMAGE,
-                     [section(ffs.SECTION_VOLUME_IMAGE, volume([DXE_CORE, *dxe_files], 0x2000))],
-                     attributes=ffs.FILE_ATTRIB_CHECKSUM)
+    outer = ffs_file(
+        uuid.uuid4(),
+        ffs.FILE_TYPE_VOLUME_IMAGE,
+        [section(ffs.SECTION_VOLUME_IMAGE, volume([DXE_CORE, *dxe_files], 0x2000))],
+        attributes=ffs.FILE_ATTRIB_CHECKSUM,
+    )
     outer = bytearray(outer)
     ffs.seal_file(outer, ffs.read_file(outer, 0, len(outer)))
     return volume([bytes(outer)], 0x4000)
@@ -208,8 +228,13 @@ class Layouts(unittest.TestCase):
                     # The enclosing file's checksums cover the new bytes.
                     self.assertTrue(ffs.header_checksum_ok(patched, dxe.outer_file))
                     if dxe.outer_file.attributes & ffs.FILE_ATTRIB_CHECKSUM:
-                        self.assertEqual(ffs.sum8(patched[dxe.outer_file.data_offset:dxe.outer_file.end]
-                                                  + patched[dxe.outer_file.offset + 17:dxe.outer_file.offset + 18]), 0)
+                        self.assertEqual(
+                            ffs.sum8(
+                                patched[dxe.outer_file.data_offset : dxe.outer_file.end]
+                                + patched[dxe.outer_file.offset + 17 : dxe.outer_file.offset + 18]
+                            ),
+                            0,
+                        )
                 if kind == dxe_volume.TOP_LEVEL:
                     self.assertEqual(patched[0x2000:], base[0x2000:])
 
@@ -245,29 +270,37 @@ class Refusals(unittest.TestCase):
         big = ffs_file(uuid.uuid4(), 2, [section(0x19, bytes(free))])  # header and section header too many
         with self.assertRaises(notice_insert.DoesNotFit) as caught:
             notice_insert.patch_image(base, [big])
-        self.assertIn("has %d bytes free; the files need %d bytes (%d bytes too many)"
-                      % (free, len(big), len(big) - free), str(caught.exception))
+        self.assertIn(
+            "has %d bytes free; the files need %d bytes (%d bytes too many)" % (free, len(big), len(big) - free),
+            str(caught.exception),
+        )
 
     def test_recompressed_file_too_big_names_the_sizes(self):
         noise = random.Random(7).randbytes(0x700)
         base = firmware([EXISTING], outer_length=0x1000, dxe_filler=noise)
         incompressible = ffs_file(uuid.uuid4(), 2, [section(0x19, random.Random(8).randbytes(0x900))])
-        with self.assertRaisesRegex(notice_insert.DoesNotFit,
-                                    r"the recompressed volume-image file is \d+ bytes; its volume has \d+ bytes "
-                                    r"from the file's start \(\d+ bytes too many\)"):
+        with self.assertRaisesRegex(
+            notice_insert.DoesNotFit,
+            r"the recompressed volume-image file is \d+ bytes; its volume has \d+ bytes "
+            r"from the file's start \(\d+ bytes too many\)",
+        ):
             notice_insert.patch_image(base, [incompressible])
 
     def test_unsupported_images_say_what_they_are(self):
         other_method = bytearray(firmware([EXISTING]))
         at = bytes(other_method).index(ffs.LZMA_SECTION_GUID.bytes_le)
-        other_method[at:at + 16] = uuid.UUID("A31280AD-481E-41B6-95E8-127F4C984779").bytes_le
+        other_method[at : at + 16] = uuid.UUID("A31280AD-481E-41B6-95E8-127F4C984779").bytes_le
         cases = {
             "leading data": (bytes(0x1000) + firmware([EXISTING]), "no firmware volume at offset 0.*descriptor"),
-            "not FFS2": (bytes(volume([EXISTING], 0x1000)).replace(ffs.FFS2_GUID.bytes_le, bytes(16)),
-                         "not FFS2; notice-insert handles FFS2 volumes"),
+            "not FFS2": (
+                bytes(volume([EXISTING], 0x1000)).replace(ffs.FFS2_GUID.bytes_le, bytes(16)),
+                "not FFS2; notice-insert handles FFS2 volumes",
+            ),
             "no DXE core": (volume([EXISTING], 0x1000), r"no volume holding the DXE core file \(type 0x05\)"),
-            "other compression": (bytes(other_method), "a31280ad-481e-41b6-95e8-127f4c984779 \\(a method other "
-                                                       "than LZMA\\)"),
+            "other compression": (
+                bytes(other_method),
+                "a31280ad-481e-41b6-95e8-127f4c984779 \\(a method other " "than LZMA\\)",
+            ),
         }
         for label, (image, message) in cases.items():
             with self.subTest(label):
@@ -292,7 +325,9 @@ class CommandLine(unittest.TestCase):
             out = os.path.join(work, "out.fd")
             done = self.run_command("--base", base, "--out", out, "--ffs-dir", ffs_dir)
             self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertRegex(done.stdout, r"2 files put \(0 replaced\) in the DXE volume \(LZMA-compressed inside volume-image file")
+            self.assertRegex(
+                done.stdout, r"2 files put \(0 replaced\) in the DXE volume \(LZMA-compressed inside volume-image file"
+            )
             again = self.run_command("--base", out, "--out", out, "--ffs-dir", ffs_dir)
             self.assertEqual(again.returncode, 1)
             self.assertIn("give --replace", again.stderr)
@@ -309,8 +344,10 @@ class CommandLine(unittest.TestCase):
 
 class Sections(unittest.TestCase):
     def test_sizes_that_run_past_their_container_are_refused(self):
-        for label, data in {"section longer than the file": section(0x19, b"abc")[:-1],
-                            "section size below its header": b"\x02\x00\x00\x19"}.items():
+        for label, data in {
+            "section longer than the file": section(0x19, b"abc")[:-1],
+            "section size below its header": b"\x02\x00\x00\x19",
+        }.items():
             with self.subTest(label):
                 with self.assertRaises(ffs.FirmwareFormatError):
                     ffs.read_sections(data, 0, len(data))

@@ -21,14 +21,10 @@ inline uint64_t GetLe(ByteView in, size_t offset, size_t width) {
   return value;
 }
 
-inline size_t AlignUp(size_t value, size_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
+inline size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 // Grows `out` with `fill` bytes until its size is a multiple of `alignment`.
-inline void PadTo(Bytes &out, size_t alignment, uint8_t fill) {
-  out.resize(AlignUp(out.size(), alignment), fill);
-}
+inline void PadTo(Bytes &out, size_t alignment, uint8_t fill) { out.resize(AlignUp(out.size(), alignment), fill); }
 
 inline void Append(Bytes &out, ByteView data) { out.insert(out.end(), data.begin(), data.end()); }
 

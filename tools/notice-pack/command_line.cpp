@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <string_view>
 #include <charconv>
+#include <string_view>
 
 #include "tools/notice-pack/notice_files.h"
 #include "tools/notice-pack/pack_error.h"
@@ -28,7 +28,7 @@ PictureInput ParsePicture(const std::string &value) {
   return {*guid, value.substr(equals + 1)};
 }
 
-constexpr std::array<std::string_view, 7> kOptions = {"--driver", "--name", "--picture", "--ffs-out",
+constexpr std::array<std::string_view, 7> kOptions = {"--driver", "--name",     "--picture", "--ffs-out",
                                                       "--fv-out", "--compress", "--screen"};
 
 // "WxH", each side 1 to 65535.
@@ -99,9 +99,9 @@ PackRequest ParseCommandLine(const std::vector<std::string> &args) {
   if (!request.FfsOutDir && !request.VolumeOut) throw UsageError("no output: give --ffs-out or --fv-out");
   for (size_t i = 0; i < request.Pictures.size(); ++i) {
     const Guid &guid = request.Pictures[i].FileGuid;
-    const bool duplicate = std::any_of(request.Pictures.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                       request.Pictures.end(),
-                                       [&](const PictureInput &other) { return other.FileGuid == guid; });
+    const bool duplicate =
+        std::any_of(request.Pictures.begin() + static_cast<std::ptrdiff_t>(i) + 1, request.Pictures.end(),
+                    [&](const PictureInput &other) { return other.FileGuid == guid; });
     if (duplicate || (request.DriverPath && guid == kNoticeDriverFileGuid)) {
       throw UsageError("file " + FormatGuid(guid) + " is given twice");
     }

@@ -28,8 +28,8 @@ struct PackRequest {
   std::vector<PictureInput> Pictures;
   std::optional<std::filesystem::path> FfsOutDir;
   std::optional<std::filesystem::path> VolumeOut;
-  bool AllowInvalid = false;         // pack pictures the driver would refuse
-  std::vector<ScreenSize> Screens;   // extra screens for the fit report (--screen)
+  bool AllowInvalid = false;        // pack pictures the driver would refuse
+  std::vector<ScreenSize> Screens;  // extra screens for the fit report (--screen)
 };
 
 inline constexpr const char *kUsage =

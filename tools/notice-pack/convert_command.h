@@ -12,7 +12,7 @@ namespace notice_pack {
 
 struct Conversion {
   picture_tools::EncodedBmp Bmp;
-  std::string SourceKind;   // what the artwork was
+  std::string SourceKind;    // what the artwork was
   bool Transparent = false;  // some pixels were laid over black
   size_t SourceColours = 0;  // distinct colours before any reduction
 };

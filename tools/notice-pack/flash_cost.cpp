@@ -18,13 +18,14 @@ std::string FlashCostTable(const std::vector<PackedFile> &files, const Bytes *vo
     ffs += file.Ffs.size();
     lzma += packed;
   }
-  rows.push_back({"total", "", std::to_string(files.size()) + (files.size() == 1 ? " file" : " files"), GroupDigits(raw), GroupDigits(ffs),
-                  GroupDigits(lzma)});
+  rows.push_back({"total", "", std::to_string(files.size()) + (files.size() == 1 ? " file" : " files"),
+                  GroupDigits(raw), GroupDigits(ffs), GroupDigits(lzma)});
   std::string out = "Flash cost (LZMA: each file compressed alone, as a compressed volume would store it):\n" +
                     FormatTable(rows, {3, 4, 5});
   if (volume != nullptr) {
-    out += "volume: " + GroupDigits(volume->size()) + " bytes; LZMA-compressed as a whole: " +
-           GroupDigits(picture_tools::CompressLzmaAlone(*volume).size()) + " bytes\n";
+    out += "volume: " + GroupDigits(volume->size()) +
+           " bytes; LZMA-compressed as a whole: " + GroupDigits(picture_tools::CompressLzmaAlone(*volume).size()) +
+           " bytes\n";
   }
   return out;
 }

@@ -14,7 +14,7 @@ namespace notice_pack {
 struct PackedFile {
   std::string Label;  // the input file's name
   Guid Name;
-  std::string Kind;   // "driver", "24-bit 640x200", with ", LZMA section" when compressed
+  std::string Kind;  // "driver", "24-bit 640x200", with ", LZMA section" when compressed
   size_t RawBytes = 0;
   Bytes Ffs;
 };

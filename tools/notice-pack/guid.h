@@ -27,8 +27,7 @@ constexpr int HexValue(char c) {
 
 // Text position of each stored byte's two hex digits: the first three
 // fields are little-endian, so their bytes are read from the right.
-inline constexpr std::array<size_t, 16> kDigitPosition = {6,  4,  2,  0,  11, 9,  16, 14,
-                                                          19, 21, 24, 26, 28, 30, 32, 34};
+inline constexpr std::array<size_t, 16> kDigitPosition = {6, 4, 2, 0, 11, 9, 16, 14, 19, 21, 24, 26, 28, 30, 32, 34};
 
 }  // namespace guid_detail
 

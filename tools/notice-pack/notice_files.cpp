@@ -15,8 +15,7 @@ std::optional<Guid> NoticePictureGuid(int number) {
 
 Bytes BuildDriverFile(ByteView image, std::string_view name, const Guid &fileGuid) {
   if (auto problem = FindDriverImageProblem(image)) throw PackError("driver image: " + *problem);
-  return BuildFfsFile(fileGuid, kFileTypeDriver,
-                      {BuildSection(kSectionPe32, image), BuildUserInterfaceSection(name)});
+  return BuildFfsFile(fileGuid, kFileTypeDriver, {BuildSection(kSectionPe32, image), BuildUserInterfaceSection(name)});
 }
 
 Bytes BuildPictureFile(const Guid &fileGuid, ByteView picture) {

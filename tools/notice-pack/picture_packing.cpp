@@ -20,7 +20,8 @@ PackedPicture PackPicture(const PictureInput &input, ByteView bmp, bool allowInv
   packed.File.Name = input.FileGuid;
   packed.File.Kind = PictureKind(packed.Checked) + (input.Compress ? ", LZMA section" : "");
   packed.File.RawBytes = bmp.size();
-  packed.File.Ffs = input.Compress ? BuildCompressedPictureFile(input.FileGuid, bmp) : BuildPictureFile(input.FileGuid, bmp);
+  packed.File.Ffs =
+      input.Compress ? BuildCompressedPictureFile(input.FileGuid, bmp) : BuildPictureFile(input.FileGuid, bmp);
   return packed;
 }
 

@@ -44,7 +44,8 @@ std::string FitReport(const std::vector<CheckedPicture> &pictures, const std::ve
       const picture_tools::ScreenFit fit =
           picture_tools::FitOnScreen(screen.Width, screen.Height, picture.Layout.Width, picture.Layout.Height);
       row.push_back(fit.Drawn ? std::to_string(fit.X) + "," + std::to_string(fit.Y) : "not drawn");
-      if (!fit.Drawn) notes += "  " + picture.Label + " on " + SizeText(screen.Width, screen.Height) + ": " + fit.Reason + "\n";
+      if (!fit.Drawn)
+        notes += "  " + picture.Label + " on " + SizeText(screen.Width, screen.Height) + ": " + fit.Reason + "\n";
     }
     rows.push_back(std::move(row));
   }

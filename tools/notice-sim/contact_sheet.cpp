@@ -55,8 +55,8 @@ std::string WriteContactSheet(const std::string &path, uint32_t screen_width, ui
       continue;
     }
     Place(sheet, width, left + fit.X, top + fit.Y, *decoded);
-    *report += line + std::to_string(decoded->Width) + "x" + std::to_string(decoded->Height) + " at x=" +
-               std::to_string(fit.X) + ", y=" + std::to_string(fit.Y) + "\n";
+    *report += line + std::to_string(decoded->Width) + "x" + std::to_string(decoded->Height) +
+               " at x=" + std::to_string(fit.X) + ", y=" + std::to_string(fit.Y) + "\n";
   }
   return WritePng(path, width, height, sheet);
 }

@@ -29,10 +29,12 @@ std::string SecureBootReason(const Options &options, const Notification &n) {
     return "Secure Boot was already found not enabled earlier in this boot (state " + Hex2(n.secure_boot_state) + ")";
   }
   switch (options.secure_boot) {
-    case SecureBootVariable::kMissing: return "the SecureBoot variable does not exist, so its read failed";
+    case SecureBootVariable::kMissing:
+      return "the SecureBoot variable does not exist, so its read failed";
     case SecureBootVariable::kBig:
       return "the SecureBoot variable is two bytes long, so the one-byte read was refused";
-    case SecureBootVariable::kByte: break;
+    case SecureBootVariable::kByte:
+      break;
   }
   return "the SecureBoot variable holds " + Hex2(n.secure_boot_state) + ", not 1";
 }
@@ -41,13 +43,20 @@ std::string SecureBootReason(const Options &options, const Notification &n) {
 
 std::string NoticeMeaning(unsigned mode) {
   switch (mode) {
-    case 0: return "no notice";
-    case 1: return "EC state code 1";
-    case 2: return "EC flag: register 0x0D bit 1";
-    case 3: return "critical EC level, power-off";
-    case 4: return "no storage controller";
-    case 5: return "Secure Boot not enabled";
-    case 6: return "the sixth picture";
+    case 0:
+      return "no notice";
+    case 1:
+      return "EC state code 1";
+    case 2:
+      return "EC flag: register 0x0D bit 1";
+    case 3:
+      return "critical EC level, power-off";
+    case 4:
+      return "no storage controller";
+    case 5:
+      return "Secure Boot not enabled";
+    case 6:
+      return "the sixth picture";
   }
   return "mode " + std::to_string(mode);
 }
@@ -74,9 +83,9 @@ DecisionRule ExplainDecision(const Options &options, const Notification &n) {
 
   switch (rule) {
     case NoticeRule::NoStorage: {
-      const std::string reason =
-          n.before_end_of_dxe ? "the trigger came before end of DXE, so no storage controller had been found yet"
-                              : "no NVM Express or SATA controller was found at end of DXE";
+      const std::string reason = n.before_end_of_dxe
+                                     ? "the trigger came before end of DXE, so no storage controller had been found yet"
+                                     : "no NVM Express or SATA controller was found at end of DXE";
       return {"storage_absent", reason + "; this outranks every other rule", mode};
     }
     case NoticeRule::SecureBootOff:

@@ -75,8 +75,8 @@ std::string ParsePci(Options &o, Pending &p, std::string_view value) {
   }
   if (p.pci_none) return "--pci none cannot be combined with PCI devices";
   const size_t eq = value.find('=');
-  const std::string usage = "--pci wants NAME=CC.SS.PI (class, subclass, programming interface in hex), not " +
-                            Quote(value);
+  const std::string usage =
+      "--pci wants NAME=CC.SS.PI (class, subclass, programming interface in hex), not " + Quote(value);
   if (eq == std::string_view::npos || eq == 0) return usage;
   const std::string name(value.substr(0, eq));
   auto fields = Split(value.substr(eq + 1), '.');
@@ -181,7 +181,8 @@ std::string ParseTraceHubBase(Options &o, Pending &, std::string_view value) {
 
 std::string ParseFailAlloc(Options &o, Pending &, std::string_view value) {
   auto n = ParseNumber(value, UINT32_MAX);
-  if (!n || *n == 0) return "--fail-alloc wants the number (1 or more) of the allocation that fails, not " + Quote(value);
+  if (!n || *n == 0)
+    return "--fail-alloc wants the number (1 or more) of the allocation that fails, not " + Quote(value);
   o.fail_alloc = *n;
   return {};
 }
@@ -216,13 +217,15 @@ Handler Flag(bool Options::*field) {
 
 const std::vector<OptionSpec> &Specs() {
   static const std::vector<OptionSpec> specs = {
-      {"--out", true, false, [](Options &o, Pending &, std::string_view v) {
+      {"--out", true, false,
+       [](Options &o, Pending &, std::string_view v) {
          if (v.empty()) return std::string("--out wants a folder");
          o.out_dir = std::string(v);
          return std::string();
        }},
       {"--screen", true, false, ParseScreen},
-      {"--contact-sheet", true, false, [](Options &o, Pending &, std::string_view v) {
+      {"--contact-sheet", true, false,
+       [](Options &o, Pending &, std::string_view v) {
          if (v.empty()) return std::string("--contact-sheet wants a PNG file name");
          o.contact_sheet = std::string(v);
          return std::string();

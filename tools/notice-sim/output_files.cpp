@@ -28,8 +28,8 @@ std::string WriteOutputs(const Options &options, const RunResult &result) {
   std::filesystem::create_directories(dir, ec);
   if (ec) return "cannot create the output folder " + dir.string() + ": " + ec.message();
 
-  if (std::string e = WritePng((dir / "screen.png").string(), result.screen_width, result.screen_height,
-                               result.framebuffer);
+  if (std::string e =
+          WritePng((dir / "screen.png").string(), result.screen_width, result.screen_height, result.framebuffer);
       !e.empty()) {
     return e;
   }

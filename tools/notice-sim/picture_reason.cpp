@@ -16,8 +16,8 @@ std::optional<std::string> NotShownReason(const Options &options, const PictureF
   }
   BmpLayout layout;
   if (auto refusal = picture_tools::BmpRefusal(picture->second, &layout)) return refusal;
-  const picture_tools::ScreenFit fit = picture_tools::FitOnScreen(screen_width, screen_height, layout.Width,
-                                                                  layout.Height);
+  const picture_tools::ScreenFit fit =
+      picture_tools::FitOnScreen(screen_width, screen_height, layout.Width, layout.Height);
   if (!fit.Drawn) return fit.Reason;
   if (options.fail_alloc) return "the memory for the decoded picture could not be allocated (--fail-alloc)";
   return "the picture passes the driver's checks and fits the screen, yet was not drawn";

@@ -6,14 +6,14 @@
 #include "core/driver_guids.h"
 #include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
+#include "ec_read_tracker.h"
 #include "hw/cmos.h"
 #include "hw/tsc.h"
-#include "ec_read_tracker.h"
 #include "picture_reason.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"
-#include "sim/machine/hardware.h"
 #include "sim/hob_list_builder.h"
+#include "sim/machine/hardware.h"
 #include "sim/platform.h"
 #include "timeline.h"
 
@@ -42,8 +42,11 @@ void SetUpProcessor(const Options &options) {
 
 void SetUpSecureBoot(const Options &options, sim::Platform &platform) {
   switch (options.secure_boot) {
-    case SecureBootVariable::kByte: platform.SetSecureBoot(options.secure_boot_byte); return;
-    case SecureBootVariable::kMissing: return;
+    case SecureBootVariable::kByte:
+      platform.SetSecureBoot(options.secure_boot_byte);
+      return;
+    case SecureBootVariable::kMissing:
+      return;
     case SecureBootVariable::kBig:
       // Its first byte says "enabled", so only a driver that takes the
       // refused read for what it is shows notice 5.
@@ -52,9 +55,7 @@ void SetUpSecureBoot(const Options &options, sim::Platform &platform) {
   }
 }
 
-BltRect RectOf(const sim::BltCall &call) {
-  return {call.destination_x, call.destination_y, call.width, call.height};
-}
+BltRect RectOf(const sim::BltCall &call) { return {call.destination_x, call.destination_y, call.width, call.height}; }
 
 // Counters of the platform's records, taken before and after a notification.
 struct Marks {
@@ -85,7 +86,8 @@ class BootRun {
     }
     if (!second_volume.empty()) {
       sim::FirmwareVolume &second = platform_.AddFirmwareVolume("fv1");
-      for (const auto &[mode, bytes] : second_volume) second.AddRawFile(NoticeImageGuid(static_cast<UINT8>(mode)), bytes);
+      for (const auto &[mode, bytes] : second_volume)
+        second.AddRawFile(NoticeImageGuid(static_cast<UINT8>(mode)), bytes);
     }
     SetUpSecureBoot(options, platform_);
     ec_ = std::make_unique<sim::EmbeddedController>(options.ec_kind);
@@ -160,15 +162,9 @@ class BootRun {
   }
 
   Marks Mark() const {
-    return {platform_.log().size(),
-            platform_.console_calls().size(),
-            platform_.blt_calls().size(),
-            platform_.total_stall_us(),
-            platform_.get_variable_calls().size(),
-            tracker_.reads().size(),
-            cmos_->writes().size(),
-            platform_.reset_calls().size(),
-            TriggerNotifies()};
+    return {platform_.log().size(),     platform_.console_calls().size(),      platform_.blt_calls().size(),
+            platform_.total_stall_us(), platform_.get_variable_calls().size(), tracker_.reads().size(),
+            cmos_->writes().size(),     platform_.reset_calls().size(),        TriggerNotifies()};
   }
 
   Notification Trigger(unsigned index, bool before_end_of_dxe) {

@@ -29,24 +29,24 @@ struct BltRect {
 
 // One installation of the trigger protocol and what the driver did about it.
 struct Notification {
-  unsigned index = 0;               // 0-based, in installation order
+  unsigned index = 0;  // 0-based, in installation order
   bool before_end_of_dxe = false;
-  bool notified = false;            // the driver's trigger notify function ran
-  uint8_t mode_before = 0;          // gDriver.NoticeMode when it started
-  uint8_t notice_mode = 0;          // gDriver.NoticeMode afterwards
-  uint8_t storage_absent = 1;       // gDriver.StorageAbsent during the notification
-  uint8_t secure_boot_state = 0xFF; // gDriver.SecureBootState afterwards
+  bool notified = false;                      // the driver's trigger notify function ran
+  uint8_t mode_before = 0;                    // gDriver.NoticeMode when it started
+  uint8_t notice_mode = 0;                    // gDriver.NoticeMode afterwards
+  uint8_t storage_absent = 1;                 // gDriver.StorageAbsent during the notification
+  uint8_t secure_boot_state = 0xFF;           // gDriver.SecureBootState afterwards
   std::optional<EFI_GUID> picture_requested;  // file asked of the firmware volumes
   bool picture_read = false;                  // ... and delivered
   std::optional<BltRect> blt;                 // the Blt that succeeded
   std::vector<BltRect> refused_blts;
-  std::vector<std::string> console;           // OutputString texts, UTF-8
-  std::optional<uint8_t> cmos_0x30;           // last value written to CMOS byte 0x30
+  std::vector<std::string> console;  // OutputString texts, UTF-8
+  std::optional<uint8_t> cmos_0x30;  // last value written to CMOS byte 0x30
   uint64_t stall_us = 0;
   unsigned get_variable_calls = 0;
   std::vector<EcReadRecord> ec_reads;
   bool shutdown = false;
-  std::optional<std::string> reason;          // why the notice's picture is not on the screen
+  std::optional<std::string> reason;  // why the notice's picture is not on the screen
   uint64_t start_us = 0;
   uint64_t end_us = 0;
 };

@@ -73,8 +73,8 @@ std::string ConsoleQuote(const std::vector<std::string> &lines) {
 
 std::string DescribeNotification(const Options &options, const RunResult &result, const Notification &n) {
   const DecisionRule rule = ExplainDecision(options, n);
-  std::string s = "Trigger " + std::to_string(n.index + 1) +
-                  (n.before_end_of_dxe ? " (installed before end of DXE)" : "") + ": ";
+  std::string s =
+      "Trigger " + std::to_string(n.index + 1) + (n.before_end_of_dxe ? " (installed before end of DXE)" : "") + ": ";
   if (!n.notified) return s + "the driver did not react (" + rule.reason + ").";
   if (n.notice_mode == 0) return s + "no notice, because " + rule.reason + "; nothing was drawn.";
 
@@ -85,9 +85,9 @@ std::string DescribeNotification(const Options &options, const RunResult &result
   }
   s += ". ";
   if (n.blt) {
-    s += Printf("Its %llux%llu picture was drawn at x=%llu, y=%llu on the %ux%u screen", (unsigned long long)n.blt->width,
-                (unsigned long long)n.blt->height, (unsigned long long)n.blt->x, (unsigned long long)n.blt->y,
-                result.screen_width, result.screen_height);
+    s += Printf("Its %llux%llu picture was drawn at x=%llu, y=%llu on the %ux%u screen",
+                (unsigned long long)n.blt->width, (unsigned long long)n.blt->height, (unsigned long long)n.blt->x,
+                (unsigned long long)n.blt->y, result.screen_width, result.screen_height);
   } else {
     s += "Nothing was drawn";
     if (n.reason) s += " (" + *n.reason + ")";

@@ -1,6 +1,5 @@
 #include "timeline.h"
 
-
 namespace preview {
 
 namespace {
@@ -12,9 +11,11 @@ uint64_t Microseconds(uint64_t ns) { return ns / 1000; }
 std::string PortDeviceName(uint16_t port) {
   switch (port) {
     case 0x62:
-    case 0x66: return "ec";
+    case 0x66:
+      return "ec";
     case 0x72:
-    case 0x73: return "cmos";
+    case 0x73:
+      return "cmos";
   }
   return "none";
 }
