@@ -296,6 +296,21 @@ def check_cmos_writes(writes, scenario):
 # ---- notice-sim on the same machine ------------------------------------------
 
 
+SIMULATED_PORTS = (EC_COMMAND, EC_DATA, CMOS_INDEX, CMOS_DATA)
+
+
+def port_write_problems(real_writes, simulated_writes):
+    """Problems where the bytes written to an EC or CMOS port (port -> bytes) differ from notice-sim's."""
+    problems = []
+    for port in SIMULATED_PORTS:
+        real, simulated = real_writes.get(port, b""), simulated_writes.get(port, b"")
+        if real != simulated:
+            problems.append(
+                "port 0x%02X saw %s, notice-sim wrote %s" % (port, hex_or_dash(real), hex_or_dash(simulated))
+            )
+    return problems
+
+
 def simulator_findings(record, console, scenario, simulator):
     """(notes, problems) of the real run against notice-sim's: notice, console lines, every EC and CMOS port
     write and, where a picture is drawn, the screen pixel for pixel."""
@@ -307,12 +322,7 @@ def simulator_findings(record, console, scenario, simulator):
         problems.append("notice-sim chose notice %s, expected [%d]" % (simulator.modes, scenario.mode))
     if console != simulator.console:
         problems.append("console lines %s, notice-sim's %s" % (console, simulator.console))
-    for port in (EC_COMMAND, EC_DATA, CMOS_INDEX, CMOS_DATA):
-        real, simulated = record.port_writes.get(port, b""), simulator.port_writes.get(port, b"")
-        if real != simulated:
-            problems.append(
-                "port 0x%02X saw %s, notice-sim wrote %s" % (port, hex_or_dash(real), hex_or_dash(simulated))
-            )
+    problems += port_write_problems(record.port_writes, simulator.port_writes)
     if record.screen is None or not scenario.check_screen or simulator.screen is None:
         return notes, problems
     (width, height, pixels), (sim_width, sim_height, sim_pixels) = record.screen, simulator.screen

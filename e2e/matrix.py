@@ -344,12 +344,9 @@ def compare_with_simulator(report, machine, cell, args, workdir, files, screen, 
     )
     report.check(console == sim_console, "console lines %s, notice-sim's %s" % (console, sim_console))
     sim_writes = simulator.simulated_port_writes(out)
-    for port in (scenarios.EC_COMMAND, scenarios.EC_DATA, scenarios.CMOS_INDEX, scenarios.CMOS_DATA):
-        real, simulated = machine.port_writes(port), sim_writes.get(port, b"")
-        report.check(
-            real == simulated,
-            "port 0x%02X saw %s, notice-sim wrote %s" % (port, real.hex(" ") or "-", simulated.hex(" ") or "-"),
-        )
+    real_writes = {port: machine.port_writes(port) for port in checks.SIMULATED_PORTS}
+    for problem in checks.port_write_problems(real_writes, sim_writes):
+        report.check(False, problem)
     compare_connections(report, cell, summary.get("connected", []))
     drawn = any(n.get("blt") for n in notifications)
     report.check(
