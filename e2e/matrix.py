@@ -43,7 +43,7 @@ import make_images  # noqa: E402  (matrix_firmware puts e2e/firmware on the path
 import scenarios  # noqa: E402
 import simulator  # noqa: E402
 from boot_disks import build_esp  # noqa: E402
-from run import HOST_ACK  # noqa: E402
+from run import start_and_take_picture  # noqa: E402
 from png_read import read_png_rgb  # noqa: E402
 
 MAX_MACHINES = 2  # what two shared cores sustain
@@ -183,11 +183,7 @@ def boot(report, machine, shot, cell):
     """Runs the machine to its end, taking the screenshot when the application asks for it."""
     reason = ENDINGS[cell.firmware]
     try:
-        machine.start()
-        machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
-        if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
-            machine.screendump(shot)
-            machine.send_serial(HOST_ACK)
+        start_and_take_picture(machine, shot)
         if reason == "host-qmp-quit":
             machine.wait_for_serial(rb"E2E ResetSystem")
             try:

@@ -159,15 +159,20 @@ def machine_config(scenario, config, code, esp, nvme):
 # ---- one run ----------------------------------------------------------------
 
 
+def start_and_take_picture(machine, shot):
+    """Starts the machine and, when the application asks for it, takes the screenshot and lets it go on."""
+    machine.start()
+    machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
+    if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
+        machine.screendump(shot)
+        machine.send_serial(HOST_ACK)
+
+
 def boot(machine, shot):
     """Runs the machine to its end, taking the screenshot when the application asks for it; returns the record."""
     record = RunRecord(shot=shot)
     try:
-        machine.start()
-        machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
-        if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
-            machine.screendump(shot)
-            machine.send_serial(HOST_ACK)
+        start_and_take_picture(machine, shot)
         result = machine.wait_for_exit()
         record.ended = QemuEnd(result.elapsed_s, result.returncode, result.shutdown_reason)
     except MachineFailure as failure:

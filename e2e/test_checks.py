@@ -176,6 +176,34 @@ class WholeRunTest(unittest.TestCase):
             ],
         )
 
+    def test_port_writes_against_notice_sims(self):
+        # The matrix and the scenarios both judge port writes with this one check.
+        cases = [
+            (
+                "same bytes on every port",
+                {EC_COMMAND: b"\x80", CMOS_INDEX: b"\x30"},
+                {EC_COMMAND: b"\x80", CMOS_INDEX: b"\x30"},
+                [],
+            ),
+            ("a port neither side wrote", {}, {}, []),
+            (
+                "a real write notice-sim did not make",
+                {CMOS_DATA: b"\xaa"},
+                {},
+                ["port 0x73 saw aa, notice-sim wrote -"],
+            ),
+            (
+                "a simulated write the machine did not see",
+                {},
+                {EC_DATA: b"\x80"},
+                ["port 0x62 saw -, notice-sim wrote 80"],
+            ),
+            ("other ports are not judged", {0x80: b"\x01"}, {}, []),
+        ]
+        for name, real, simulated_writes, problems in cases:
+            with self.subTest(name):
+                self.assertEqual(checks.port_write_problems(real, simulated_writes), problems)
+
     def test_without_notice_sim_the_registers_are_not_judged(self):
         report = checks.check_run(PLAIN, good_record(writes=port_writes(b"\x01\x02")), checks.Expectations())
         self.assertEqual(report.problems, [])
