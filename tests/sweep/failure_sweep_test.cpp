@@ -145,9 +145,9 @@ class FailureSweep : public ::testing::TestWithParam<Machine> {
     if (!injection.service.empty()) {
       const EFI_STATUS status = InjectedStatus(injection.service);
       if (injection.onwards) {
-        platform_.FailCallsFrom(injection.service, injection.call, status);
+        platform_.Inject(sim::Failure(injection.service).CallsFrom(injection.call).Answers(status));
       } else {
-        platform_.FailCall(injection.service, injection.call, status);
+        platform_.Inject(sim::Failure(injection.service).Call(injection.call).Answers(status));
       }
     }
 
@@ -190,8 +190,10 @@ TEST_P(FailureSweep, EveryCallFailedAloneAndFromThereOn) {
   ASSERT_GT(calls.at("AllocatePool"), 0u);
 
   unsigned boots = 0;
+  unsigned sites = 0;  // distinct (service, call number) pairs failed
   for (const auto &[service, count] : calls) {
     for (unsigned call = 1; call <= count; ++call) {
+      ++sites;
       for (bool onwards : {false, true}) {
         const Injection injection{service, call, onwards};
         Boot(injection);
@@ -202,6 +204,7 @@ TEST_P(FailureSweep, EveryCallFailedAloneAndFromThereOn) {
     }
   }
   RecordProperty("boots", static_cast<int>(boots));
+  RecordProperty("sites", static_cast<int>(sites));
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, FailureSweep, ::testing::ValuesIn(kMachines),
