@@ -70,11 +70,12 @@ void Platform::FillBootServices() {
        Unlogged>(bs.UninstallProtocolInterface);
   Bind<"HandleProtocol", &Platform::DoHandleProtocol, HandleArg<"Handle">, GuidArg<"Protocol">, OutSlot<"Interface">>(
       bs.HandleProtocol);
-  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, GuidArg<"Protocol">, Arg<"Event", Ptr>, Unlogged>(
-      bs.RegisterProtocolNotify);
+  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, GuidArg<"Protocol">, Arg<"Event", Ptr>,
+       OutSlot<"Registration">>(bs.RegisterProtocolNotify);
   Bind<"LocateHandleBuffer", &Platform::DoLocateHandleBuffer, Arg<"SearchType", DecText>, GuidArg<"Protocol">,
        Arg<"SearchKey", Ptr>, Out<"NoHandles", DecText>, Out<"Buffer", Ptr>>(bs.LocateHandleBuffer);
-  Bind<"LocateProtocol", &Platform::DoLocateProtocol, GuidArg<"Protocol">, Unlogged, Unlogged>(bs.LocateProtocol);
+  Bind<"LocateProtocol", &Platform::DoLocateProtocol, GuidArg<"Protocol">, Unlogged, OutSlot<"Interface">>(
+      bs.LocateProtocol);
   Bind<"Stall", &Platform::DoStall, Arg<"Microseconds", DecText>>(bs.Stall);
   Bind<"SetWatchdogTimer", AcceptWatchdog, Arg<"Timeout", DecText>, Arg<"WatchdogCode", HexText>,
        Arg<"DataSize", DecText>, Unused>(bs.SetWatchdogTimer);

@@ -31,8 +31,8 @@ Failure &Failure::Answers(EFI_STATUS status) {
   return *this;
 }
 
-Failure &Failure::Leaving(std::string slot, std::nullptr_t) {
-  return Leave({std::move(slot), Leftover::Kind::kPointer, 0, nullptr, {}});
+Failure &Failure::Leaving(std::string slot, const void *pointer) {
+  return Leave({std::move(slot), Leftover::Kind::kPointer, 0, pointer, {}});
 }
 
 Failure &Failure::Leaving(std::string slot, PoolHolding block) {

@@ -73,10 +73,10 @@ class Failure {
   Failure &On(const void *handle_or_instance);
   // Calls made on or for a device or volume: its handle or its protocol.
   template <typename Object>
-    requires requires(Object &o) {
-      o.handle();
-      o.protocol();
-    }
+  requires requires(Object &o) {
+    o.handle();
+    o.protocol();
+  }
   Failure &On(Object &object) {
     objects_ = {object.handle(), object.protocol()};
     return *this;
@@ -89,7 +89,7 @@ class Failure {
   Failure &Leaving(std::string slot, Number number) {
     return Leave({std::move(slot), Leftover::Kind::kNumber, static_cast<uint64_t>(number), nullptr, {}});
   }
-  Failure &Leaving(std::string slot, std::nullptr_t);
+  Failure &Leaving(std::string slot, const void *pointer);
   Failure &Leaving(std::string slot, PoolHolding block);
 
   const std::string &service() const { return service_; }

@@ -170,10 +170,11 @@ TEST_F(Injected, SuccessWithLeftoversLogsThemAsResults) {
 
 TEST_F(Injected, AnUnloggedSlotCanBeLeftAndANullSlotIsLeftAlone) {
   sim::PciDevice &device = platform_.AddPciDevice("nvme0", 1, 8);
-  platform_.Inject(sim::Failure("HandleProtocol").On(device).Answers(EFI_DEVICE_ERROR).Leaving("Interface", nullptr));
+  platform_.Inject(
+      sim::Failure("HandleProtocol").On(device).Answers(EFI_DEVICE_ERROR).Leaving("Interface", &g_other_object));
   void *interface = &g_object;
   EXPECT_EQ(bs_->HandleProtocol(device.handle(), &EFI_PCI_IO_PROTOCOL_GUID, &interface), EFI_DEVICE_ERROR);
-  EXPECT_EQ(interface, nullptr);
+  EXPECT_EQ(interface, &g_other_object);
   EXPECT_EQ(bs_->HandleProtocol(device.handle(), &EFI_PCI_IO_PROTOCOL_GUID, nullptr), EFI_DEVICE_ERROR);
   EXPECT_TRUE(platform_.faults().empty()) << "the failure answered before the service could see the null slot";
 }
