@@ -14,14 +14,18 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import firmwares  # noqa: E402
+
 ROOT = os.path.dirname(HERE)
 SIGN = os.path.join(HERE, "sign.sh")
-KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
-CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
-PASSPHRASE = "snakeoil"
+KEY = firmwares.named(firmwares.DEFAULT).key
+CERT = firmwares.named(firmwares.DEFAULT).cert
+PASSPHRASE = firmwares.SNAKEOIL_PASSPHRASE
 NOTICE_PACK = os.environ.get(
     "NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack", "notice-pack")
 )
