@@ -256,8 +256,9 @@ def describe_screen(screen, has_gop, candidates):
 
 def console_text_area(lines, screen_width, screen_height):
     """(left, top, right, bottom) of the screen area the console's first text cells cover for these lines."""
-    (cell_width, cell_height), fits = CONSOLE_CELL, [g for g in CONSOLE_GRIDS if g[0] * 8 <= screen_width]
-    columns, rows = next((g for g in fits if g[1] * cell_height <= screen_height), CONSOLE_GRIDS[-1])
+    cell_width, cell_height = CONSOLE_CELL
+    fitting = [(c, r) for c, r in CONSOLE_GRIDS if c * cell_width <= screen_width and r * cell_height <= screen_height]
+    columns, rows = (fitting or CONSOLE_GRIDS[-1:])[0]
     left, top = max(0, screen_width - columns * cell_width) // 2, max(0, screen_height - rows * cell_height) // 2
     if not lines:
         return left, top, left, top

@@ -14,8 +14,6 @@ import dataclasses
 import os
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DEBIAN_12_OVMF = "/usr/share/OVMF"
-DEBIAN_12_KEYS = "/usr/share/ovmf"
 DEBIAN_13 = os.path.join(REPOSITORY, "build", "debian-firmware", "ovmf-2025.02", "usr", "share")
 DEFAULT = "ovmf-2022.11"
 FLASH_SIZES = (1 << 20, 2 << 20, 4 << 20)  # OVMF's code and variables fill one flash device together
@@ -93,7 +91,9 @@ def pair_variables(code, code_size, stores):
     )
 
 
-def _ovmf(name, folder, keys, secure_code, install):
+def _ovmf(name, share, secure_code, install):
+    """An OVMF build as Debian lays it out: images and stores in SHARE/OVMF, the key in SHARE/ovmf."""
+    folder, keys = os.path.join(share, "OVMF"), os.path.join(share, "ovmf")
     return Firmware(
         name,
         "ovmf",
@@ -107,32 +107,20 @@ def _ovmf(name, folder, keys, secure_code, install):
     )
 
 
-FETCH_2025 = "run scripts/fetch-newer-ovmf.sh (make deps does)"
+FETCH = "run scripts/fetch-newer-ovmf.sh (make deps does)"
 FIRMWARES = {
     f.name: f
     for f in (
-        _ovmf(DEFAULT, DEBIAN_12_OVMF, DEBIAN_12_KEYS, "OVMF_CODE_4M.secboot.fd", "install the ovmf package"),
-        _ovmf(
-            "ovmf-2025.02",
-            os.path.join(DEBIAN_13, "OVMF"),
-            os.path.join(DEBIAN_13, "ovmf"),
-            "OVMF_CODE_4M.secboot.fd",
-            FETCH_2025,
-        ),
-        _ovmf(
-            "ovmf-2025.02-strictnx",
-            os.path.join(DEBIAN_13, "OVMF"),
-            os.path.join(DEBIAN_13, "ovmf"),
-            "OVMF_CODE_4M.secboot.strictnx.fd",
-            FETCH_2025,
-        ),
+        _ovmf(DEFAULT, "/usr/share", "OVMF_CODE_4M.secboot.fd", "install the ovmf package"),
+        _ovmf("ovmf-2025.02", DEBIAN_13, "OVMF_CODE_4M.secboot.fd", FETCH),
+        _ovmf("ovmf-2025.02-strictnx", DEBIAN_13, "OVMF_CODE_4M.secboot.strictnx.fd", FETCH),
         Firmware("u-boot", "u-boot", code="/usr/lib/u-boot/qemu-x86_64/u-boot.rom", install="install u-boot-qemu"),
     )
 }
 NAMES = list(FIRMWARES)
 
 
-def named(name):
+def by_name(name):
     if name not in FIRMWARES:
         raise FirmwareError("no firmware %r: choose one of %s" % (name, ", ".join(NAMES)))
     return FIRMWARES[name]

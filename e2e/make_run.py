@@ -37,7 +37,6 @@ import io
 import os
 import re
 import shutil
-import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -49,7 +48,7 @@ import pipeline  # noqa: E402
 import user_pictures  # noqa: E402
 from png_write import write_png_rgb  # noqa: E402
 from qemu import ANSI_ESCAPE, read_ppm  # noqa: E402
-from simulator import DEFAULT_SCREEN, simulator_arguments  # noqa: E402
+from simulator import DEFAULT_SCREEN, run_simulator, simulator_arguments  # noqa: E402
 
 NOTICE_MEANINGS = {
     0: "no notice",
@@ -60,13 +59,11 @@ NOTICE_MEANINGS = {
     5: "notice 5 (Secure Boot is off)",
     6: "notice 6",
 }
-HOST_TARGETS = ["notice-pack", "notice-sim", "demo_pictures"]
 BOOT_ORDER_LINE = re.compile(rb"^BdsDxe: failed to load Boot\d+ .*NVMe.*$", re.M)
 
 
 def host_tools(host_build):
-    """Builds (if needed) and returns notice-pack, notice-sim and the demo picture folder."""
-    subprocess.run(["cmake", "--build", host_build, "--target"] + HOST_TARGETS, check=True, stdout=subprocess.DEVNULL)
+    """notice-pack, notice-sim and the demo picture folder of the host build."""
     tools = (
         os.path.join(host_build, "tools", "notice-pack", "notice-pack"),
         os.path.join(host_build, "tools", "notice-sim", "notice-sim"),
@@ -74,7 +71,7 @@ def host_tools(host_build):
     )
     for path in tools[:2] + tuple(os.path.join(tools[2], "notice%d.bmp" % m) for m in range(1, 7)):
         if not os.path.exists(path):
-            raise RuntimeError("%s not found after building %s" % (path, " ".join(HOST_TARGETS)))
+            raise RuntimeError("%s not found (make host-tools builds it)" % path)
     return tools
 
 
@@ -102,7 +99,7 @@ def settings_of(config, notice_pack, notice_sim, pictures_dir, workdir):
         notice_pack=notice_pack,
         notice_sim=notice_sim,
         firmware_cache=os.path.join(config.build_dir, "firmware-images", "demo"),
-        firmware=firmwares.named(config.firmware),
+        firmware=firmwares.by_name(config.firmware),
         pictures_dir=pictures_dir,
         workdir=workdir,
         timeout=config.timeout,
@@ -150,23 +147,22 @@ def preview(config, case, notice_sim, pictures_dir, pictures_line):
     files = pictures.write_bmps(os.path.join(out, "pictures"), chosen)
     width, height = config.screen or DEFAULT_SCREEN
     facts = {"PciIoHandles": 1, "GopModes": 1, "GopWidth": width, "GopHeight": height}
-    command = [notice_sim, "--out", out] + simulator_arguments(case, facts, [files])
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if result.returncode != 0:
-        print("make_preview: notice-sim failed (%d): %s" % (result.returncode, result.stdout.strip()), file=sys.stderr)
+    record = run_simulator(notice_sim, out, simulator_arguments(case, facts, [files]), want_screen=False)
+    if record.failure:
+        print("make_preview: " + record.failure, file=sys.stderr)
         return 1
     print(
         "make_preview: scenario %s (%s), %dx%d screen, %s, on the simulator in virtual time"
         % (case.name, case.about, width, height, pictures_line)
     )
-    print("make_preview: " + result.stdout.strip().splitlines()[-1])
+    print("make_preview: " + record.sentence)
     print(
         "make_preview: %s, %s, %s" % tuple(os.path.join(out, n) for n in ("screen.png", "summary.json", "events.jsonl"))
     )
     return 0
 
 
-def boot(config, case, notice_pack, notice_sim, pictures_dir, pictures_line):
+def run_in_qemu(config, case, notice_pack, notice_sim, pictures_dir, pictures_line):
     """The case's machine in QEMU; prints what appeared."""
     for name in ("screen.png", "console.log"):
         if os.path.exists(os.path.join(config.out, name)):
@@ -255,7 +251,7 @@ def main(argv=None):
 
     try:
         notice_pack, notice_sim, demo_dir = host_tools(config.host_build)
-    except (subprocess.CalledProcessError, RuntimeError, OSError) as error:
+    except RuntimeError as error:
         print("%s: the host tools are not there: %s" % (label, error), file=sys.stderr)
         return 2
     os.makedirs(config.out, exist_ok=True)
@@ -266,7 +262,7 @@ def main(argv=None):
         return 2
     if config.preview:
         return preview(config, case, notice_sim, pictures_dir, pictures_line)
-    return boot(config, case, notice_pack, notice_sim, pictures_dir, pictures_line)
+    return run_in_qemu(config, case, notice_pack, notice_sim, pictures_dir, pictures_line)
 
 
 if __name__ == "__main__":

@@ -82,9 +82,9 @@ class Settings:
         )
 
     def firmware_of(self, case):
-        if self.firmware and self.firmware.kind == firmwares.named(case.firmware).kind:
+        if self.firmware and self.firmware.kind == firmwares.by_name(case.firmware).kind:
             return self.firmware
-        return firmwares.named(case.firmware)
+        return firmwares.by_name(case.firmware)
 
     def given_pictures(self, case):
         """Whether the case's pictures are other than the ones its table names (the user's, or those a
@@ -151,6 +151,7 @@ def prepare_case(case, settings, sse):
     missing = firmware.missing(case.secure_boot)
     if missing:
         raise firmwares.FirmwareError("%s: %s" % (case.name, missing))
+    firmware.variables(case.secure_boot)  # a code image no variable store fits is refused here
     if firmware.kind == UBOOT and not case.shipped_driver and sse.get(settings.uboot_driver):
         found = sse[settings.uboot_driver]
         return Prepared(
@@ -166,7 +167,7 @@ def prepare_case(case, settings, sse):
         code = firmware.code_image(case.secure_boot)
         out = os.path.join(settings.firmware_cache, "given", "secure" if case.secure_boot else "plain")
         return Prepared(code, [pictures_in_image(code, out)])
-    if not settings.notice_pack:
+    if not (settings.notice_pack and os.path.isfile(settings.notice_pack)):
         raise RuntimeError("%s boots a firmware image with the driver inside: give --notice-pack PATH" % case.name)
     firmware_volumes = case.volumes(settings.pictures_dir)[0]
     own, inner = firmware_volumes[0][1], (firmware_volumes[1:] or [(None, {})])[0][1]
@@ -357,9 +358,8 @@ def run_case(case, settings, prepared, sse, workdir):
             if record.port_writes is not None and case.driver_runs():
                 volumes = volume_order(prepared.volumes, disk_files, facts)
                 want_screen = bool(facts.get("GopModes", 0)) and record.screen is not None
-                sim = run_simulator(
-                    settings.notice_sim, workdir, simulator_arguments(case, facts, volumes), want_screen
-                )
+                args = simulator_arguments(case, facts, volumes)
+                sim = run_simulator(settings.notice_sim, os.path.join(workdir, "notice-sim"), args, want_screen)
             expect = checks.Expected(
                 firmware.ending,
                 steps,
@@ -456,32 +456,20 @@ def result_record(report):
     }
 
 
+TABLE_HEADS = ("Case", "Firmware", "Display", "Resolution", "Storage", "Pictures", "notice-sim", "Seen on screen")
+TABLE_HEADS += ("= notice-sim", "Wall time")
+
+
 def markdown_table(records):
-    lines = [
-        "| Case | Firmware | Display | Resolution | Storage | Pictures | notice-sim | Seen on screen "
-        "| = notice-sim | Wall time |",
-        "|---|---|---|---|---|---|---|---|---|---|",
-    ]
+    lines = ["| " + " | ".join(TABLE_HEADS) + " |", "|" + "---|" * len(TABLE_HEADS)]
     for r in records:
         verdict = {"pass": "yes", "fail": "**no**", "not run": "not run"}[r["status"]]
         if r["equals_notice_sim"] is None and r["status"] == "pass":
             verdict = "n/a: died as expected"
-        lines.append(
-            "| %s | %s | %s | %s | %s | %s%s | %s | %s | %s | %.0f s |"
-            % (
-                r["case"],
-                r["firmware"],
-                r["display"],
-                r["resolution"],
-                r["storage"],
-                r["pictures"],
-                " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else "",
-                ", ".join(str(m) for m in r["notice_sim"]) or "-",
-                r["seen"],
-                verdict,
-                r["wall_time_s"],
-            )
-        )
+        triggers = " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else ""
+        cells = [r[k] for k in ("case", "firmware", "display", "resolution", "storage")] + [r["pictures"] + triggers]
+        cells += [", ".join(str(m) for m in r["notice_sim"]) or "-", r["seen"], verdict, "%.0f s" % r["wall_time_s"]]
+        lines.append("| " + " | ".join(cells) + " |")
     reasons = {}
     for r in records:
         if r["why"]:

@@ -182,26 +182,18 @@ class Machine:
 
     def _read_qmp(self):
         try:
-            for _ in self._qmp_lines():
-                pass
+            for line in self._qmp_file:
+                try:
+                    message = json.loads(line)
+                except ValueError:
+                    continue
+                with self._lock:
+                    (self.events if "event" in message else self._qmp_replies).append(message)
+                    self._lock.notify_all()
         except OSError:
             pass  # QEMU reset the socket as it quit
         with self._lock:
             self._lock.notify_all()
-
-    def _qmp_lines(self):
-        for line in self._qmp_file:
-            try:
-                message = json.loads(line)
-            except ValueError:
-                continue
-            with self._lock:
-                if "event" in message:
-                    self.events.append(message)
-                else:
-                    self._qmp_replies.append(message)
-                self._lock.notify_all()
-            yield message
 
     # ---- waiting -----------------------------------------------------------
 

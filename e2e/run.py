@@ -78,7 +78,7 @@ def chosen_cases(args):
 
 
 def settings_from(args):
-    firmware = firmwares.named(args.firmware or firmwares.DEFAULT) if args.firmware or args.code else None
+    firmware = firmwares.by_name(args.firmware or firmwares.DEFAULT) if args.firmware or args.code else None
     if args.code:
         firmware = firmwares.given(args.code, args.secure_code, firmware)
     return pipeline.Settings(

@@ -117,14 +117,13 @@ def read_record(out, output, want_screen):
     )
 
 
-def run_simulator(notice_sim, workdir, args, want_screen):
-    """Runs notice-sim with these options and reads what it recorded; the command and its output go to
-    WORKDIR/notice-sim-command.txt."""
-    out = os.path.join(workdir, "notice-sim")
+def run_simulator(notice_sim, out, args, want_screen):
+    """Runs notice-sim with these options into OUT and reads what it recorded; the command and its output
+    go to OUT-command.txt."""
     command = [notice_sim, "--out", out] + args
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
     output = result.stdout.decode(errors="replace")
-    with open(os.path.join(workdir, "notice-sim-command.txt"), "w") as f:
+    with open(out + "-command.txt", "w") as f:
         f.write(" ".join(command) + "\n" + output)
     if result.returncode != 0:
         return SimulatorRecord(out, failure="notice-sim failed (%d): %s" % (result.returncode, output.strip()))

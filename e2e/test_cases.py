@@ -119,7 +119,7 @@ class MachineTest(unittest.TestCase):
         probe = " ".join(command_line(cases.named("end-of-dxe-probe")))
         self.assertIn("virtio-blk-pci,drive=esp0,bootindex=0", probe)
         self.assertNotIn("bootindex", " ".join(command_line(cases.named("plain"))))
-        uboot = firmwares.named("u-boot")
+        uboot = firmwares.by_name("u-boot")
         self.assertNotIn("bootindex", " ".join(command_line(dataclasses.replace(probe_case(), storage="ide"), uboot)))
 
     def test_the_machine_secure_boot_and_the_embedded_controller(self):
@@ -134,7 +134,7 @@ class MachineTest(unittest.TestCase):
         self.assertNotIn("nvme", absent)
 
     def test_the_firmware_decides_how_it_is_booted(self):
-        uboot = " ".join(command_line(cases.named("u-boot-std-vga"), firmwares.named("u-boot"), "u-boot.rom"))
+        uboot = " ".join(command_line(cases.named("u-boot-std-vga"), firmwares.by_name("u-boot"), "u-boot.rom"))
         self.assertIn("-bios u-boot.rom", uboot)
         self.assertIn("-m 512", uboot)
         ovmf = " ".join(command_line(cases.named("ovmf-std-vga")))
@@ -270,7 +270,7 @@ class FirmwareTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             code = os.path.join(work, "mine.fd")
             open(code, "wb").close()
-            base = firmwares.named("ovmf-2025.02")
+            base = firmwares.by_name("ovmf-2025.02")
             given = firmwares.given(code, None, base)
             self.assertEqual((given.code, given.secure_code, given.given), (code, "", True))
             self.assertEqual((given.plain_vars, given.key), (base.plain_vars, base.key))
@@ -278,24 +278,24 @@ class FirmwareTest(unittest.TestCase):
             with self.assertRaises(firmwares.FirmwareError):
                 firmwares.given(os.path.join(work, "none.fd"), None, base)
             with self.assertRaises(firmwares.FirmwareError):
-                firmwares.given(code, None, firmwares.named("u-boot"))
+                firmwares.given(code, None, firmwares.by_name("u-boot"))
 
     def test_every_ovmf_build_has_its_own_images_stores_and_key(self):
         for name in ("ovmf-2022.11", "ovmf-2025.02", "ovmf-2025.02-strictnx"):
             with self.subTest(name):
-                f = firmwares.named(name)
+                f = firmwares.by_name(name)
                 self.assertEqual(os.path.dirname(f.code), os.path.dirname(f.secure_code))
                 self.assertEqual(os.path.dirname(f.code), os.path.dirname(f.plain_vars[0]))
                 self.assertTrue(f.key.endswith("PkKek-1-snakeoil.key"))
-        strict = firmwares.named("ovmf-2025.02-strictnx")
+        strict = firmwares.by_name("ovmf-2025.02-strictnx")
         self.assertTrue(strict.secure_code.endswith("secboot.strictnx.fd"))
-        self.assertEqual(strict.code, firmwares.named("ovmf-2025.02").code)
-        self.assertNotEqual(strict.key, firmwares.named("ovmf-2022.11").key)
+        self.assertEqual(strict.code, firmwares.by_name("ovmf-2025.02").code)
+        self.assertNotEqual(strict.key, firmwares.by_name("ovmf-2022.11").key)
         with self.assertRaises(firmwares.FirmwareError):
-            firmwares.named("ovmf-1999")
+            firmwares.by_name("ovmf-1999")
 
     def test_settings_boot_each_case_on_the_firmware_of_its_kind(self):
-        settings = pipeline.Settings(firmware=firmwares.named("ovmf-2025.02"))
+        settings = pipeline.Settings(firmware=firmwares.by_name("ovmf-2025.02"))
         self.assertEqual(settings.firmware_of(cases.named("plain")).name, "ovmf-2025.02")
         self.assertEqual(settings.firmware_of(cases.named("u-boot-nvme")).name, "u-boot")
         self.assertEqual(pipeline.Settings().firmware_of(cases.named("plain")).name, firmwares.DEFAULT)

@@ -121,7 +121,8 @@ class ExpectedEcReadsTest(unittest.TestCase):
     def registers_read(self, case):
         facts = {"PciIoHandles": 1, "GopModes": 1, "GopWidth": 640, "GopHeight": 480}
         with tempfile.TemporaryDirectory() as work:
-            record = simulator.run_simulator(NOTICE_SIM, work, simulator.simulator_arguments(case, facts, []), False)
+            args = simulator.simulator_arguments(case, facts, [])
+            record = simulator.run_simulator(NOTICE_SIM, os.path.join(work, "notice-sim"), args, False)
         self.assertIsNone(record.failure)
         return record.port_writes.get(cases.EC_DATA, b"")
 

@@ -238,7 +238,7 @@ def main(argv=None):
         "--firmware", default=make_images.firmwares.DEFAULT, help="the firmware the images are based on"
     )
     args = parser.parse_args(argv)
-    args.firmware = make_images.firmwares.named(args.firmware)
+    args.firmware = make_images.firmwares.by_name(args.firmware)
     if shutil.which(args.uefiextract) is None:
         print("check_image: %s not found" % args.uefiextract, file=sys.stderr)
         return 2

@@ -27,7 +27,6 @@ import hashlib
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import time
 import uuid
@@ -38,6 +37,7 @@ sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, INSERT_DIR)
 import firmware_volume as ffs  # noqa: E402
 import firmwares  # noqa: E402
+from boot_disks import run_tool  # noqa: E402
 import notice_insert  # noqa: E402
 import pictures  # noqa: E402
 
@@ -51,10 +51,6 @@ SCRIPTS = (
 )
 INNER_FILE_NAME = uuid.UUID("5B1E6C1A-93D0-4E7E-A6B5-3C0F2D7E9A41")  # the file carrying the inner volume
 FILE_STATE_COMPLETE = 0xF8  # header and data valid, stored inverted (erase polarity 1)
-
-
-class BuildFailed(Exception):
-    """A tool refused or failed; the message carries its output."""
 
 
 def volume_image_file(volume, name=INNER_FILE_NAME):
@@ -91,14 +87,6 @@ def inputs_digest(notice_pack, driver, base, chosen, pack_args=(), inner=None):
     return digest.hexdigest()
 
 
-def run_tool(args):
-    """Runs notice-pack; its summary would only repeat what the caller reports, its complaints come with
-    the failure."""
-    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if result.returncode != 0:
-        raise BuildFailed("notice-pack failed (exit status %d): %s" % (result.returncode, result.stdout.strip()))
-
-
 def picture_options(paths):
     return [option for mode, path in sorted(paths.items()) for option in ("--picture", "%d=%s" % (mode, path))]
 
@@ -133,7 +121,7 @@ def build(notice_pack, driver, base, chosen, out, image_name, pack_args=(), inne
     image = os.path.join(out, image_name)
     partial = image + ".partial"
     if notice_insert.main(["--base", base, "--out", partial, *files]) != 0:
-        raise BuildFailed("notice-insert could not put the files into %s" % base)
+        raise RuntimeError("notice-insert could not put the files into %s" % base)
     os.replace(partial, image)
     return image
 
@@ -158,12 +146,12 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     started = time.monotonic()
-    firmware = firmwares.named(args.firmware)
+    firmware = firmwares.by_name(args.firmware)
     try:
         chosen = {m: p.bmp for m, p in pictures.picture_set("test", pictures_dir=args.pictures).items()}
         for name, base in base_images(firmware).items():
             build(args.notice_pack, args.driver, base, chosen, args.out, name)
-    except (OSError, BuildFailed, ffs.FirmwareFormatError) as error:
+    except (OSError, RuntimeError, ffs.FirmwareFormatError) as error:
         print("make_images: %s" % error, file=sys.stderr)
         return 1
     print("make_images: done in %.1f s" % (time.monotonic() - started))
