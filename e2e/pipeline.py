@@ -35,7 +35,9 @@ from simulator import run_simulator, simulator_arguments, volume_order  # noqa: 
 
 REPOSITORY = os.path.dirname(HERE)
 DEFAULT_BUILD_DIR = os.path.join(REPOSITORY, "build", "image")  # the Makefile's image build (BUILD=build)
-DEFAULT_NOTICE_SIM = os.path.join(REPOSITORY, "build", "host-gcc", "tools", "notice-sim", "notice-sim")
+HOST_TOOLS = os.path.join(REPOSITORY, "build", "host-gcc", "tools")  # the Makefile's host build (BUILD=build)
+DEFAULT_NOTICE_SIM = os.path.join(HOST_TOOLS, "notice-sim", "notice-sim")
+DEFAULT_NOTICE_PACK = os.path.join(HOST_TOOLS, "notice-pack", "notice-pack")
 DEFAULT_TIMEOUT_S = 180.0
 HOST_ACK = b"A"
 STANDIN_PORTS = (EC_DATA, EC_COMMAND, CMOS_INDEX, CMOS_DATA)
@@ -57,7 +59,7 @@ class Settings:
     uboot_driver: str = None  # for the U-Boot cases other than the shipped driver's (default: driver)
     app: str = None  # default: BUILD_DIR/e2e/app/notice-e2e.efi
     notice_sim: str = DEFAULT_NOTICE_SIM
-    notice_pack: str = None  # builds the firmware images the cases with the driver inside boot
+    notice_pack: str = DEFAULT_NOTICE_PACK  # builds the images of the cases with the driver inside the firmware
     firmware_cache: str = None  # where built images are kept (default: BUILD_DIR/firmware-images)
     firmware: firmwares.Firmware = None  # boots every case of its kind on it (None: each case's own)
     pictures_dir: str = None  # notice1.bmp ... notice6.bmp standing in for the test pictures
@@ -168,7 +170,9 @@ def prepare_case(case, settings, sse):
         out = os.path.join(settings.firmware_cache, "given", "secure" if case.secure_boot else "plain")
         return Prepared(code, [pictures_in_image(code, out)])
     if not (settings.notice_pack and os.path.isfile(settings.notice_pack)):
-        raise RuntimeError("%s boots a firmware image with the driver inside: give --notice-pack PATH" % case.name)
+        raise RuntimeError(
+            "%s not found: %s boots a firmware image with the driver inside" % (settings.notice_pack, case.name)
+        )
     firmware_volumes = case.volumes(settings.pictures_dir)[0]
     own, inner = firmware_volumes[0][1], (firmware_volumes[1:] or [(None, {})])[0][1]
     folder = make_images.ensure_image(

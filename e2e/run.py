@@ -51,7 +51,7 @@ def parse_arguments(argv=None):
     parser.add_argument("--uboot-driver", help="driver image for the U-Boot cases; it must hold no SSE instruction")
     parser.add_argument("--app", help="test application (default: BUILD_DIR/e2e/app/notice-e2e.efi)")
     parser.add_argument("--notice-sim", default=pipeline.DEFAULT_NOTICE_SIM, help="the notice-sim program")
-    parser.add_argument("--notice-pack", help="builds the images of the cases with the driver inside the firmware")
+    parser.add_argument("--notice-pack", default=pipeline.DEFAULT_NOTICE_PACK, help="the notice-pack program")
     parser.add_argument("--firmware-cache", metavar="DIR", help="built images (default: BUILD_DIR/firmware-images)")
     parser.add_argument("--json", metavar="FILE", help="write the results as JSON")
     parser.add_argument("--table", metavar="FILE", help="write the results as a Markdown table")
