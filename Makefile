@@ -7,7 +7,8 @@ FUZZ_SECONDS ?= 30
 SCENARIO     ?= plain
 PICTURES     ?=
 SCREEN       ?=
-FIRMWARE     ?= ovmf-2022.11
+# Empty: each case's own firmware (ovmf-2022.11 unless the case says); e2e/run.py --list names them.
+FIRMWARE     ?=
 OUT          ?= out
 CMAKE_GEN    := -G Ninja
 # make run and make preview keep the build output here and show one line a step.
@@ -24,9 +25,10 @@ NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 # What make run and make preview need from the host build: no tests, no benchmarks.
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
-RUN_OPTIONS := --scenario $(SCENARIO) --firmware $(FIRMWARE) $(if $(PICTURES),--pictures $(PICTURES)) \
+FIRMWARE_OPTION := $(if $(FIRMWARE),--firmware $(FIRMWARE))
+RUN_OPTIONS := --scenario $(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures $(PICTURES)) \
                $(if $(SCREEN),--screen $(SCREEN))
-E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) --firmware $(FIRMWARE)
+E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
         firmware-checks e2e style format test check run sign preview clean fuzz-seeds
