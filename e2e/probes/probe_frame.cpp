@@ -44,10 +44,7 @@ void CallReturnAt(volatile UINT8 *Buffer) {
 }
 
 extern "C" EFI_STATUS EFIAPI ProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gApp.ImageHandle = ImageHandle;
-  gApp.SystemTable = SystemTable;
-  gApp.BootServices = SystemTable->BootServices;
-  gApp.RuntimeServices = SystemTable->RuntimeServices;
+  SetAppState(ImageHandle, SystemTable);
 
   // A firmware volume carries every probe; only the one the host names acts.
   if (IoRead8(kProbeSelectPort) != PROBE_NUMBER) return EFI_UNSUPPORTED;

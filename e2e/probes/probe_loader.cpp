@@ -156,10 +156,7 @@ void ReportDriverInFirmware() {
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI LoaderMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gApp.ImageHandle = ImageHandle;
-  gApp.SystemTable = SystemTable;
-  gApp.BootServices = SystemTable->BootServices;
-  gApp.RuntimeServices = SystemTable->RuntimeServices;
+  SetAppState(ImageHandle, SystemTable);
 
   ReportStep("LoaderBegin");
   ReportStatus("SetWatchdogTimer", gApp.BootServices->SetWatchdogTimer(0, 0, 0, nullptr));
