@@ -4,7 +4,6 @@
     python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 """
 
-import lzma
 import os
 import random
 import struct
@@ -18,76 +17,21 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import notice_insert  # noqa: E402
 import dxe_volume  # noqa: E402
 import firmware_volume as ffs  # noqa: E402
+from synthetic_images import (  # noqa: E402
+    DRIVER,
+    DXE_CORE,
+    EXISTING,
+    LZMA_HEADER,
+    NEW_PICTURE,
+    PICTURE,
+    firmware,
+    ffs_file,
+    nested_firmware,
+    section,
+    volume,
+)
 
 COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notice-insert")
-
-LZMA_HEADER = bytes([0x5D]) + struct.pack("<I", 1 << 20)
-
-
-def section(section_type, body):
-    return struct.pack("<I", 4 + len(body))[:3] + bytes([section_type]) + body
-
-
-def ffs_file(name, file_type, sections, attributes=0):
-    body = b""
-    for s in sections:
-        body += b"\0" * (ffs.align_up(len(body), 4) - len(body)) + s
-    header = bytearray(
-        name.bytes_le + bytes([0, 0, file_type, attributes]) + struct.pack("<I", 24 + len(body))[:3] + b"\0"
-    )
-    header[16] = (0x100 - ffs.sum8(header)) & 0xFF
-    header[17] = 0xAA
-    header[23] = 0xF8
-    return bytes(header) + body
-
-
-def volume(files, length):
-    body = b""
-    for f in files:
-        body += b"\xff" * (ffs.align_up(0x48 + len(body), 8) - 0x48 - len(body)) + f
-    header = (
-        bytearray(16)
-        + uuid.UUID(str(ffs.FFS2_GUID)).bytes_le
-        + struct.pack("<Q", length)
-        + b"_FVH"
-        + struct.pack("<IHHHBB", 0x0004FEFF, 0x48, 0, 0, 0, 2)
-        + struct.pack("<IIII", length // 0x200, 0x200, 0, 0)
-    )
-    struct.pack_into("<H", header, 50, (0x10000 - ffs.sum16(header)) & 0xFFFF)
-    image = bytes(header) + body
-    assert len(image) <= length
-    return image + b"\xff" * (length - len(image))
-
-
-def lzma_section(content):
-    packed = bytearray(
-        lzma.compress(content, format=lzma.FORMAT_ALONE, filters=[{"id": lzma.FILTER_LZMA1, "dict_size": 1 << 20}])
-    )
-    packed[5:13] = struct.pack("<Q", len(content))
-    guided = ffs.LZMA_SECTION_GUID.bytes_le + struct.pack("<HH", 24, 1) + bytes(packed)
-    return section(ffs.SECTION_GUID_DEFINED, guided)
-
-
-def firmware(dxe_files=(), outer_length=0x10000, trailing_files=(), dxe_filler=b""):
-    """An image shaped like OVMF's: a first volume holding a volume-image file
-    whose LZMA section holds a small pad volume and the (larger) DXE volume."""
-    small = volume([], 0x200)
-    dxe = volume([DXE_CORE, *dxe_files], 0x4000)
-    content = (
-        section(ffs.SECTION_VOLUME_IMAGE, small)
-        + section(ffs.SECTION_RAW, dxe_filler)
-        + section(ffs.SECTION_VOLUME_IMAGE, dxe)
-    )
-    outer = ffs_file(uuid.uuid4(), ffs.FILE_TYPE_VOLUME_IMAGE, [lzma_section(content)])
-    return volume([outer, *trailing_files], outer_length)
-
-
-DXE_CORE = ffs_file(
-    uuid.UUID("D6A2CB7F-6A18-4E2F-B43B-9920A733700A"), ffs.FILE_TYPE_DXE_CORE, [section(0x10, b"MZ" + bytes(30))]
-)
-EXISTING = ffs_file(uuid.UUID("11111111-2222-3333-4444-555555555555"), 0x07, [section(0x10, b"MZ" + bytes(40))])
-DRIVER = ffs_file(uuid.UUID("1E16495C-074B-42D0-884C-5729229B3EEB"), 0x07, [section(0x10, b"MZ" + bytes(61))])
-PICTURE = ffs_file(uuid.UUID("2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6"), 0x02, [section(0x19, b"BM" + bytes(13))])
 
 
 class AppendFiles(unittest.TestCase):
@@ -190,22 +134,6 @@ def dxe_files(image):
     """(name, bytes) of every file in the image's DXE volume, in order."""
     dxe = dxe_volume.find_dxe_volume(bytearray(image))
     return [(f.name, bytes(dxe.buffer[f.offset : f.end])) for f in ffs.read_files(dxe.buffer, dxe.volume)[0]]
-
-
-def nested_firmware(dxe_files=()):
-    """A volume-image file holding the DXE volume in a plain FV-image section."""
-    outer = ffs_file(
-        uuid.uuid4(),
-        ffs.FILE_TYPE_VOLUME_IMAGE,
-        [section(ffs.SECTION_VOLUME_IMAGE, volume([DXE_CORE, *dxe_files], 0x2000))],
-        attributes=ffs.FILE_ATTRIB_CHECKSUM,
-    )
-    outer = bytearray(outer)
-    ffs.seal_file(outer, ffs.read_file(outer, 0, len(outer)))
-    return volume([bytes(outer)], 0x4000)
-
-
-NEW_PICTURE = ffs_file(uuid.UUID("2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6"), 0x02, [section(0x19, b"BM" + bytes(300))])
 
 
 class Layouts(unittest.TestCase):
