@@ -14,8 +14,8 @@ import unittest
 import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import notice_insert  # noqa: E402
 import dxe_volume  # noqa: E402
+import patching  # noqa: E402
 import firmware_volume as ffs  # noqa: E402
 from synthetic_images import (  # noqa: E402
     DRIVER,
@@ -34,11 +34,17 @@ from synthetic_images import (  # noqa: E402
 COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notice-insert")
 
 
+def patch_image(base, files, replace=False):
+    """(patched image, names replaced)."""
+    patched = patching.patch_image(base, files, replace)
+    return patched.image, patched.placement.replaced
+
+
 class AppendFiles(unittest.TestCase):
     def test_files_go_on_eight_byte_boundaries_after_the_last_file(self):
         buf = bytearray(volume([EXISTING], 0x1000))
         fv = ffs.read_volume(buf)
-        self.assertEqual(notice_insert.place_files(buf, fv, [DRIVER, PICTURE]), [])
+        self.assertEqual(patching.place_files(buf, fv, [DRIVER, PICTURE]).replaced, [])
         offsets = [f.offset for f in ffs.read_files(buf, fv)[0][1:]]
         self.assertEqual(offsets[0], ffs.align_up(0x48 + len(EXISTING), 8))
         self.assertEqual(offsets[1], ffs.align_up(offsets[0] + len(DRIVER), 8))
@@ -75,23 +81,23 @@ class AppendFiles(unittest.TestCase):
             with self.subTest(label):
                 buf = bytearray(image)
                 with self.assertRaises(ffs.FirmwareFormatError):
-                    notice_insert.place_files(buf, ffs.read_volume(buf), files)
+                    patching.place_files(buf, ffs.read_volume(buf), files)
 
     def test_refuses_a_volume_with_data_in_its_free_space(self):
         buf = bytearray(volume([EXISTING], 0x1000))
         buf[0xF00] = 0x00
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.place_files(buf, ffs.read_volume(buf), [PICTURE])
+            patching.place_files(buf, ffs.read_volume(buf), [PICTURE])
 
 
 class PatchImage(unittest.TestCase):
     def test_patched_image_holds_the_files_and_stays_consistent(self):
         base = firmware([EXISTING])
-        patched, replaced = notice_insert.patch_image(base, [DRIVER, PICTURE])
+        patched, replaced = patch_image(base, [DRIVER, PICTURE])
         self.assertEqual(replaced, [])
         self.assertEqual(len(patched), len(base))
-        dxe = notice_insert.verify_patched(patched, [DRIVER, PICTURE])
-        self.assertTrue(ffs.header_checksum_ok(patched, dxe.outer_file))
+        dxe = patching.verify_patched(patched, [DRIVER, PICTURE])
+        ffs.check_file(patched, dxe.outer_file)  # raises when a checksum is wrong
         self.assertEqual(patched[dxe.outer_file.offset + 17], 0xAA)
         self.assertEqual(patched[dxe.outer_file.offset + 23], 0xF8)
         # The section and file sizes describe the new compressed data exactly.
@@ -103,31 +109,31 @@ class PatchImage(unittest.TestCase):
         # The DXE volume is the larger inner one and keeps its header checksum.
         self.assertEqual(dxe.kind, dxe_volume.COMPRESSED)
         self.assertEqual(dxe.volume.length, 0x4000)
-        self.assertTrue(ffs.read_volume(dxe.buffer, dxe.volume.offset).checksum_valid)
+        ffs.read_volume(dxe.buffer, dxe.volume.offset)  # raises when its checksum is wrong
         outer = ffs.read_volume(patched)
         _, free = ffs.read_files(patched, outer)
         self.assertTrue(ffs.is_erased(patched, free, outer.end))
 
     def test_patching_twice_is_refused(self):
-        patched, _ = notice_insert.patch_image(firmware([EXISTING]), [DRIVER])
+        patched, _ = patch_image(firmware([EXISTING]), [DRIVER])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(patched, [DRIVER])
+            patch_image(patched, [DRIVER])
 
     def test_refuses_to_move_files_that_follow_the_volume_image_file(self):
         base = firmware([EXISTING], trailing_files=[EXISTING])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(base, [PICTURE])
+            patch_image(base, [PICTURE])
 
     def test_refuses_when_the_recompressed_file_outgrows_its_volume(self):
         noise = random.Random(7).randbytes(0x700)
         base = firmware([EXISTING], outer_length=0x1000, dxe_filler=noise)
         incompressible = ffs_file(uuid.uuid4(), 2, [section(0x19, random.Random(8).randbytes(0x900))])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(base, [incompressible])
+            patch_image(base, [incompressible])
 
     def test_refuses_an_image_without_a_compressed_volume(self):
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(volume([EXISTING], 0x1000), [PICTURE])
+            patch_image(volume([EXISTING], 0x1000), [PICTURE])
 
 
 def dxe_files(image):
@@ -147,14 +153,14 @@ class Layouts(unittest.TestCase):
         }
         for kind, base in layouts.items():
             with self.subTest(kind):
-                patched, _ = notice_insert.patch_image(base, [DRIVER, PICTURE])
+                patched, _ = patch_image(base, [DRIVER, PICTURE])
                 self.assertEqual(len(patched), len(base))
-                dxe = notice_insert.verify_patched(patched, [DRIVER, PICTURE])
+                dxe = patching.verify_patched(patched, [DRIVER, PICTURE])
                 self.assertEqual(dxe.kind, kind)
                 self.assertEqual([data for _, data in dxe_files(patched)], [DXE_CORE, EXISTING, DRIVER, PICTURE])
                 if dxe.outer_file is not None:
                     # The enclosing file's checksums cover the new bytes.
-                    self.assertTrue(ffs.header_checksum_ok(patched, dxe.outer_file))
+                    ffs.check_file(patched, dxe.outer_file)  # raises when a checksum is wrong
                     if dxe.outer_file.attributes & ffs.FILE_ATTRIB_CHECKSUM:
                         self.assertEqual(
                             ffs.sum8(
@@ -169,14 +175,14 @@ class Layouts(unittest.TestCase):
 
 class Replace(unittest.TestCase):
     def test_replace_swaps_the_file_and_moves_the_later_ones_up(self):
-        first, _ = notice_insert.patch_image(firmware([EXISTING]), [PICTURE, DRIVER])
-        second, replaced = notice_insert.patch_image(first, [NEW_PICTURE], replace=True)
+        first, _ = patch_image(firmware([EXISTING]), [PICTURE, DRIVER])
+        second, replaced = patch_image(first, [NEW_PICTURE], replace=True)
         self.assertEqual(replaced, [uuid.UUID(bytes_le=PICTURE[:16])])
         self.assertEqual([data for _, data in dxe_files(second)], [DXE_CORE, EXISTING, DRIVER, NEW_PICTURE])
-        notice_insert.verify_patched(second, [NEW_PICTURE, DRIVER])
+        patching.verify_patched(second, [NEW_PICTURE, DRIVER])
 
     def test_replace_of_a_file_not_there_adds_it(self):
-        patched, replaced = notice_insert.patch_image(firmware([EXISTING]), [DRIVER], replace=True)
+        patched, replaced = patch_image(firmware([EXISTING]), [DRIVER], replace=True)
         self.assertEqual(replaced, [])
         self.assertEqual([data for _, data in dxe_files(patched)], [DXE_CORE, EXISTING, DRIVER])
 
@@ -188,7 +194,7 @@ class Replace(unittest.TestCase):
         aligned[16] = (0x100 - ffs.sum8(aligned[:17] + aligned[18:23])) & 0xFF
         buf = bytearray(volume([DXE_CORE, old, bytes(aligned)], 0x1000))
         with self.assertRaisesRegex(ffs.FirmwareFormatError, "aligned to 16 bytes; not supported"):
-            notice_insert.place_files(buf, ffs.read_volume(buf), [PICTURE], replace=True)
+            patching.place_files(buf, ffs.read_volume(buf), [PICTURE], replace=True)
 
 
 class Refusals(unittest.TestCase):
@@ -196,30 +202,30 @@ class Refusals(unittest.TestCase):
         base = volume([DXE_CORE], 0x200)
         free = 0x200 - ffs.align_up(0x48 + len(DXE_CORE), 8)
         big = ffs_file(uuid.uuid4(), 2, [section(0x19, bytes(free))])  # header and section header too many
-        with self.assertRaises(notice_insert.DoesNotFit) as caught:
-            notice_insert.patch_image(base, [big])
-        self.assertIn(
-            "has %d bytes free; the files need %d bytes (%d bytes too many)" % (free, len(big), len(big) - free),
-            str(caught.exception),
-        )
+        with self.assertRaises(patching.DoesNotFit) as caught:
+            patch_image(base, [big])
+        error = caught.exception
+        self.assertEqual((error.limit, error.room, error.need), (patching.DXE_FREE_SPACE, free, len(big)))
 
     def test_recompressed_file_too_big_names_the_sizes(self):
         noise = random.Random(7).randbytes(0x700)
         base = firmware([EXISTING], outer_length=0x1000, dxe_filler=noise)
         incompressible = ffs_file(uuid.uuid4(), 2, [section(0x19, random.Random(8).randbytes(0x900))])
-        with self.assertRaisesRegex(
-            notice_insert.DoesNotFit,
-            r"the recompressed volume-image file is \d+ bytes; its volume has \d+ bytes "
-            r"from the file's start \(\d+ bytes too many\)",
-        ):
-            notice_insert.patch_image(base, [incompressible])
+        with self.assertRaises(patching.DoesNotFit) as caught:
+            patch_image(base, [incompressible])
+        error = caught.exception
+        self.assertEqual((error.limit, error.room), (patching.OUTER_ROOM, 0x1000 - 0x48))
+        self.assertGreater(error.need, error.room)
+        # The new file is about 0x900 bytes of noise: it costs at least that much compressed.
+        self.assertEqual(len(error.costs), 1)
+        self.assertGreater(error.costs[0], 0x800)
 
     def test_unsupported_images_say_what_they_are(self):
         other_method = bytearray(firmware([EXISTING]))
         at = bytes(other_method).index(ffs.LZMA_SECTION_GUID.bytes_le)
         other_method[at : at + 16] = uuid.UUID("A31280AD-481E-41B6-95E8-127F4C984779").bytes_le
         cases = {
-            "leading data": (bytes(0x1000) + firmware([EXISTING]), "no firmware volume at offset 0.*descriptor"),
+            "leading data": (bytes(0x1000) + firmware([EXISTING]), "first firmware volume is at 0x1000, not at 0"),
             "not FFS2": (
                 bytes(volume([EXISTING], 0x1000)).replace(ffs.FFS2_GUID.bytes_le, bytes(16)),
                 "not FFS2; notice-insert handles FFS2 volumes",
@@ -232,8 +238,8 @@ class Refusals(unittest.TestCase):
         }
         for label, (image, message) in cases.items():
             with self.subTest(label):
-                with self.assertRaisesRegex(dxe_volume.UnsupportedImage, message):
-                    notice_insert.patch_image(image, [PICTURE])
+                with self.assertRaisesRegex(ffs.UnsupportedImage, message):
+                    patch_image(image, [PICTURE])
 
 
 class CommandLine(unittest.TestCase):
