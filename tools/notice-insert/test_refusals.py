@@ -15,9 +15,11 @@ import sys
 import tempfile
 import unittest
 import zlib
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import firmware_volume as ffs  # noqa: E402
+import lzma_codec  # noqa: E402
 import tool_run  # noqa: E402
 from synthetic_images import (  # noqa: E402
     DRIVER,
@@ -203,6 +205,28 @@ class DamagedImages(Work):
                 self.assertEqual(result.status, 0, result.stderr)
 
 
+class ReadBack(Work):
+    def test_a_patch_that_does_not_read_back_is_not_written(self):
+        """A fault in patching (here the compressor loses a byte of a new file) is caught by the read-back."""
+        real_compress = lzma_codec.compress_like
+
+        def losing_a_byte(content, header):
+            at = bytes(content).index(PICTURE[:16]) + 30
+            damaged = bytearray(content)
+            damaged[at] ^= 0xFF
+            return real_compress(damaged, header)
+
+        base = self.file("base.fd", firmware([EXISTING]))
+        picture = self.file("picture.ffs", PICTURE)
+        out = os.path.join(self.work, "out.fd")
+        with mock.patch.object(lzma_codec, "compress_like", losing_a_byte):
+            self.assert_refused(
+                ["--base", base, "--out", out, picture],
+                r"file 2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6 is not in the patched DXE volume as written.*fault",
+                watched=[base, picture, out],
+            )
+
+
 class FfsInputs(Work):
     def test_a_file_that_is_not_an_ffs_file_is_named_not_the_base(self):
         base = self.file("base.fd", firmware([EXISTING]))
@@ -313,6 +337,10 @@ class Usage(Work):
             "--base twice": (["--base", base, "--base", base, "--out", out, picture], r"--base .*twice"),
             "--base without a value": (["--out", out, picture, "--base"], r"--base needs a value"),
             "--out an FFS input": (["--base", base, "--out", picture, picture], r"is one of the files given to read"),
+            "--out a file of --ffs-dir": (
+                ["--base", base, "--out", picture, "--ffs-dir", self.work],
+                r"is one of the files given to read",
+            ),
         }
         for label, (args, message) in cases.items():
             with self.subTest(label):
