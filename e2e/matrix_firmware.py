@@ -69,9 +69,7 @@ def ensure_nested_image(notice_pack, variant_dir, nested_pictures, cache):
     variant_files = sorted(os.path.join(ffs_dir, name) for name in os.listdir(ffs_dir))
     scripts = [
         os.path.abspath(__file__),
-        os.path.join(INSERT_DIR, "notice_insert.py"),
-        os.path.join(INSERT_DIR, "dxe_volume.py"),
-        os.path.join(INSERT_DIR, "firmware_volume.py"),
+        *notice_insert.SOURCE_FILES,
         notice_pack,
         make_images.BASE_IMAGES[make_images.PLAIN_IMAGE],
     ]

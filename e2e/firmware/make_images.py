@@ -57,7 +57,7 @@ VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6
 MALFORMED_KEEP_BYTES = 54
 SCRIPTS = (
     os.path.join(HERE, "make_images.py"),
-    *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")),
+    *notice_insert.SOURCE_FILES,
 )
 
 

@@ -215,6 +215,10 @@ def header_sum(buf, offset):
     return sum8(header)
 
 
+def header_checksum_ok(buf, ffs):
+    return header_sum(buf, ffs.offset) == 0
+
+
 def check_file(buf, ffs, erased=ERASED, where=None):
     """A file's header checksum, its state (complete, for the volume's erase
     polarity) and its data checksum, or the 0xAA that stands for none."""

@@ -29,13 +29,27 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 import firmware_volume as fv  # noqa: E402
 import input_files  # noqa: E402
 import patching  # noqa: E402
 import safe_output  # noqa: E402
 
 PROGRAM = "notice-insert"
+# The files whose change changes what notice-insert writes, for callers that keep its output.
+SOURCE_FILES = tuple(
+    os.path.join(HERE, name)
+    for name in (
+        "notice_insert.py",
+        "patching.py",
+        "dxe_volume.py",
+        "firmware_volume.py",
+        "lzma_codec.py",
+        "input_files.py",
+        "safe_output.py",
+    )
+)
 MAX_BASE_SIZE = 64 << 20  # a firmware image; OVMF's are 2 and 4 MB
 MAX_FFS_SIZE = fv.MAX_SIZE24  # what an FFS2 file's size field can say
 MAX_FFS_FILES = 256

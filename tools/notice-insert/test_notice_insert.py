@@ -31,7 +31,8 @@ from synthetic_images import (  # noqa: E402
     volume,
 )
 
-COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notice-insert")
+HERE = os.path.dirname(os.path.abspath(__file__))
+COMMAND = os.path.join(HERE, "notice-insert")
 
 
 def patch_image(base, files, replace=False):
@@ -274,6 +275,20 @@ class CommandLine(unittest.TestCase):
             for usage in (["--out", out, "--ffs-dir", ffs_dir], ["--base", base, "--out", out], ["--bogus"]):
                 with self.subTest(usage=usage):
                     self.assertEqual(self.run_command(*usage).returncode, 2)
+
+
+class SourceFiles(unittest.TestCase):
+    def test_the_listed_sources_are_the_modules_the_command_loads(self):
+        # Callers that keep notice-insert's output key it on these files: none may be missing.
+        probe = (
+            "import sys, os; sys.path.insert(0, %r); import notice_insert; "
+            "print('\\n'.join(sorted(m.__file__ for m in list(sys.modules.values()) "
+            "if os.path.dirname(getattr(m, '__file__', None) or '') == %r)))" % (HERE, HERE)
+        )
+        loaded = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, check=True)
+        import notice_insert
+
+        self.assertEqual(loaded.stdout.split(), sorted(notice_insert.SOURCE_FILES))
 
 
 class Sections(unittest.TestCase):
