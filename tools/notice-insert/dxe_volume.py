@@ -99,6 +99,12 @@ def top_level_volumes(image):
                 "no volume at 0x%x, after the volume at 0x%x; notice-insert handles volumes laid end to end "
                 "to the image's end" % (offset, volumes[-1].offset)
             )
+        (length,) = struct.unpack_from("<Q", image, offset + 32) if offset + 40 <= len(image) else (0,)
+        if offset + length > len(image):
+            raise fv.FirmwareFormatError(
+                "the image is cut short: it ends at 0x%x, inside the volume at 0x%x of 0x%x bytes"
+                % (len(image), offset, length)
+            )
         volumes.append(fv.read_volume(image, offset))
         offset = volumes[-1].end
     return volumes

@@ -125,7 +125,7 @@ def read_volume(buf, offset=0, limit=None):
         raise UnsupportedImage("%s has file system %s, not FFS2; notice-insert handles FFS2 volumes" % (where, kind))
     (length,) = struct.unpack_from("<Q", buf, offset + 32)
     attributes, header_length, _, ext_offset, _, revision = struct.unpack_from("<IHHHBB", buf, offset + 44)
-    _need(limit, offset, length, where)
+    _need(limit, offset, length, "volume")
     if header_length < FV_HEADER_SIZE + BLOCK_MAP_ENTRY or header_length > length or header_length % 2:
         raise FirmwareFormatError("%s: header length 0x%x" % (where, header_length))
     if revision != FV_REVISION:
