@@ -394,6 +394,7 @@ def written_faults(result, out, inputs, base, marks, work):
 
 def run_property(all_marks, seconds, database, scratch):
     stats = Stats()
+    started = time.monotonic()
     settings = hypothesis.settings(
         max_examples=50,
         deadline=None,
@@ -405,6 +406,8 @@ def run_property(all_marks, seconds, database, scratch):
     @settings
     @hypothesis.given(base_damage(all_marks), ffs_inputs(), st.booleans(), st.booleans())
     def property_holds(damage, given, replace, out_is_base):
+        # Past the time given, the rest of the batch is passed over (as examples that do not count).
+        hypothesis.assume(time.monotonic() - started < seconds)
         index, kind, edits = damage
         marks = all_marks[index]
         base = damaged_image(marks, kind, edits)
@@ -412,7 +415,6 @@ def run_property(all_marks, seconds, database, scratch):
         inputs = [(key + ".ffs", ffs_bytes(key, how, parameters), how) for key, how, parameters in given]
         check_example(marks, base, (kind, edits), inputs, replace, out_is_base, stats, scratch)
 
-    started = time.monotonic()
     while time.monotonic() - started < seconds:
         property_holds()
     return stats, time.monotonic() - started
