@@ -8,10 +8,8 @@ refused in one line before any decompression.
 """
 
 import os
-import shutil
 import struct
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -25,18 +23,11 @@ def lzma_header(image):
     return image[LZMA_DATA : LZMA_DATA + 13]
 
 
-class Work(unittest.TestCase):
+class Work(tool_run.WorkFolder):
     def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.work, True)
+        super().setUp()
         self.driver = self.file("driver.ffs", DRIVER)
         self.out = os.path.join(self.work, "out.fd")
-
-    def file(self, name, data):
-        path = os.path.join(self.work, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
 
     def insert(self, image, child=False):
         """notice-insert on `image`: with `child`, in a child process with 512 MiB of address space."""

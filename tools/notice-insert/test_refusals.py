@@ -12,7 +12,6 @@ import os
 import shutil
 import struct
 import sys
-import tempfile
 import unittest
 import zlib
 from unittest import mock
@@ -158,17 +157,7 @@ def damaged_images():
     }
 
 
-class Work(unittest.TestCase):
-    def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.work, True)
-
-    def file(self, name, data):
-        path = os.path.join(self.work, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
+class Work(tool_run.WorkFolder):
     def assert_refused(self, args, message, status=1, watched=(), child=False):
         """Runs notice-insert (in a child process with `child`): refused with
         `message` (a pattern), every watched file unchanged, nothing new left."""

@@ -10,9 +10,7 @@ after a success, and --check, which answers all of that and writes nothing.
 import os
 import random
 import re
-import shutil
 import sys
-import tempfile
 import unittest
 import uuid
 
@@ -33,17 +31,10 @@ def number(text, pattern):
 NUMBER = r"([0-9][0-9,]*)"
 
 
-class Work(unittest.TestCase):
+class Work(tool_run.WorkFolder):
     def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.work, True)
+        super().setUp()
         self.out = os.path.join(self.work, "out.fd")
-
-    def file(self, name, data):
-        path = os.path.join(self.work, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
 
 
 class DoesNotFit(Work):

@@ -7,9 +7,7 @@
 """
 
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -17,19 +15,18 @@ import tool_run  # noqa: E402
 from synthetic_images import DRIVER, EXISTING, PICTURE, firmware  # noqa: E402
 
 
-class Work(unittest.TestCase):
+class Work(tool_run.WorkFolder):
+    """Folder and files readable by all: a child may run as nobody."""
+
     def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.work, True)
+        super().setUp()
         os.chmod(self.work, 0o755)
         self.base = self.file("base.fd", firmware([EXISTING], outer_length=0x40000))
         self.driver = self.file("driver.ffs", DRIVER)
         self.picture = self.file("picture.ffs", PICTURE)
 
     def file(self, name, data, folder=None):
-        path = os.path.join(folder or self.work, name)
-        with open(path, "wb") as f:
-            f.write(data)
+        path = super().file(name, data, folder)
         os.chmod(path, 0o644)
         return path
 

@@ -10,10 +10,13 @@ import io
 import os
 import pwd
 import resource
+import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import unittest
 
 COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notice-insert")
 PREFIX = "notice-insert: "
@@ -137,3 +140,17 @@ def fingerprint(paths):
 
 def folder_listing(folder):
     return sorted(os.listdir(folder))
+
+
+class WorkFolder(unittest.TestCase):
+    """A test with a scratch folder of its own, removed afterwards."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def file(self, name, data, folder=None):
+        path = os.path.join(folder or self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
