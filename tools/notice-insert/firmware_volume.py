@@ -307,6 +307,11 @@ def read_sections(buf, start, end):
             raise FirmwareFormatError("section at 0x%x: size 0x%x, room to 0x%x" % (offset, size, end))
         sections.append(Section(offset, section_type, size, header_size))
         offset = start + align_up(offset + size - start, SECTION_ALIGNMENT)
+    if sections and sections[-1].end != end:
+        raise FirmwareFormatError(
+            "section at 0x%x ends at 0x%x, short of the end of what holds it (0x%x)"
+            % (sections[-1].offset, sections[-1].end, end)
+        )
     return sections
 
 

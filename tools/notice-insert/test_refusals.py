@@ -149,6 +149,10 @@ def damaged_images():
             with_damaged_dxe_volume((DXE_SECOND_FILE + 24, b"\x40")),
             r"section at 0x%x: size 0x40" % (DXE_SECOND_FILE + 24),
         ),
+        "DXE file's last section one byte short": (
+            with_damaged_dxe_volume((DXE_SECOND_FILE + 24, b"\x2d")),
+            r"section at 0x%x ends at 0x%x, short of" % (DXE_SECOND_FILE + 24, DXE_SECOND_FILE + 24 + 0x2D),
+        ),
         "DXE volume free space written": (
             with_damaged_dxe_volume((DXE_VOLUME + 0x3000, b"\x00")),
             r"data after its last file",
