@@ -4,6 +4,8 @@
 BUILD        ?= build
 JOBS         ?= 2
 FUZZ_SECONDS ?= 30
+# notice-insert's property test in make firmware-checks (make fuzz-long runs it FUZZ_SECONDS).
+INSERT_FUZZ_SECONDS ?= 60
 SCENARIO     ?= plain
 PICTURES     ?=
 SCREEN       ?=
@@ -20,6 +22,9 @@ HOST_CLANG := $(BUILD)/host-clang
 HOST_ASAN  := $(BUILD)/host-asan
 HOST_FUZZ  := $(BUILD)/host-fuzz
 IMAGE_DIR  := $(BUILD)/image
+
+# Debian's python3-* packages (Hypothesis) are seen by the system's Python only.
+SYSTEM_PYTHON := /usr/bin/python3
 
 NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
@@ -83,11 +88,14 @@ fuzz-seeds: $(HOST_GCC)/build.ninja
 
 # Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
 # keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;
-# prints each target's executions and coverage.
+# prints each target's executions and coverage. Then notice-insert's property
+# test for FUZZ_SECONDS, keeping failing examples in the same folder.
 fuzz-long: deps
 	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh --long $(HOST_FUZZ) $(FUZZ_SECONDS)
+	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(FUZZ_SECONDS) \
+	  --database $(HOST_FUZZ)/fuzz-corpus/notice-insert
 
 # --- the driver image -------------------------------------------------------
 $(IMAGE_DIR)/build.ninja: | deps
@@ -107,10 +115,12 @@ image-quiet: $(IMAGE_DIR)/build.ninja
 
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images
-# must parse with UEFIExtract and give back every file byte for byte.
+# must parse with UEFIExtract and give back every file byte for byte; then
+# notice-insert's property test on damaged OVMF images, INSERT_FUZZ_SECONDS.
 firmware-checks: host-build image
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
+	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(INSERT_FUZZ_SECONDS)
 	python3 -m unittest discover -s e2e/firmware -p 'test_*.py'
 	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
 	  --out $(BUILD)/firmware

@@ -47,7 +47,7 @@ CACHED_IMAGE = "code.fd"
 IMAGE_NAMES = {False: "OVMF_CODE_4M.notice.fd", True: "OVMF_CODE_4M.secboot.notice.fd"}
 SCRIPTS = (
     os.path.join(HERE, "make_images.py"),
-    *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")),
+    *notice_insert.SOURCE_FILES,
 )
 INNER_FILE_NAME = uuid.UUID("5B1E6C1A-93D0-4E7E-A6B5-3C0F2D7E9A41")  # the file carrying the inner volume
 FILE_STATE_COMPLETE = 0xF8  # header and data valid, stored inverted (erase polarity 1)
