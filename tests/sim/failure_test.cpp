@@ -151,23 +151,6 @@ TEST_F(Injected, LeftoversReachTheirSlotsAndTheLog) {
   bs_->FreePool(buffer);
 }
 
-TEST_F(Injected, SuccessWithLeftoversLogsThemAsResults) {
-  platform_.AddPciDevice("nvme0", 1, 8);
-  platform_.Inject(sim::Failure("LocateHandleBuffer")
-                       .For(EFI_PCI_IO_PROTOCOL_GUID)
-                       .Answers(EFI_SUCCESS)
-                       .Leaving("NoHandles", 5)
-                       .Leaving("Buffer", nullptr));
-  UINTN count = 0;
-  EFI_HANDLE *handles = reinterpret_cast<EFI_HANDLE *>(uintptr_t{0x40});
-  EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_PCI_IO_PROTOCOL_GUID, nullptr, &count, &handles), EFI_SUCCESS);
-  EXPECT_EQ(count, 5u);
-  EXPECT_EQ(handles, nullptr);
-  EXPECT_EQ(platform_.log().back().Field("NoHandles"), "5");
-  EXPECT_EQ(platform_.log().back().Field("Buffer"), sim::HexText(0));
-  EXPECT_EQ(platform_.pool_usage().blocks, 0u);
-}
-
 TEST_F(Injected, AnUnloggedSlotCanBeLeftAndANullSlotIsLeftAlone) {
   sim::PciDevice &device = platform_.AddPciDevice("nvme0", 1, 8);
   platform_.Inject(

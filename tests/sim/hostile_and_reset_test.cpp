@@ -74,6 +74,10 @@ TEST_F(Hostile, HandleListWithoutBufferForOneProtocolOnly) {
   EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_PCI_IO_PROTOCOL_GUID, nullptr, &count, &handles), EFI_SUCCESS);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(handles, nullptr);
+  // What the failure left is logged as the service's results would be.
+  EXPECT_EQ(platform_.log().back().Field("NoHandles"), "3");
+  EXPECT_EQ(platform_.log().back().Field("Buffer"), sim::HexText(0));
+  EXPECT_EQ(platform_.pool_usage().blocks, 0u);
   EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr, &count, &handles),
             EFI_SUCCESS);
   EXPECT_EQ(count, 1u);
