@@ -460,7 +460,8 @@ def renamed_ffs(data, name):
     """An FFS file (notice-pack's output) under another file name, its header checksum mended."""
     renamed = bytearray(data)
     renamed[:16] = name.bytes_le
-    firmware_volume.seal_file(renamed, firmware_volume.read_file(renamed, 0, len(renamed)))
+    firmware_volume.seal_file(renamed, firmware_volume.read_file_header(renamed, 0, len(renamed)))
+    firmware_volume.read_file(renamed, 0, len(renamed))
     return bytes(renamed)
 
 

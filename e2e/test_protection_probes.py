@@ -276,9 +276,10 @@ class DataTest(unittest.TestCase):
         )
 
     def test_renamed_ffs_keeps_a_sound_header(self):
-        # An FFS file as notice-pack writes it: name, checksums, DRIVER type, no attributes, size, state.
+        # An FFS file as notice-pack writes it: name, checksums, DRIVER type, no attributes, size, state,
+        # then one 8-byte RAW section; its header checksum is left wrong, the rename mends it.
         data = bytearray(uuid.UUID("1E16495C-074B-42D0-884C-5729229B3EEB").bytes_le + bytes([0, 0xAA, 7, 0]))
-        data += (32).to_bytes(3, "little") + bytes([0xF8]) + bytes(8)
+        data += (32).to_bytes(3, "little") + bytes([0xF8]) + (8).to_bytes(3, "little") + bytes([0x19]) + bytes(4)
         name = pp.probe_file_name(WRITE_PROBE)
         renamed = pp.renamed_ffs(bytes(data), name)
         ffs = pp.firmware_volume.read_file(renamed, 0, len(renamed))
