@@ -129,9 +129,9 @@ void BootOnce(sim::Platform &platform, const uint8_t *data, size_t size) {
   if (in.ConsumeBool()) platform.RemoveConsole();
   if (const unsigned fail_at = in.ConsumeIntegralInRange<unsigned>(0, 12)) {
     if (in.ConsumeBool()) {
-      platform.FailAllocatePool(fail_at);
+      platform.Inject(sim::Failure("AllocatePool").Call(fail_at).Answers(EFI_OUT_OF_RESOURCES));
     } else {
-      platform.FailCallsFrom("AllocatePool", fail_at, EFI_OUT_OF_RESOURCES);
+      platform.Inject(sim::Failure("AllocatePool").CallsFrom(fail_at).Answers(EFI_OUT_OF_RESOURCES));
     }
   }
 

@@ -61,20 +61,20 @@ void Platform::FillBootServices() {
   Bind<"CreateEvent", CreateEventInNoGroup, Arg<"Type", HexText>, Arg<"NotifyTpl", DecText>, Unlogged,
        Arg<"NotifyContext", Ptr>, Out<"Event", Ptr>>(bs.CreateEvent);
   Bind<"CreateEventEx", &Platform::DoCreateEvent, Arg<"Type", HexText>, Arg<"NotifyTpl", DecText>, Unlogged,
-       Arg<"NotifyContext", Ptr>, Arg<"EventGroup", GuidOrNull>, Out<"Event", Ptr>>(bs.CreateEventEx);
+       Arg<"NotifyContext", Ptr>, GuidArg<"EventGroup">, Out<"Event", Ptr>>(bs.CreateEventEx);
   Bind<"SignalEvent", &Platform::DoSignalEvent, Arg<"Event", Ptr>>(bs.SignalEvent);
   Bind<"CloseEvent", &Platform::DoCloseEvent, Arg<"Event", Ptr>>(bs.CloseEvent);
-  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", PtrAtOrNull>, Arg<"Protocol", GuidOrNull>,
-       Unlogged, Arg<"Interface", Ptr>>(bs.InstallProtocolInterface);
-  Bind<"UninstallProtocolInterface", &Platform::DoUninstallProtocolInterface, Arg<"Handle", Ptr>,
-       Arg<"Protocol", GuidOrNull>, Unlogged>(bs.UninstallProtocolInterface);
-  Bind<"HandleProtocol", &Platform::DoHandleProtocol, HandleArg<"Handle">, Arg<"Protocol", GuidOrNull>, Unlogged>(
+  Bind<"InstallProtocolInterface", InstallNativeInterface, Arg<"Handle", PtrAtOrNull>, GuidArg<"Protocol">, Unlogged,
+       Arg<"Interface", Ptr>>(bs.InstallProtocolInterface);
+  Bind<"UninstallProtocolInterface", &Platform::DoUninstallProtocolInterface, Arg<"Handle", Ptr>, GuidArg<"Protocol">,
+       Unlogged>(bs.UninstallProtocolInterface);
+  Bind<"HandleProtocol", &Platform::DoHandleProtocol, HandleArg<"Handle">, GuidArg<"Protocol">, OutSlot<"Interface">>(
       bs.HandleProtocol);
-  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, Arg<"Protocol", GuidOrNull>, Arg<"Event", Ptr>,
-       Unlogged>(bs.RegisterProtocolNotify);
-  Bind<"LocateHandleBuffer", &Platform::DoLocateHandleBuffer, Arg<"SearchType", DecText>, Arg<"Protocol", GuidOrNull>,
+  Bind<"RegisterProtocolNotify", &Platform::DoRegisterProtocolNotify, GuidArg<"Protocol">, Arg<"Event", Ptr>,
+       OutSlot<"Registration">>(bs.RegisterProtocolNotify);
+  Bind<"LocateHandleBuffer", &Platform::DoLocateHandleBuffer, Arg<"SearchType", DecText>, GuidArg<"Protocol">,
        Arg<"SearchKey", Ptr>, Out<"NoHandles", DecText>, Out<"Buffer", Ptr>>(bs.LocateHandleBuffer);
-  Bind<"LocateProtocol", &Platform::DoLocateProtocol, Arg<"Protocol", GuidOrNull>, Unlogged, Unlogged>(
+  Bind<"LocateProtocol", &Platform::DoLocateProtocol, GuidArg<"Protocol">, Unlogged, OutSlot<"Interface">>(
       bs.LocateProtocol);
   Bind<"Stall", &Platform::DoStall, Arg<"Microseconds", DecText>>(bs.Stall);
   Bind<"SetWatchdogTimer", AcceptWatchdog, Arg<"Timeout", DecText>, Arg<"WatchdogCode", HexText>,

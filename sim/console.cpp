@@ -77,7 +77,6 @@ void Platform::FillConsole() {
 EFI_STATUS Platform::DoConsole(ConsoleCall call) {
   switch (call.kind) {
     case ConsoleCall::OutputString:
-      call.status = output_string_status_;
       break;
     case ConsoleCall::SetAttribute:
       console_mode_.Attribute = static_cast<INT32>(call.first);
@@ -95,8 +94,8 @@ EFI_STATUS Platform::DoConsole(ConsoleCall call) {
       console_mode_.CursorVisible = call.first != 0;
       break;
   }
-  console_calls_.push_back(call);
-  return call.status;
+  console_calls_.push_back(std::move(call));
+  return EFI_SUCCESS;
 }
 
 std::vector<std::u16string> Platform::console_strings() const {

@@ -24,33 +24,18 @@ void FirmwareVolume::AddFile(const EFI_GUID &file, std::vector<FvSection> sectio
     existing->sections = std::move(sections);
     return;
   }
-  files_.push_back(File{file, std::move(sections), std::nullopt, std::nullopt});
+  files_.push_back(File{file, std::move(sections)});
 }
 
 void FirmwareVolume::AddRawFile(const EFI_GUID &file, std::vector<uint8_t> data) {
   AddFile(file, {FvSection{EFI_SECTION_RAW, std::move(data)}});
 }
 
-FirmwareVolume::File &FirmwareVolume::FileEntry(const EFI_GUID &name) {
-  if (File *existing = FindFile(name)) return *existing;
-  files_.push_back(File{name, {}, std::nullopt, std::nullopt});
-  return files_.back();
-}
-
-void FirmwareVolume::ForceFileStatus(const EFI_GUID &file, EFI_STATUS status) {
-  FileEntry(file).forced_status = status;
-}
-
-void FirmwareVolume::ForceFileStatusLeaving(const EFI_GUID &file, EFI_STATUS status, std::vector<uint8_t> left,
-                                            UINTN size) {
-  FileEntry(file).leftover = Leftover{status, std::move(left), size};
-}
-
 FirmwareVolume &Platform::AddFirmwareVolume(std::string name) {
   auto volume = std::make_unique<FirmwareVolume>();
   volume->name_ = name;
   EFI_FIRMWARE_VOLUME2_PROTOCOL &p = volume->protocol_;
-  Bind<"ReadSection", &Platform::DoReadSection, Unlogged, Arg<"NameGuid", GuidOrNull>, Arg<"SectionType", HexText>,
+  Bind<"ReadSection", &Platform::DoReadSection, Instance, GuidArg<"NameGuid">, Arg<"SectionType", HexText>,
        Arg<"SectionInstance", DecText>, Arg<"Buffer", PtrAtOrNull>, SizeArg<"BufferSize">, Unlogged>(p.ReadSection);
   BindUnexpected<"FirmwareVolume2.VolumeAttributes">(p.GetVolumeAttributes);
   BindUnexpected<"FirmwareVolume2.VolumeAttributes">(p.SetVolumeAttributes);
@@ -76,23 +61,12 @@ EFI_STATUS Platform::DoReadSection(const EFI_FIRMWARE_VOLUME2_PROTOCOL *fv, cons
     return EFI_INVALID_PARAMETER;
   }
   ++volume->read_section_calls_;
-  if (volume->forced_status_) return *volume->forced_status_;
   if (file == nullptr || buffer == nullptr || buffer_size == nullptr) {
     Fault("ReadSection with a null name, buffer slot or size slot");
     return EFI_INVALID_PARAMETER;
   }
   FirmwareVolume::File *entry = volume->FindFile(*file);
   if (entry == nullptr) return EFI_NOT_FOUND;
-  if (entry->leftover) {
-    const FirmwareVolume::Leftover &left = *entry->leftover;
-    void *memory = AllocateInternal(EfiBootServicesData, left.bytes.size(), "ReadSection");
-    if (memory == nullptr) return EFI_OUT_OF_RESOURCES;
-    if (!left.bytes.empty()) std::memcpy(memory, left.bytes.data(), left.bytes.size());
-    *buffer = memory;
-    *buffer_size = left.size;
-    return left.status;
-  }
-  if (entry->forced_status) return *entry->forced_status;
 
   const FvSection *section = nullptr;
   UINTN seen = 0;

@@ -80,8 +80,6 @@ EFI_STATUS Platform::DoBlt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *buffer, EFI_GRAPHICS_O
     blt_calls_.push_back(record);
     return status;
   };
-  if (blt_forced_status_) return finish(*blt_forced_status_);
-
   const UINTN screen_w = gop_info_.HorizontalResolution;
   const UINTN screen_h = gop_info_.VerticalResolution;
   const UINTN stride = gop_info_.PixelsPerScanLine;

@@ -42,14 +42,6 @@ std::string Platform::HandleName(EFI_HANDLE handle) const {
   return h == nullptr ? std::string() : h->name;
 }
 
-void Platform::HandOutNoHandleBuffer(const EFI_GUID &protocol, UINTN count) {
-  no_buffer_answers_.emplace_back(protocol, count);
-}
-
-void Platform::FailHandleProtocol(EFI_HANDLE handle, EFI_STATUS status) {
-  if (SimHandle *h = FindHandle(handle)) h->handle_protocol_status = status;
-}
-
 std::vector<SimRegistration *> Platform::registrations() const {
   std::vector<SimRegistration *> out;
   for (const auto &r : registrations_) out.push_back(r.get());
@@ -133,7 +125,6 @@ EFI_STATUS Platform::DoHandleProtocol(EFI_HANDLE handle, const EFI_GUID *protoco
     Fault("HandleProtocol on a handle that does not exist");
     return EFI_INVALID_PARAMETER;
   }
-  if (target->handle_protocol_status) return *target->handle_protocol_status;
   if (!HasProtocol(*target, *protocol)) return EFI_UNSUPPORTED;
   *interface = FindInterface(*target, *protocol);
   return EFI_SUCCESS;
@@ -165,12 +156,6 @@ EFI_STATUS Platform::DoLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI
       break;
     case ByProtocol:
       if (protocol == nullptr) return EFI_INVALID_PARAMETER;
-      for (const auto &[guid, claimed] : no_buffer_answers_) {
-        if (!GuidEquals(guid, *protocol)) continue;
-        *count = claimed;
-        *buffer = nullptr;
-        return EFI_SUCCESS;
-      }
       for (const auto &h : handles_) {
         if (HasProtocol(*h, *protocol)) found.push_back(h.get());
       }
@@ -223,7 +208,7 @@ EFI_STATUS Platform::DoConnectController(EFI_HANDLE handle, EFI_HANDLE *driver_i
                                          BOOLEAN recursive) {
   const bool known = ValidHandle(handle);
   if (!known) Fault("ConnectController on a handle that does not exist");
-  const EFI_STATUS status = known ? connect_status_ : EFI_INVALID_PARAMETER;
+  const EFI_STATUS status = known ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
   connect_calls_.push_back({handle, HandleName(handle), driver_image, path, recursive, status});
   return status;
 }

@@ -18,7 +18,7 @@ EFI_STATUS PciConfigAccess(Platform &platform, EFI_PCI_IO_PROTOCOL *self, EFI_PC
 
 template <FixedString Name, bool kWrite>
 void BindPciConfigAccess(EFI_PCI_IO_PROTOCOL_CONFIG &slot) {
-  Bind<Name, PciConfigAccess<kWrite>, Unlogged, Arg<"Width", DecText>, Arg<"Offset", HexText>, Arg<"Count", DecText>,
+  Bind<Name, PciConfigAccess<kWrite>, Instance, Arg<"Width", DecText>, Arg<"Offset", HexText>, Arg<"Count", DecText>,
        Unlogged>(slot);
 }
 
@@ -32,8 +32,6 @@ void PciDevice::SetClassCode(uint8_t base_class, uint8_t subclass, uint8_t prog_
 void PciDevice::SetConfigDword(uint32_t offset, uint32_t value) {
   for (unsigned i = 0; i < 4; ++i) config_.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
 }
-
-void PciDevice::FailHandleProtocol(EFI_STATUS status) { handle_->handle_protocol_status = status; }
 
 PciDevice &Platform::AddPciDevice(std::string name, uint8_t base_class, uint8_t subclass, uint8_t prog_if,
                                   uint8_t revision) {
@@ -75,10 +73,7 @@ EFI_STATUS Platform::DoPciRead(EFI_PCI_IO_PROTOCOL *pci_io, EFI_PCI_IO_PROTOCOL_
     Fault("PciIo.Pci access with a This that is no device's");
     return EFI_INVALID_PARAMETER;
   }
-  if (!write) {
-    ++device->config_reads_;
-    if (device->read_status_) return *device->read_status_;
-  }
+  if (!write) ++device->config_reads_;
   if (buffer == nullptr) {
     Fault("PciIo.Pci access with a null buffer");
     return EFI_INVALID_PARAMETER;

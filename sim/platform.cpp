@@ -60,14 +60,10 @@ void Platform::Reset() {
   stalls_.clear();
   total_stall_us_ = 0;
   console_calls_.clear();
-  output_string_status_ = EFI_SUCCESS;
   blt_calls_.clear();
-  blt_forced_status_.reset();
   handles_.clear();
   registrations_.clear();
   connect_calls_.clear();
-  connect_status_ = EFI_SUCCESS;
-  no_buffer_answers_.clear();
   events_.clear();
   current_tpl_ = TPL_APPLICATION;
   queue_counter_ = 0;
@@ -108,19 +104,19 @@ EFI_STATUS Platform::RunDriverEntry() { return DriverEntry(image_handle_, &syste
 
 void Platform::BindDriver() { BindDriverTables(image_handle_, &system_table_); }
 
-// --- failure injection --------------------------------------------------------
+// --- injected failures -----------------------------------------------------------
 
-void Platform::FailCall(std::string_view service, unsigned call_number, EFI_STATUS status) {
-  failures_[std::string(service)].push_back({call_number, call_number, status});
-}
-
-void Platform::FailCallsFrom(std::string_view service, unsigned first_call, EFI_STATUS status) {
-  failures_[std::string(service)].push_back({first_call, ~0u, status});
+void Platform::Inject(Failure failure) {
+  if (!failure.answer()) {
+    std::fprintf(stderr, "sim::Platform: the failure of %s says nothing it answers (Answers)\n",
+                 failure.service().c_str());
+    std::abort();
+  }
+  failures_.push_back(std::make_shared<const Failure>(std::move(failure)));
 }
 
 void Platform::ClearFailures(std::string_view service) {
-  auto it = failures_.find(service);
-  if (it != failures_.end()) failures_.erase(it);
+  std::erase_if(failures_, [&](const auto &failure) { return failure->service() == service; });
 }
 
 unsigned Platform::CallCount(std::string_view service) const {
@@ -130,17 +126,17 @@ unsigned Platform::CallCount(std::string_view service) const {
 
 // --- interaction log -------------------------------------------------------------
 
-Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> fields) {
+Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> fields, const CallSubject &subject) {
   // Looked up by view: most calls are of a service already counted, and need no new string.
   auto counted = call_counts_.find(name);
   if (counted == call_counts_.end()) counted = call_counts_.emplace(std::string(name), 0).first;
   const unsigned number = ++counted->second;
 
-  std::optional<EFI_STATUS> forced;
-  auto rules = failures_.find(name);
-  if (rules != failures_.end()) {
-    for (const FailureRule &rule : rules->second) {
-      if (number >= rule.first && number <= rule.last) forced = rule.status;
+  std::shared_ptr<const Failure> injected;
+  for (auto it = failures_.rbegin(); it != failures_.rend(); ++it) {
+    if ((*it)->service() == name && (*it)->Picks(number, subject)) {
+      injected = *it;
+      break;
     }
   }
 
@@ -149,12 +145,12 @@ Platform::Call Platform::BeginCall(std::string_view name, std::vector<LogField> 
   record.name = std::string(name);
   record.fields = std::move(fields);
   record.depth = depth_;
-  if (forced) record.fields.push_back({"Injected", "yes"});
+  if (injected) record.fields.push_back({"Injected", "yes"});
   // ResetSystem returns here; a test may go on, and the log shows what ran on a machine that is off.
   if (off_) record.fields.push_back({"AfterReset", "yes"});
   log_.push_back(std::move(record));
   ++depth_;
-  return Call(*this, log_.size() - 1, forced);
+  return Call(*this, log_.size() - 1, std::move(injected));
 }
 
 void Platform::Call::AddField(std::string key, std::string value) {
@@ -209,6 +205,12 @@ void *Platform::AllocateInternal(EFI_MEMORY_TYPE type, size_t size, std::string 
   pool_bytes_ += size;
   if (pool_bytes_ > peak_pool_bytes_) peak_pool_bytes_ = pool_bytes_;
   return buffer;
+}
+
+void *Platform::HandOutPoolBlock(const std::vector<uint8_t> &bytes, std::string origin) {
+  void *memory = AllocateInternal(EfiBootServicesData, bytes.size(), std::move(origin));
+  if (memory != nullptr && !bytes.empty()) std::memcpy(memory, bytes.data(), bytes.size());
+  return memory;
 }
 
 EFI_STATUS Platform::DoAllocatePool(EFI_MEMORY_TYPE type, UINTN size, void **buffer, unsigned call_number) {

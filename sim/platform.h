@@ -16,8 +16,8 @@
 // Reset() returns a platform to what construction gives, without building a
 // new one (a fuzzer runs every input on one platform): every pool block is
 // released; records and counters (log, console, Blt, stall, connect, variable
-// and reset calls, faults, unexpected calls), failure rules and forced answers
-// are cleared; handles, events, registrations, PCI devices, firmware volumes,
+// and reset calls, faults, unexpected calls) and injected failures are
+// cleared; handles, events, registrations, PCI devices, firmware volumes,
 // variables, configuration-table entries and HOB lists are gone; the tables
 // are filled anew, the console is back on the system table and the graphics
 // output on its handle with the default screen, cleared. The machine behind
@@ -38,13 +38,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/firmware/efi.h"
 #include "sim/call_log.h"
+#include "sim/failure.h"
 
 namespace sim {
 
@@ -75,7 +75,6 @@ struct ConsoleCall {
   uint64_t first = 0;   // SetAttribute: attribute; SetCursorPosition: column; EnableCursor: visible
   uint64_t second = 0;  // SetCursorPosition: row
   std::u16string text;  // OutputString
-  EFI_STATUS status = EFI_SUCCESS;
 };
 
 struct BltCall {
@@ -126,8 +125,6 @@ struct SimEvent {
 struct SimHandle {
   std::string name;
   std::vector<std::pair<EFI_GUID, void *>> protocols;  // in installation order
-  // When set, HandleProtocol on this handle answers this instead of looking.
-  std::optional<EFI_STATUS> handle_protocol_status;
 };
 
 // A RegisterProtocolNotify registration (the Registration key points to one).
@@ -149,11 +146,7 @@ class PciDevice {
   std::vector<uint8_t> &config() { return config_; }
   void SetClassCode(uint8_t base_class, uint8_t subclass, uint8_t prog_if = 0, uint8_t revision = 0);
   void SetConfigDword(uint32_t offset, uint32_t value);
-
-  // Every Pci.Read of this device answers this status and delivers nothing.
-  void FailConfigReads(EFI_STATUS status) { read_status_ = status; }
-  // HandleProtocol on this device's handle answers this status.
-  void FailHandleProtocol(EFI_STATUS status);
+  // Pci.Read calls this device served (an injected failure serves none).
   unsigned config_reads() const { return config_reads_; }
 
  private:
@@ -162,7 +155,6 @@ class PciDevice {
   SimHandle *handle_ = nullptr;
   EFI_PCI_IO_PROTOCOL protocol_{};
   std::vector<uint8_t> config_ = std::vector<uint8_t>(256, 0);
-  std::optional<EFI_STATUS> read_status_;
   unsigned config_reads_ = 0;
 };
 
@@ -182,37 +174,21 @@ class FirmwareVolume {
   void AddFile(const EFI_GUID &file, std::vector<FvSection> sections);
   // A file holding one raw section (type 0x19).
   void AddRawFile(const EFI_GUID &file, std::vector<uint8_t> data);
-  // Every ReadSection of this volume answers this status and touches nothing.
-  void ForceStatus(EFI_STATUS status) { forced_status_ = status; }
-  // ReadSection of this one file answers this status and touches nothing.
-  void ForceFileStatus(const EFI_GUID &file, EFI_STATUS status);
-  // ReadSection of this one file breaks its contract: it answers `status`
-  // (an error or a warning) yet leaves a fresh pool block holding `left` in
-  // the buffer slot and `size` in the size slot, whatever they held.
-  void ForceFileStatusLeaving(const EFI_GUID &file, EFI_STATUS status, std::vector<uint8_t> left, UINTN size);
+  // ReadSection calls this volume served (an injected failure serves none).
   unsigned read_section_calls() const { return read_section_calls_; }
 
  private:
   friend class Platform;
-  struct Leftover {
-    EFI_STATUS status;
-    std::vector<uint8_t> bytes;
-    UINTN size;
-  };
   struct File {
     EFI_GUID name;
     std::vector<FvSection> sections;
-    std::optional<EFI_STATUS> forced_status;
-    std::optional<Leftover> leftover;
   };
-  File &FileEntry(const EFI_GUID &name);  // found, or added without sections
   File *FindFile(const EFI_GUID &name);
 
   std::string name_;
   SimHandle *handle_ = nullptr;
   EFI_FIRMWARE_VOLUME2_PROTOCOL protocol_{};
   std::vector<File> files_;
-  std::optional<EFI_STATUS> forced_status_;
   unsigned read_section_calls_ = 0;
 };
 
@@ -243,23 +219,21 @@ class Platform {
   EFI_RUNTIME_SERVICES *runtime_services() { return &runtime_services_; }
   // Calls DriverEntry with the image handle and the system table.
   EFI_STATUS RunDriverEntry();
-  // Gives the driver's globals this platform's image handle and tables, as
-  // DriverEntry's first lines do, without running DriverEntry: for tests and
-  // tools that call one routine of the driver. The only way they bind it.
+  // Gives the driver's globals this platform's image handle and tables and a
+  // loaded driver's values (sim::LoadedDriverState), as DriverEntry's first
+  // lines do, without running DriverEntry: for tests and tools that call one
+  // routine of the driver. The only way they bind it.
   void BindDriver();
 
-  // --- failure injection, by service name and call number ----------------------
-  // Call numbers count from 1 per service name, over the driver's calls through
-  // the tables. The failed call answers `status` and does nothing else.
-  void FailCall(std::string_view service, unsigned call_number, EFI_STATUS status);
-  void FailCallsFrom(std::string_view service, unsigned first_call, EFI_STATUS status);
-  void FailEveryCall(std::string_view service, EFI_STATUS status) { FailCallsFrom(service, 1, status); }
+  // --- injected failures (sim/failure.h) -----------------------------------------
+  // From now on the calls `failure` picks answer what it says; when several
+  // pick a call, the one injected last answers it.
+  void Inject(Failure failure);
   void ClearFailures(std::string_view service);
+  // Calls of the service so far, through the tables, served or not.
   unsigned CallCount(std::string_view service) const;
 
   // --- pool ----------------------------------------------------------------------
-  // The Nth AllocatePool call fails with EFI_OUT_OF_RESOURCES.
-  void FailAllocatePool(unsigned call_number) { FailCall("AllocatePool", call_number, EFI_OUT_OF_RESOURCES); }
   PoolUsage pool_usage(EFI_MEMORY_TYPE type) const;
   PoolUsage pool_usage() const;  // all types
   size_t peak_pool_bytes() const { return peak_pool_bytes_; }
@@ -276,9 +250,8 @@ class Platform {
 
   // --- console (ConOut) ----------------------------------------------------------------
   const std::vector<ConsoleCall> &console_calls() const { return console_calls_; }
-  std::vector<std::u16string> console_strings() const;  // every OutputString text, in order
-  std::u16string console_text() const;                  // the same, joined
-  void SetOutputStringStatus(EFI_STATUS status) { output_string_status_ = status; }
+  std::vector<std::u16string> console_strings() const;      // every OutputString text, in order
+  std::u16string console_text() const;                      // the same, joined
   void RemoveConsole() { system_table_.ConOut = nullptr; }  // the system table has no console
   void RestoreConsole() { system_table_.ConOut = &console_; }
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *console() { return &console_; }
@@ -294,13 +267,8 @@ class Platform {
   const std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> &framebuffer() const { return framebuffer_; }
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL Pixel(UINT32 x, UINT32 y) const;
   const std::vector<BltCall> &blt_calls() const { return blt_calls_; }
-  // Every Blt answers this status and draws nothing.
-  void ForceBltStatus(EFI_STATUS status) { blt_forced_status_ = status; }
 
   // --- handle database and protocols ---------------------------------------------------------
-  // LocateHandleBuffer by this protocol breaks its contract: it answers
-  // success with `count` handles but leaves the buffer slot empty.
-  void HandOutNoHandleBuffer(const EFI_GUID &protocol, UINTN count);
   // Installs an interface as the driver's InstallProtocolInterface would, on a
   // new handle (named `name`) or an existing one; notify events registered for
   // the protocol run before this returns.
@@ -312,12 +280,9 @@ class Platform {
   EFI_HANDLE CreateHandle(std::string name);
   SimHandle *FindHandle(EFI_HANDLE handle) const;
   std::string HandleName(EFI_HANDLE handle) const;
-  // HandleProtocol on the handle answers this status.
-  void FailHandleProtocol(EFI_HANDLE handle, EFI_STATUS status);
   std::vector<SimRegistration *> registrations() const;
   const std::vector<ConnectCall> &connect_calls() const { return connect_calls_; }
   std::vector<std::string> connected_names() const;  // ConnectController handles, by name, in order
-  void SetConnectStatus(EFI_STATUS status) { connect_status_ = status; }
 
   // --- events ----------------------------------------------------------------------------------
   std::vector<const SimEvent *> events() const;
@@ -371,10 +336,10 @@ class Platform {
   // A call in progress: logged at entry, finished with its status.
   class Call {
    public:
-    Call(Platform &platform, size_t index, std::optional<EFI_STATUS> forced)
-        : platform_(platform), index_(index), forced_(forced) {}
-    // The injected status, when this call is to fail.
-    std::optional<EFI_STATUS> forced() const { return forced_; }
+    Call(Platform &platform, size_t index, std::shared_ptr<const Failure> injected)
+        : platform_(platform), index_(index), injected_(std::move(injected)) {}
+    // The failure that answers this call instead of the service, if any.
+    const Failure *injected() const { return injected_.get(); }
     void AddField(std::string key, std::string value);
     EFI_STATUS Finish(EFI_STATUS status);
     void FinishVoid();
@@ -382,9 +347,12 @@ class Platform {
    private:
     Platform &platform_;
     size_t index_;
-    std::optional<EFI_STATUS> forced_;
+    std::shared_ptr<const Failure> injected_;
   };
-  Call BeginCall(std::string_view name, std::vector<LogField> fields = {});
+  // Counts the call, logs it and finds the failure that picks it.
+  Call BeginCall(std::string_view name, std::vector<LogField> fields = {}, const CallSubject &subject = {});
+  // A fresh boot-services-data pool block holding `bytes`, handed out by the service `origin`.
+  void *HandOutPoolBlock(const std::vector<uint8_t> &bytes, std::string origin);
   void Unexpected(std::string_view service);
   void Fault(std::string description);
 
@@ -417,11 +385,6 @@ class Platform {
                            UINTN instance, void **buffer, UINTN *buffer_size, UINT32 *authentication_status);
 
  private:
-  struct FailureRule {
-    unsigned first;
-    unsigned last;
-    EFI_STATUS status;
-  };
   struct Variable {
     std::u16string name;
     EFI_GUID vendor;
@@ -448,7 +411,7 @@ class Platform {
   std::vector<EFI_CONFIGURATION_TABLE> configuration_table_;
   std::vector<std::unique_ptr<uint8_t[]>> hob_lists_;
 
-  std::map<std::string, std::vector<FailureRule>, std::less<>> failures_;
+  std::vector<std::shared_ptr<const Failure>> failures_;  // in injection order
   std::map<std::string, unsigned, std::less<>> call_counts_;
 
   std::map<void *, PoolBlock> pool_;
@@ -461,14 +424,12 @@ class Platform {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL console_{};
   EFI_SIMPLE_TEXT_OUTPUT_MODE console_mode_{};
   std::vector<ConsoleCall> console_calls_;
-  EFI_STATUS output_string_status_ = EFI_SUCCESS;
 
   EFI_GRAPHICS_OUTPUT_PROTOCOL gop_{};
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE gop_mode_{};
   EFI_GRAPHICS_OUTPUT_MODE_INFORMATION gop_info_{};
   std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> framebuffer_;
   std::vector<BltCall> blt_calls_;
-  std::optional<EFI_STATUS> blt_forced_status_;
   // Rows [first, end) of the framebuffer written since it was last cleared.
   size_t written_rows_first_ = 0;
   size_t written_rows_end_ = 0;
@@ -478,8 +439,6 @@ class Platform {
   EFI_HANDLE image_handle_ = nullptr;
   std::vector<std::unique_ptr<SimRegistration>> registrations_;
   std::vector<ConnectCall> connect_calls_;
-  EFI_STATUS connect_status_ = EFI_SUCCESS;
-  std::vector<std::pair<EFI_GUID, UINTN>> no_buffer_answers_;  // HandOutNoHandleBuffer
 
   std::vector<std::unique_ptr<SimEvent>> events_;
   EFI_TPL current_tpl_ = TPL_APPLICATION;

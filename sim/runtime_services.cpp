@@ -26,8 +26,8 @@ void Platform::FillRuntimeServices() {
   FillHeader(rt, EFI_RUNTIME_SERVICES_SIGNATURE, system_table_.Hdr.Revision);
 
   // --- services the driver uses ---------------------------------------------------------
-  Bind<"GetVariable", &Platform::DoGetVariable, Arg<"VariableName", VariableNameText>, Arg<"VendorGuid", GuidOrNull>,
-       Unlogged, SizeArg<"DataSize">, Unlogged>(rt.GetVariable);
+  Bind<"GetVariable", &Platform::DoGetVariable, Arg<"VariableName", VariableNameText>, GuidArg<"VendorGuid">, Unlogged,
+       SizeArg<"DataSize">, Unlogged>(rt.GetVariable);
   Bind<"ResetSystem", &Platform::DoResetSystem, Arg<"ResetType", DecText>, Arg<"ResetStatus", HexText>,
        Arg<"DataSize", DecText>, Unused>(rt.ResetSystem);
 

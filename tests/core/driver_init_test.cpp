@@ -80,7 +80,7 @@ struct FailureCase {
 class DriverInitFailure : public DriverInit, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(DriverInitFailure, EntryStillSucceeds) {
-  platform_.FailEveryCall(GetParam().service, EFI_OUT_OF_RESOURCES);
+  platform_.Inject(sim::Failure(GetParam().service).Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(platform_.events().size(), GetParam().events_created);
   EXPECT_EQ(platform_.registrations().size(), GetParam().trigger_registered ? 1u : 0u);
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Services, DriverInitFailure, ::testing::ValuesIn(kFailu
                          [](const ::testing::TestParamInfo<FailureCase> &info) { return info.param.service; });
 
 TEST_F(DriverInit, FailedTriggerEventMeansNoRegistrationCall) {
-  platform_.FailEveryCall("CreateEvent", EFI_OUT_OF_RESOURCES);
+  platform_.Inject(sim::Failure("CreateEvent").Answers(EFI_OUT_OF_RESOURCES));
   ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(platform_.CallCount("RegisterProtocolNotify"), 0u);
   EXPECT_EQ(gDriver.TriggerRegistration, nullptr);

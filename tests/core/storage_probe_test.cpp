@@ -26,8 +26,12 @@ class StorageProbe : public ::testing::Test {
   void AddDevices(const std::vector<Device> &devices) {
     for (const Device &d : devices) {
       sim::PciDevice &device = platform_.AddPciDevice(d.name, d.base_class, d.subclass, d.prog_if);
-      if (d.handle_protocol_status != EFI_SUCCESS) device.FailHandleProtocol(d.handle_protocol_status);
-      if (d.read_status != EFI_SUCCESS) device.FailConfigReads(d.read_status);
+      if (d.handle_protocol_status != EFI_SUCCESS) {
+        platform_.Inject(sim::Failure("HandleProtocol").On(device).Answers(d.handle_protocol_status));
+      }
+      if (d.read_status != EFI_SUCCESS) {
+        platform_.Inject(sim::Failure("PciIo.Pci.Read").On(device).Answers(d.read_status));
+      }
     }
   }
 
@@ -119,7 +123,11 @@ INSTANTIATE_TEST_SUITE_P(Machines, EndOfDxeProbe, ::testing::ValuesIn(kProbeCase
 // no handles: nothing is read from the absent buffer, released or connected.
 TEST_F(StorageProbe, HandleListSuccessWithoutBufferIsNoHandles) {
   AddDevices({{"nvme0", kStorage, kNvm, 0x02}});
-  platform_.HandOutNoHandleBuffer(EFI_PCI_IO_PROTOCOL_GUID, 4);
+  platform_.Inject(sim::Failure("LocateHandleBuffer")
+                       .For(EFI_PCI_IO_PROTOCOL_GUID)
+                       .Answers(EFI_SUCCESS)
+                       .Leaving("NoHandles", 4)
+                       .Leaving("Buffer", nullptr));
   ASSERT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
 
   UINTN count = 99;
@@ -186,7 +194,7 @@ TEST_F(FindControllers, NoMatchReleasesTheBufferAndLeavesTheHandlesSlot) {
 
 TEST_F(FindControllers, SearchFailureIsPassedOnAndNoSlotTouched) {
   AddDevices({{"nvme0", kStorage, kNvm}});
-  platform_.FailEveryCall("LocateHandleBuffer", EFI_OUT_OF_RESOURCES);
+  platform_.Inject(sim::Failure("LocateHandleBuffer").Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(FindMassStorageControllers(kNvm, &count_, &handles_), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(count_, 77u);
   EXPECT_EQ(handles_, reinterpret_cast<EFI_HANDLE *>(0x1234));

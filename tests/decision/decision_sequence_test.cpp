@@ -71,7 +71,7 @@ TEST_F(DecisionTest, SecureBootReadWithoutItsByteCountsAsFailed) {
 
 TEST_F(DecisionTest, FailedSecureBootReadStaysForTheBoot) {
   platform_.SetSecureBoot(1);
-  platform_.FailCall("GetVariable", 1, EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("GetVariable").Call(1).Answers(EFI_DEVICE_ERROR));
   Boot(true);
 
   Trigger();

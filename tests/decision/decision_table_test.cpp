@@ -127,7 +127,7 @@ class DecisionTableTest : public DecisionTest, public ::testing::WithParamInterf
     ec_.SetRegisterSequence(kEcLevelRegister, m.level);
     ec_.SetRegisterSequence(kEcFlagRegister, m.flag);
     if (!m.console) platform_.RemoveConsole();
-    if (!m.pictures) volume_->ForceStatus(EFI_NOT_FOUND);
+    if (!m.pictures) platform_.Inject(sim::Failure("ReadSection").On(*volume_).Answers(EFI_NOT_FOUND));
     switch (m.secure_boot) {
       case SecureBoot::kOn:
         platform_.SetSecureBoot(1);
@@ -142,7 +142,7 @@ class DecisionTableTest : public DecisionTest, public ::testing::WithParamInterf
         break;
       case SecureBoot::kReadFails:
         platform_.SetSecureBoot(1);
-        platform_.FailEveryCall("GetVariable", EFI_DEVICE_ERROR);
+        platform_.Inject(sim::Failure("GetVariable").Answers(EFI_DEVICE_ERROR));
         break;
     }
   }

@@ -163,7 +163,7 @@ TEST_F(BmpCheckEdgeTest, AbsentPictureFails) {
 }
 
 TEST_F(BmpCheckEdgeTest, AllocationFailureHandsOutNothing) {
-  platform_.FailAllocatePool(1);
+  platform_.Inject(sim::Failure("AllocatePool").Call(1).Answers(EFI_OUT_OF_RESOURCES));
   const Decoded decoded = Decode(SmallPicture());
   EXPECT_TRUE(EFI_ERROR(decoded.status));
   EXPECT_FALSE(decoded.buffer_handed_out);

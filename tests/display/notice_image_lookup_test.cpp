@@ -60,14 +60,18 @@ TEST_F(GetBitMapFromFVTest, NoVolumeIsNotFoundAndFreesNoHandleBuffer) {
 
 TEST_F(GetBitMapFromFVTest, HandleListFailureIsNotFoundWhateverTheServiceSaid) {
   platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture3, {1, 2, 3});
-  platform_.FailEveryCall("LocateHandleBuffer", EFI_OUT_OF_RESOURCES);
+  platform_.Inject(sim::Failure("LocateHandleBuffer").Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(Read().status, EFI_NOT_FOUND);
 }
 
 // A success without a handle buffer counts as no volumes.
 TEST_F(GetBitMapFromFVTest, HandleListSuccessWithoutBufferIsNoVolumes) {
   platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture3, {1});
-  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 3);
+  platform_.Inject(sim::Failure("LocateHandleBuffer")
+                       .For(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID)
+                       .Answers(EFI_SUCCESS)
+                       .Leaving("NoHandles", 3)
+                       .Leaving("Buffer", nullptr));
   const Result result = Read();
   EXPECT_EQ(result.status, EFI_NOT_FOUND);
   EXPECT_FALSE(result.has_picture);
@@ -93,7 +97,7 @@ TEST(GetBitMapFromFVErrors, AnyOtherErrorMovesOnToTheNextVolume) {
   for (EFI_STATUS error : {EFI_NOT_FOUND, EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_OUT_OF_RESOURCES}) {
     sim::Platform platform;  // a fresh platform and driver for each status
     platform.BindDriver();
-    platform.AddFirmwareVolume("fv0").ForceStatus(error);
+    platform.Inject(sim::Failure("ReadSection").On(platform.AddFirmwareVolume("fv0")).Answers(error));
     platform.AddFirmwareVolume("fv1").AddRawFile(kPicture3, {7});
     void *picture = nullptr;
     UINTN size = 0;
@@ -107,7 +111,7 @@ TEST(GetBitMapFromFVErrors, AnyOtherErrorMovesOnToTheNextVolume) {
 TEST_F(GetBitMapFromFVTest, BufferTooSmallEndsTheSearch) {
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
   sim::FirmwareVolume &second = platform_.AddFirmwareVolume("fv1");
-  first.ForceFileStatus(kPicture3, EFI_BUFFER_TOO_SMALL);
+  platform_.Inject(sim::Failure("ReadSection").On(first).For(kPicture3).Answers(EFI_BUFFER_TOO_SMALL));
   first.AddRawFile(kPicture3, {1});
   second.AddRawFile(kPicture3, {2});
   const Result result = Read();
@@ -120,7 +124,7 @@ TEST_F(GetBitMapFromFVTest, VolumeWhoseInterfaceCannotBeHadIsSkipped) {
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
   first.AddRawFile(kPicture3, {1});
   platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture3, {2});
-  platform_.FailHandleProtocol(first.handle(), EFI_UNSUPPORTED);
+  platform_.Inject(sim::Failure("HandleProtocol").On(first.handle()).Answers(EFI_UNSUPPORTED));
   const Result result = Read();
   EXPECT_EQ(result.status, EFI_SUCCESS);
   EXPECT_EQ(result.bytes, (std::vector<uint8_t>{2}));
@@ -129,7 +133,7 @@ TEST_F(GetBitMapFromFVTest, VolumeWhoseInterfaceCannotBeHadIsSkipped) {
 
 TEST_F(GetBitMapFromFVTest, NoVolumeYieldingTheFileIsNotFoundWhateverTheyAnswered) {
   platform_.AddFirmwareVolume("fv0").AddRawFile(kPicture1, {1});
-  platform_.AddFirmwareVolume("fv1").ForceStatus(EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("ReadSection").On(platform_.AddFirmwareVolume("fv1")).Answers(EFI_DEVICE_ERROR));
   const Result result = Read();
   EXPECT_EQ(result.status, EFI_NOT_FOUND);
   EXPECT_FALSE(result.has_picture);
@@ -143,7 +147,12 @@ TEST_F(GetBitMapFromFVTest, NoVolumeYieldingTheFileIsNotFoundWhateverTheyAnswere
 TEST_F(GetBitMapFromFVTest, FailedVolumeLeftoversDoNotReachTheNextVolume) {
   const std::vector<uint8_t> picture(3654, 0x5C);
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
-  first.ForceFileStatusLeaving(kPicture3, EFI_DEVICE_ERROR, std::vector<uint8_t>(102, 0x11), 102);
+  platform_.Inject(sim::Failure("ReadSection")
+                       .On(first)
+                       .For(kPicture3)
+                       .Answers(EFI_DEVICE_ERROR)
+                       .Leaving("Buffer", sim::PoolHolding{std::vector<uint8_t>(102, 0x11)})
+                       .Leaving("BufferSize", 102));
   platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture3, picture);
 
   void *read = nullptr;
@@ -167,7 +176,7 @@ TEST_F(GetBitMapFromFVTest, FailedVolumeLeftoversDoNotReachTheNextVolume) {
 // Only EFI_SUCCESS delivers a picture: a warning is a volume that did not.
 TEST_F(GetBitMapFromFVTest, WarningIsNoSuccess) {
   sim::FirmwareVolume &first = platform_.AddFirmwareVolume("fv0");
-  first.ForceFileStatus(kPicture3, EFI_WARN_BUFFER_TOO_SMALL);
+  platform_.Inject(sim::Failure("ReadSection").On(first).For(kPicture3).Answers(EFI_WARN_BUFFER_TOO_SMALL));
   EXPECT_EQ(Read().status, EFI_NOT_FOUND);
 
   platform_.AddFirmwareVolume("fv1").AddRawFile(kPicture3, {4, 5});

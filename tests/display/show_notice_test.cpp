@@ -141,7 +141,11 @@ TEST_F(ShowNoticeTest, MissingFilePrintsReadAndDecodeLines) {
 
 TEST_F(ShowNoticeTest, HandleListWithoutBufferIsAMissingPicture) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
-  platform_.HandOutNoHandleBuffer(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, 2);
+  platform_.Inject(sim::Failure("LocateHandleBuffer")
+                       .For(EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID)
+                       .Answers(EFI_SUCCESS)
+                       .Leaving("NoHandles", 2)
+                       .Leaving("Buffer", nullptr));
   Show();
   EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
   EXPECT_TRUE(platform_.blt_calls().empty());
@@ -149,7 +153,7 @@ TEST_F(ShowNoticeTest, HandleListWithoutBufferIsAMissingPicture) {
 
 TEST_F(ShowNoticeTest, BufferTooSmallPrintsReadAndDecodeLines) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
-  volume_.ForceFileStatus(NoticeImage1Guid, EFI_BUFFER_TOO_SMALL);
+  platform_.Inject(sim::Failure("ReadSection").On(volume_).For(NoticeImage1Guid).Answers(EFI_BUFFER_TOO_SMALL));
   Show();
   EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));
   EXPECT_TRUE(platform_.blt_calls().empty());
@@ -201,15 +205,18 @@ TEST_F(ShowNoticeTest, NoGraphicsOutputPrintsOnlyItsLineAndReadsNothing) {
 
 TEST_F(ShowNoticeTest, RefusedBltPrintsItsLineAndReleasesThePixels) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
-  platform_.ForceBltStatus(EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("Blt").Answers(EFI_DEVICE_ERROR));
   Show();
   EXPECT_EQ(ConsoleLines(), Lines{kBltLine});
-  EXPECT_EQ(platform_.blt_calls().size(), 1u);
+  EXPECT_EQ(platform_.LogOf("Blt").size(), 1u);
+  EXPECT_TRUE(platform_.blt_calls().empty()) << "the refused Blt reached no screen";
 }
 
 TEST_F(ShowNoticeTest, PixelBufferAllocationFailurePrintsTheDecodeLine) {
   AddPicture(NoticeImage1Guid, bmptest::Encode(Picture24(4, 4)));
-  platform_.FailAllocatePool(1);  // the decoder's; the console's line buffer comes after
+  platform_.Inject(sim::Failure("AllocatePool")
+                       .Call(1)
+                       .Answers(EFI_OUT_OF_RESOURCES));  // the decoder's; the console's line buffer comes after
   Show();
   EXPECT_EQ(ConsoleLines(), Lines{kDecodeLine});
   EXPECT_TRUE(platform_.blt_calls().empty());
@@ -248,7 +255,12 @@ TEST_P(ShowNoticeLeftoverTest, FailedReadDecodesNothing) {
   const std::vector<uint8_t> bytes = bmptest::Encode(Picture24(20, 60));
   ASSERT_EQ(bytes.size(), 3654u);
   const std::vector<uint8_t> left(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(GetParam().bytes_left));
-  volume_.ForceFileStatusLeaving(NoticeImage1Guid, GetParam().status, left, bytes.size());
+  platform_.Inject(sim::Failure("ReadSection")
+                       .On(volume_)
+                       .For(NoticeImage1Guid)
+                       .Answers(GetParam().status)
+                       .Leaving("Buffer", sim::PoolHolding{left})
+                       .Leaving("BufferSize", bytes.size()));
   gDriver.NoticeMode = 1;
   Show();
   EXPECT_EQ(ConsoleLines(), (Lines{kReadLine, kDecodeLine}));

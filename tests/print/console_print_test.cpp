@@ -78,14 +78,14 @@ TEST_F(ConsolePrintTest, RefusedFormatHandsOverAnEmptyLine) {
 }
 
 TEST_F(ConsolePrintTest, RefusedTextGivesZeroAndReleasesTheBuffer) {
-  platform.SetOutputStringStatus(EFI_DEVICE_ERROR);
+  platform.Inject(sim::Failure("OutputString").Answers(EFI_DEVICE_ERROR));
   EXPECT_EQ(ConsolePrint("Blt failure...\n"), 0u);
   EXPECT_EQ(platform.CallCount("OutputString"), 1u);
   ExpectOneLineBufferReleased();
 }
 
 TEST_F(ConsolePrintTest, WarningStatusFromTheConsoleIsNoFailure) {
-  platform.SetOutputStringStatus(1);  // a warning: top bit clear
+  platform.Inject(sim::Failure("OutputString").Answers(1));  // a warning: top bit clear
   EXPECT_EQ(ConsolePrint("abc"), 3u);
 }
 
@@ -97,7 +97,7 @@ TEST_F(ConsolePrintTest, WithoutConsoleTheTextIsFormattedAndDropped) {
 }
 
 TEST_F(ConsolePrintTest, PoolFailureHandsNothingOn) {
-  platform.FailAllocatePool(1);
+  platform.Inject(sim::Failure("AllocatePool").Call(1).Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(ConsolePrint("Locate gop protocol failure...\n"), 0u);
   EXPECT_EQ(platform.CallCount("OutputString"), 0u);
   EXPECT_EQ(platform.CallCount("FreePool"), 0u);

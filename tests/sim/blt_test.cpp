@@ -103,12 +103,14 @@ TEST_F(BltCopy, ZeroDeltaMeansRowsOfWidthPixels) {
   EXPECT_EQ(platform_.Pixel(2, 1).Blue, 6);
 }
 
-TEST_F(BltCopy, ForcedStatusDrawsNothing) {
-  platform_.ForceBltStatus(EFI_DEVICE_ERROR);
+TEST_F(BltCopy, InjectedFailureDrawsNothing) {
+  platform_.Inject(sim::Failure("Blt").Answers(EFI_DEVICE_ERROR));
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL white{255, 255, 255, 0};
   EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = platform_.gop();
   EXPECT_EQ(gop->Blt(gop, &white, EfiBltVideoFill, 0, 0, 0, 0, 16, 8, 0), EFI_DEVICE_ERROR);
   EXPECT_EQ(platform_.Pixel(0, 0).Blue, 0);
+  EXPECT_TRUE(platform_.blt_calls().empty());
+  EXPECT_EQ(platform_.LogOf("Blt").at(0).Field("Injected"), "yes");
 }
 
 TEST_F(BltCopy, ModeDescribesTheFramebuffer) {

@@ -1,6 +1,6 @@
 // Binding the driver's globals to a simulated firmware's tables (as
-// DriverEntry's first lines do), and the pool-only firmware the decoder's
-// benchmark and fuzzer run on.
+// DriverEntry's first lines do), a loaded driver's record, and the pool-only
+// firmware the decoder's benchmark and fuzzer run on.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,6 +21,8 @@ TEST(PlatformBindDriver, HandsTheDriverWhatDriverEntryKeeps) {
   EXPECT_EQ(gDriver.SystemTable, platform.system_table());
   EXPECT_EQ(gDriver.BootServices, platform.boot_services());
   EXPECT_EQ(gDriver.RuntimeServices, platform.runtime_services());
+  EXPECT_EQ(gDriver.SecureBootState, 0xFF) << "a loaded driver has not read the variable yet";
+  EXPECT_EQ(gDriver.StorageAbsent, 1) << "nor found storage";
   EXPECT_EQ(gDriver.HobList, nullptr) << "nothing beyond the first lines of DriverEntry";
   EXPECT_EQ(gDriver.TriggerEvent, nullptr);
   EXPECT_TRUE(platform.log().empty()) << "binding calls no service";
@@ -36,6 +38,39 @@ TEST(PlatformBindDriver, MatchesWhatDriverEntryKeeps) {
   EXPECT_EQ(gDriver.SystemTable, after_entry.SystemTable);
   EXPECT_EQ(gDriver.BootServices, after_entry.BootServices);
   EXPECT_EQ(gDriver.RuntimeServices, after_entry.RuntimeServices);
+  EXPECT_EQ(gDriver.SecureBootState, after_entry.SecureBootState);
+  EXPECT_EQ(gDriver.StorageAbsent, after_entry.StorageAbsent);
+}
+
+// The record tests take as a loaded driver's is what a real DriverEntry
+// leaves in every value it does not take from the firmware or find there;
+// the image's own record is not it.
+TEST(LoadedDriverState, IsWhatDriverEntryLeaves) {
+  sim::Platform platform;
+  const DriverState loaded = sim::LoadedDriverState();
+  EXPECT_EQ(loaded.SecureBootState, 0xFF);
+  EXPECT_EQ(loaded.StorageAbsent, 1);
+  EXPECT_NE(loaded.SecureBootState, DriverState{}.SecureBootState);
+  EXPECT_NE(loaded.StorageAbsent, DriverState{}.StorageAbsent);
+
+  ASSERT_EQ(platform.RunDriverEntry(), EFI_SUCCESS);  // no HOB list, no storage, no trigger yet
+  EXPECT_EQ(gDriver.SecureBootState, loaded.SecureBootState);
+  EXPECT_EQ(gDriver.StorageAbsent, loaded.StorageAbsent);
+  EXPECT_EQ(gDriver.NoticeMode, loaded.NoticeMode);
+  EXPECT_EQ(gDriver.NoticeImageBuffer, loaded.NoticeImageBuffer);
+  EXPECT_EQ(gDriver.TraceHubBase, loaded.TraceHubBase);
+  EXPECT_EQ(loaded.SystemTable, nullptr) << "no tables: those are the firmware's";
+}
+
+TEST(LoadedDriverState, LeavesTheDriverAsItWas) {
+  sim::Platform platform;
+  gDriver.NoticeMode = 3;
+  gDriver.StorageAbsent = 0;
+  const DriverState loaded = sim::LoadedDriverState();
+  EXPECT_EQ(loaded.NoticeMode, 0);
+  EXPECT_EQ(gDriver.NoticeMode, 3);
+  EXPECT_EQ(gDriver.StorageAbsent, 0);
+  EXPECT_EQ(gDriver.SecureBootState, DriverState{}.SecureBootState);
 }
 
 class PoolOnlyFirmwareTest : public ::testing::Test {
@@ -52,6 +87,7 @@ TEST_F(PoolOnlyFirmwareTest, BindsOnlyBootServices) {
   EXPECT_EQ(gDriver.BootServices, firmware_.boot_services());
   EXPECT_EQ(gDriver.SystemTable->BootServices, firmware_.boot_services());
   EXPECT_EQ(gDriver.RuntimeServices, nullptr);
+  EXPECT_EQ(gDriver.StorageAbsent, sim::LoadedDriverState().StorageAbsent);
   EXPECT_EQ(firmware_.boot_services()->Stall, nullptr) << "no service but the pool";
   EXPECT_EQ(firmware_.boot_services()->Hdr.Signature, EFI_BOOT_SERVICES_SIGNATURE);
 }

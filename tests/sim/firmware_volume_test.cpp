@@ -86,16 +86,18 @@ TEST_F(FirmwareVolumeRead, MissingFileSectionOrInstanceIsNotFound) {
   EXPECT_EQ(fv_->read_section_calls(), 3u);
 }
 
-TEST_F(FirmwareVolumeRead, ForcedStatusesTouchNothing) {
+TEST_F(FirmwareVolumeRead, InjectedFailuresTouchNothing) {
   void *buffer = nullptr;
   UINTN size = 5;
-  fv_->ForceFileStatus(kPicture, EFI_ACCESS_DENIED);
+  platform_.Inject(sim::Failure("ReadSection").On(*fv_).For(kPicture).Answers(EFI_ACCESS_DENIED));
   EXPECT_EQ(Read(kPicture, EFI_SECTION_RAW, 0, &buffer, &size), EFI_ACCESS_DENIED);
-  fv_->ForceStatus(EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(Read(kMissing, EFI_SECTION_RAW, 0, &buffer, &size), EFI_NOT_FOUND) << "another file is served";
+  platform_.Inject(sim::Failure("ReadSection").On(*fv_).Answers(EFI_BUFFER_TOO_SMALL));
   EXPECT_EQ(Read(kMissing, EFI_SECTION_RAW, 0, &buffer, &size), EFI_BUFFER_TOO_SMALL);
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(size, 5u);
-  EXPECT_EQ(fv_->read_section_calls(), 2u);
+  EXPECT_EQ(fv_->read_section_calls(), 1u) << "only the call no failure picked reached the volume";
+  EXPECT_EQ(platform_.CallCount("ReadSection"), 3u);
 }
 
 TEST_F(FirmwareVolumeRead, VolumesAreFoundInCreationOrder) {

@@ -10,6 +10,7 @@
 #include "core/driver_state.h"
 #include "core/firmware/efi_hob.h"
 #include "display/notice_image_lookup.h"
+#include "sim/driver_reload.h"
 #include "sim/embedded_controller.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"
@@ -63,12 +64,20 @@ TEST_F(Hostile, HandoffEndBecomesTheAddressInTheInstalledList) {
 TEST_F(Hostile, HandleListWithoutBufferForOneProtocolOnly) {
   platform_.AddPciDevice("nvme0", 1, 8);
   platform_.AddFirmwareVolume("fv0");
-  platform_.HandOutNoHandleBuffer(EFI_PCI_IO_PROTOCOL_GUID, 3);
+  platform_.Inject(sim::Failure("LocateHandleBuffer")
+                       .For(EFI_PCI_IO_PROTOCOL_GUID)
+                       .Answers(EFI_SUCCESS)
+                       .Leaving("NoHandles", 3)
+                       .Leaving("Buffer", nullptr));
   UINTN count = 0;
   EFI_HANDLE *handles = reinterpret_cast<EFI_HANDLE *>(uintptr_t{8});
   EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_PCI_IO_PROTOCOL_GUID, nullptr, &count, &handles), EFI_SUCCESS);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(handles, nullptr);
+  // What the failure left is logged as the service's results would be.
+  EXPECT_EQ(platform_.log().back().Field("NoHandles"), "3");
+  EXPECT_EQ(platform_.log().back().Field("Buffer"), sim::HexText(0));
+  EXPECT_EQ(platform_.pool_usage().blocks, 0u);
   EXPECT_EQ(bs_->LocateHandleBuffer(ByProtocol, &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, nullptr, &count, &handles),
             EFI_SUCCESS);
   EXPECT_EQ(count, 1u);
@@ -80,7 +89,12 @@ TEST_F(Hostile, HandleListWithoutBufferForOneProtocolOnly) {
 TEST_F(Hostile, FailingReadSectionCanLeaveABufferBehind) {
   const EFI_GUID file = NoticeImage2Guid;
   sim::FirmwareVolume &volume = platform_.AddFirmwareVolume("fv0");
-  volume.ForceFileStatusLeaving(file, EFI_DEVICE_ERROR, {1, 2, 3}, 900);
+  platform_.Inject(sim::Failure("ReadSection")
+                       .On(volume)
+                       .For(file)
+                       .Answers(EFI_DEVICE_ERROR)
+                       .Leaving("Buffer", sim::PoolHolding{{1, 2, 3}})
+                       .Leaving("BufferSize", 900));
   void *buffer = nullptr;
   UINTN size = 0;
   UINT32 authentication = 0;
@@ -144,14 +158,21 @@ TEST(PlatformReset, GivesWhatAFreshPlatformGives) {
   ASSERT_EQ(fresh.connected, std::vector<std::string>{"nvme0"});
 
   sim::Platform platform;
-  // A boot that leaves every kind of state behind: records, failure rules,
-  // forced answers, a missing console and graphics output, a fault, pool.
+  // A boot that leaves every kind of state behind: records, injected failures
+  // of every kind, a missing console and graphics output, a fault, pool.
   Boot(platform);
-  platform.FailEveryCall("AllocatePool", EFI_OUT_OF_RESOURCES);
-  platform.ForceBltStatus(EFI_DEVICE_ERROR);
-  platform.SetOutputStringStatus(EFI_DEVICE_ERROR);
-  platform.SetConnectStatus(EFI_DEVICE_ERROR);
-  platform.HandOutNoHandleBuffer(EFI_PCI_IO_PROTOCOL_GUID, 2);
+  platform.Inject(sim::Failure("AllocatePool").Answers(EFI_OUT_OF_RESOURCES));
+  platform.Inject(sim::Failure("Blt").Answers(EFI_DEVICE_ERROR));
+  platform.Inject(sim::Failure("OutputString").Answers(EFI_DEVICE_ERROR));
+  platform.Inject(sim::Failure("ConnectController").Answers(EFI_DEVICE_ERROR));
+  platform.Inject(sim::Failure("PciIo.Pci.Read").Answers(EFI_DEVICE_ERROR));
+  platform.Inject(sim::Failure("HandleProtocol").Answers(EFI_UNSUPPORTED));
+  platform.Inject(sim::Failure("ReadSection").For(NoticeImage5Guid).Answers(EFI_NOT_FOUND));
+  platform.Inject(sim::Failure("LocateHandleBuffer")
+                      .For(EFI_PCI_IO_PROTOCOL_GUID)
+                      .Answers(EFI_SUCCESS)
+                      .Leaving("NoHandles", 2)
+                      .Leaving("Buffer", nullptr));
   platform.gop()->Mode->Info = nullptr;
   platform.RemoveGop();
   platform.RemoveConsole();
@@ -171,10 +192,14 @@ TEST(PlatformReset, GivesWhatAFreshPlatformGives) {
   EXPECT_EQ(platform.system_table()->NumberOfTableEntries, 0u);
   EXPECT_EQ(platform.Pixel(sim::Platform::kDefaultWidth / 2 - 10, 384).Blue, 0u) << "the screen is cleared";
   EXPECT_EQ(gDriver.NoticeMode, 0);
-  // As the image is loaded: every driver-wide value as the file holds it (DriverEntry sets the rest).
+  // Reloaded: every driver-wide value as the image file holds it, not yet a
+  // loaded driver's (DriverEntry's first step makes it one).
   EXPECT_EQ(gDriver.SecureBootState, DriverState{}.SecureBootState);
   EXPECT_EQ(gDriver.StorageAbsent, DriverState{}.StorageAbsent);
   EXPECT_EQ(gDriver.SystemTable, nullptr);
+  platform.BindDriver();
+  EXPECT_EQ(gDriver.SecureBootState, sim::LoadedDriverState().SecureBootState);
+  EXPECT_EQ(gDriver.StorageAbsent, sim::LoadedDriverState().StorageAbsent);
 
   const BootRecord again = Boot(platform);
   EXPECT_EQ(again.calls, fresh.calls);

@@ -37,7 +37,7 @@ TEST_F(PoolTest, CountsBytesAndBlocksPerType) {
 }
 
 TEST_F(PoolTest, NthAllocationFailsAndOnlyThatOne) {
-  platform.FailAllocatePool(2);
+  platform.Inject(sim::Failure("AllocatePool").Call(2).Answers(EFI_OUT_OF_RESOURCES));
   EFI_STATUS first, second, third;
   void *a = Allocate(EfiBootServicesData, 16, &first);
   void *b = Allocate(EfiBootServicesData, 16, &second);

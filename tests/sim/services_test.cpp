@@ -41,12 +41,15 @@ TEST_F(Services, LocateHandleBufferIsAccountedPool) {
 
 TEST_F(Services, HandleProtocolAnswers) {
   sim::PciDevice &device = platform_.AddPciDevice("nvme0", 1, 8);
+  sim::PciDevice &other = platform_.AddPciDevice("sata0", 1, 6);
   void *interface = nullptr;
   EXPECT_EQ(bs_->HandleProtocol(device.handle(), &EFI_PCI_IO_PROTOCOL_GUID, &interface), EFI_SUCCESS);
   EXPECT_EQ(interface, device.protocol());
   EXPECT_EQ(bs_->HandleProtocol(device.handle(), &EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID, &interface), EFI_UNSUPPORTED);
-  device.FailHandleProtocol(EFI_ACCESS_DENIED);
+  platform_.Inject(sim::Failure("HandleProtocol").On(device).Answers(EFI_ACCESS_DENIED));
   EXPECT_EQ(bs_->HandleProtocol(device.handle(), &EFI_PCI_IO_PROTOCOL_GUID, &interface), EFI_ACCESS_DENIED);
+  EXPECT_EQ(bs_->HandleProtocol(other.handle(), &EFI_PCI_IO_PROTOCOL_GUID, &interface), EFI_SUCCESS);
+  EXPECT_EQ(interface, other.protocol());
 }
 
 TEST_F(Services, LocateProtocolFindsTheGopUntilRemoved) {
@@ -61,11 +64,18 @@ TEST_F(Services, LocateProtocolFindsTheGopUntilRemoved) {
 TEST_F(Services, ConnectControllerIsRecordedByName) {
   sim::PciDevice &device = platform_.AddPciDevice("sata0", 1, 6);
   EXPECT_EQ(bs_->ConnectController(device.handle(), nullptr, nullptr, 1), EFI_SUCCESS);
-  platform_.SetConnectStatus(EFI_NOT_FOUND);
-  EXPECT_EQ(bs_->ConnectController(device.handle(), nullptr, nullptr, 0), EFI_NOT_FOUND);
+  EXPECT_EQ(bs_->ConnectController(device.handle(), nullptr, nullptr, 0), EFI_SUCCESS);
   ASSERT_EQ(platform_.connect_calls().size(), 2u);
   EXPECT_EQ(platform_.connect_calls()[1].recursive, 0);
   EXPECT_EQ(platform_.connected_names(), (std::vector<std::string>{"sata0", "sata0"}));
+
+  // A refused connection reaches no controller: only the log has it.
+  platform_.Inject(sim::Failure("ConnectController").Answers(EFI_NOT_FOUND));
+  EXPECT_EQ(bs_->ConnectController(device.handle(), nullptr, nullptr, 1), EFI_NOT_FOUND);
+  EXPECT_EQ(platform_.connect_calls().size(), 2u);
+  ASSERT_EQ(platform_.LogOf("ConnectController").size(), 3u);
+  EXPECT_EQ(platform_.LogOf("ConnectController")[2].Field("HandleName"), "sata0");
+  EXPECT_EQ(platform_.LogOf("ConnectController")[2].status, EFI_NOT_FOUND);
 }
 
 // --- variables ------------------------------------------------------------------------
@@ -91,7 +101,7 @@ TEST_F(Services, GetVariableFollowsTheSizeRules) {
   EXPECT_EQ(rt_->GetVariable(u"Blob", &other, nullptr, &size, data), EFI_NOT_FOUND);
   EXPECT_EQ(rt_->GetVariable(u"Blo", &EFI_GLOBAL_VARIABLE, nullptr, &size, data), EFI_NOT_FOUND);
 
-  platform_.FailEveryCall("GetVariable", EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("GetVariable").Answers(EFI_DEVICE_ERROR));
   EXPECT_EQ(rt_->GetVariable(u"Blob", &EFI_GLOBAL_VARIABLE, nullptr, &size, data), EFI_DEVICE_ERROR);
   EXPECT_EQ(platform_.CallCount("GetVariable"), 5u);
   ASSERT_EQ(platform_.get_variable_calls().size(), 4u);  // the injected one never reached the store
@@ -165,9 +175,19 @@ TEST_F(Services, ClassCodeDwordHoldsRevisionProgIfSubclassBaseClass) {
   EFI_PCI_IO_PROTOCOL *io = device.protocol();
   ASSERT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &value), EFI_SUCCESS);
   EXPECT_EQ(value, 0x01060131u);
-  device.FailConfigReads(EFI_DEVICE_ERROR);
+  EXPECT_EQ(device.config_reads(), 1u);
+
+  // A read failed on this device reaches neither its space nor its count; another device still reads.
+  sim::PciDevice &other = platform_.AddPciDevice("other", 0x02, 0x00);
+  platform_.Inject(sim::Failure("PciIo.Pci.Read").On(device).Answers(EFI_DEVICE_ERROR));
+  value = 0;
   EXPECT_EQ(io->Pci.Read(io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &value), EFI_DEVICE_ERROR);
-  EXPECT_EQ(device.config_reads(), 2u);
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(device.config_reads(), 1u);
+  EXPECT_EQ(platform_.CallCount("PciIo.Pci.Read"), 2u);
+  EFI_PCI_IO_PROTOCOL *other_io = other.protocol();
+  EXPECT_EQ(other_io->Pci.Read(other_io, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &value), EFI_SUCCESS);
+  EXPECT_EQ(value, 0x02000000u);
 }
 
 // --- console --------------------------------------------------------------------------------
@@ -180,8 +200,10 @@ TEST_F(Services, ConsoleRecordsEveryCallInOrder) {
   con->OutputString(con, u"one\r\n");
   con->SetAttribute(con, EFI_RED);
   con->SetCursorPosition(con, 3, 4);
-  platform_.SetOutputStringStatus(EFI_DEVICE_ERROR);
-  EXPECT_EQ(con->OutputString(con, u"two"), EFI_DEVICE_ERROR);
+  EXPECT_EQ(con->OutputString(con, u"two"), EFI_SUCCESS);
+  // A refused string is in the log with its text, and on no console.
+  platform_.Inject(sim::Failure("OutputString").Answers(EFI_DEVICE_ERROR));
+  EXPECT_EQ(con->OutputString(con, u"three"), EFI_DEVICE_ERROR);
 
   const std::vector<sim::ConsoleCall> &calls = platform_.console_calls();
   ASSERT_EQ(calls.size(), 6u);
@@ -191,7 +213,10 @@ TEST_F(Services, ConsoleRecordsEveryCallInOrder) {
   EXPECT_EQ(calls[3].kind, sim::ConsoleCall::SetAttribute);
   EXPECT_EQ(calls[3].first, EFI_RED);
   EXPECT_EQ(calls[4].second, 4u);
-  EXPECT_EQ(calls[5].status, EFI_DEVICE_ERROR);
+  EXPECT_EQ(calls[5].text, u"two");
+  ASSERT_EQ(platform_.LogOf("OutputString").size(), 3u);
+  EXPECT_EQ(platform_.LogOf("OutputString")[2].status, EFI_DEVICE_ERROR);
+  EXPECT_EQ(platform_.LogOf("OutputString")[2].Field("String"), "three");
   EXPECT_EQ(platform_.console_strings(), (std::vector<std::u16string>{u"one\r\n", u"two"}));
   EXPECT_EQ(platform_.console_text(), u"one\r\ntwo");
   EXPECT_EQ(platform_.console_mode().Attribute, static_cast<INT32>(EFI_RED));
@@ -225,7 +250,7 @@ TEST_F(Services, UnusedServicesAnswerUnsupportedAndAreCounted) {
 }
 
 TEST_F(Services, InjectedFailureIsMarkedInTheLog) {
-  platform_.FailCall("Stall", 2, EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("Stall").Call(2).Answers(EFI_DEVICE_ERROR));
   EXPECT_EQ(bs_->Stall(1), EFI_SUCCESS);
   EXPECT_EQ(bs_->Stall(1), EFI_DEVICE_ERROR);
   EXPECT_EQ(bs_->Stall(1), EFI_SUCCESS);

@@ -1,5 +1,5 @@
 // The thunks that fill the simulated tables: what each logs (keys, values and
-// order), how a misused protocol call is answered and listed, how forced
+// order), how a misused protocol call is answered and listed, how injected
 // answers meet checks, out-slots and services returning nothing, and that
 // every slot the driver has no business calling is refused and counted.
 #include <gtest/gtest.h>
@@ -89,17 +89,17 @@ TEST_F(Thunks, SizeSlotsAreLoggedAsGivenAndAsLeftWhateverTheStatus) {
   EXPECT_EQ(FieldsOf(Last()), (Fields{{"VariableName", ""}, {"VendorGuid", "null"}, {"DataSize", "null"}}));
 }
 
-// --- forced answers -----------------------------------------------------------------------
+// --- injected failures -------------------------------------------------------------------
 
-TEST_F(Thunks, AForcedAnswerLeavesOutSlotsUnloggedAndTheServiceUntouched) {
-  platform_.FailCall("AllocatePool", 1, EFI_OUT_OF_RESOURCES);
+TEST_F(Thunks, AnInjectedAnswerLeavesOutSlotsUnloggedAndTheServiceUntouched) {
+  platform_.Inject(sim::Failure("AllocatePool").Call(1).Answers(EFI_OUT_OF_RESOURCES));
   void *buffer = nullptr;
   EXPECT_EQ(bs_->AllocatePool(EfiBootServicesData, 24, &buffer), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(FieldsOf(Last()), (Fields{{"PoolType", "4"}, {"Size", "24"}, {"Injected", "yes"}}));
   EXPECT_EQ(platform_.pool_usage().blocks, 0u);
 
   platform_.SetSecureBoot(1);
-  platform_.FailCall("GetVariable", 1, EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("GetVariable").Call(1).Answers(EFI_DEVICE_ERROR));
   UINTN size = 0;
   EXPECT_EQ(rt_->GetVariable(u"SecureBoot", &EFI_GLOBAL_VARIABLE, nullptr, &size, nullptr), EFI_DEVICE_ERROR);
   EXPECT_EQ(Last().Field("DataSizeOut"), "");
@@ -107,9 +107,9 @@ TEST_F(Thunks, AForcedAnswerLeavesOutSlotsUnloggedAndTheServiceUntouched) {
   EXPECT_TRUE(platform_.get_variable_calls().empty());
 }
 
-TEST_F(Thunks, ServicesReturningNothingIgnoreForcedAnswers) {
-  platform_.FailEveryCall("CopyMem", EFI_DEVICE_ERROR);
-  platform_.FailEveryCall("RestoreTPL", EFI_DEVICE_ERROR);
+TEST_F(Thunks, ServicesReturningNothingAreNeverFailed) {
+  platform_.Inject(sim::Failure("CopyMem").Answers(EFI_DEVICE_ERROR));
+  platform_.Inject(sim::Failure("RestoreTPL").Answers(EFI_DEVICE_ERROR));
   char source[4] = "abc";
   char destination[4] = {};
   bs_->CopyMem(destination, source, sizeof(source));
@@ -138,10 +138,10 @@ class MisusedThis : public ::testing::TestWithParam<MisusedCall> {};
 
 // A This that is not the protocol's own is a fault answered EFI_INVALID_PARAMETER,
 // even when the call was to be failed otherwise, and reaches nothing behind it.
-TEST_P(MisusedThis, IsAFaultBeforeAnyForcedAnswer) {
+TEST_P(MisusedThis, IsAFaultBeforeAnyInjectedAnswer) {
   const MisusedCall &misuse = GetParam();
   sim::Platform platform;
-  platform.FailEveryCall(misuse.service, EFI_DEVICE_ERROR);
+  platform.Inject(sim::Failure(misuse.service).Answers(EFI_DEVICE_ERROR));
   EXPECT_EQ(misuse.call(platform, false), EFI_INVALID_PARAMETER);
   EXPECT_EQ(platform.faults(), (std::vector<std::string>{misuse.fault}));
   EXPECT_TRUE(platform.console_calls().empty());
@@ -188,7 +188,7 @@ TEST_F(Thunks, OutputStringLogsItsStringOnlyOnceTheCallIsSound) {
   EXPECT_EQ(con_->OutputString(nullptr, u"x"), EFI_INVALID_PARAMETER);
   EXPECT_TRUE(FieldsOf(Last()).empty());
 
-  platform_.FailCall("OutputString", 3, EFI_DEVICE_ERROR);
+  platform_.Inject(sim::Failure("OutputString").Call(3).Answers(EFI_DEVICE_ERROR));
   EXPECT_EQ(con_->OutputString(con_, u"caf\u00e9"), EFI_DEVICE_ERROR);
   EXPECT_EQ(FieldsOf(Last()), (Fields{{"Injected", "yes"}, {"String", "caf\xC3\xA9"}}));
   EXPECT_TRUE(platform_.console_calls().empty());

@@ -1,15 +1,19 @@
 // The failure sweep: for each machine state, a whole boot (entry, end of DXE,
 // the triggers) is run once to count the driver's firmware calls; then every
 // one of those calls, allocations included, is failed in turn, alone and
-// every call of its service from there on. After each boot: no fault, no
-// unexpected call, the picture released and nothing left in pool but the
-// trace records. In the sanitizer build every boot is also watched for any
+// every call of its service from there on; and each call of a service with
+// out-slots is failed alone once more, leaving in them what careless firmware
+// might. After each boot: no fault, no unexpected call, the picture released,
+// nothing left in pool but the trace records, and nothing a failed call left
+// behind touched. In the sanitizer build every boot is also watched for any
 // out-of-bounds access, use after free or undefined behaviour.
 //
 // One platform serves every boot (Platform::Reset), so the sweep stays quick
 // under the sanitizers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -88,17 +92,45 @@ std::vector<uint8_t> PictureBytes(Picture kind) {
   return bytes;
 }
 
-// A failure to inject: the Nth call of a service, alone or with every later one.
+// A failure to inject: the Nth call of a service, alone, with every later
+// one, or alone and leaving something in its out-slots.
 struct Injection {
+  enum Kind { kAlone, kOnwards, kLeaving };
   std::string service;
   unsigned call = 0;
-  bool onwards = false;
+  Kind kind = kAlone;
 };
 
 std::string Describe(const Machine &machine, const Injection &injection) {
-  return machine.name + ": " + injection.service + " call " + std::to_string(injection.call) +
-         (injection.onwards ? " and on" : " alone");
+  const char *const kinds[] = {" alone", " and on", " leaving its out-slots filled"};
+  return machine.name + ": " + injection.service + " call " + std::to_string(injection.call) + kinds[injection.kind];
 }
+
+// What a failed call may leave in an out-slot the driver must not believe: a
+// pointer to these bytes, which it must neither write nor release.
+constexpr uint8_t kGuardByte = 0x5A;
+std::array<uint8_t, 64> g_guard;
+
+// The out-slots of each service the driver calls, filled as careless firmware
+// might on a failure: pointers to the guard, counts and sizes that promise
+// data, and for ReadSection a block of its own in the buffer slot (which the
+// driver releases as it does any picture it was handed).
+sim::Failure Leaving(sim::Failure failure) {
+  const std::string &service = failure.service();
+  if (service == "AllocatePool" || service == "CreateEvent" || service == "CreateEventEx") {
+    return failure.Leaving(service == "AllocatePool" ? "Buffer" : "Event", g_guard.data());
+  }
+  if (service == "HandleProtocol" || service == "LocateProtocol") return failure.Leaving("Interface", g_guard.data());
+  if (service == "RegisterProtocolNotify") return failure.Leaving("Registration", g_guard.data());
+  if (service == "LocateHandleBuffer") return failure.Leaving("NoHandles", 3).Leaving("Buffer", g_guard.data());
+  if (service == "GetVariable") return failure.Leaving("DataSize", 1);
+  if (service == "ReadSection") {
+    return failure.Leaving("Buffer", sim::PoolHolding{std::vector<uint8_t>(16, kGuardByte)}).Leaving("BufferSize", 16);
+  }
+  return failure;
+}
+
+bool HasOutSlots(const std::string &service) { return !Leaving(sim::Failure(service)).leftovers().empty(); }
 
 EFI_STATUS InjectedStatus(const std::string &service) {
   return service == "AllocatePool" ? EFI_OUT_OF_RESOURCES : EFI_DEVICE_ERROR;
@@ -142,13 +174,22 @@ class FailureSweep : public ::testing::TestWithParam<Machine> {
     if (!m.graphics_output) platform_.RemoveGop();
     if (!m.console) platform_.RemoveConsole();
 
+    g_guard.fill(kGuardByte);
     if (!injection.service.empty()) {
-      const EFI_STATUS status = InjectedStatus(injection.service);
-      if (injection.onwards) {
-        platform_.FailCallsFrom(injection.service, injection.call, status);
-      } else {
-        platform_.FailCall(injection.service, injection.call, status);
+      sim::Failure failure(injection.service);
+      failure.Answers(InjectedStatus(injection.service));
+      switch (injection.kind) {
+        case Injection::kAlone:
+          failure.Call(injection.call);
+          break;
+        case Injection::kOnwards:
+          failure.CallsFrom(injection.call);
+          break;
+        case Injection::kLeaving:
+          failure = Leaving(failure.Call(injection.call));
+          break;
       }
+      platform_.Inject(std::move(failure));
     }
 
     EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
@@ -169,6 +210,7 @@ class FailureSweep : public ::testing::TestWithParam<Machine> {
     ASSERT_TRUE(platform_.faults().empty()) << where << ": " << platform_.faults().front();
     ASSERT_TRUE(platform_.unexpected_calls().empty()) << where << ": " << platform_.unexpected_calls().front();
     ASSERT_EQ(gDriver.NoticeImageBuffer, nullptr) << where;
+    ASSERT_TRUE(std::all_of(g_guard.begin(), g_guard.end(), [](uint8_t b) { return b == kGuardByte; })) << where;
     // A failed FreePool leaves its block by definition; every other failure must not.
     if (injection.service == "FreePool") return;
     ASSERT_EQ(platform_.LeakReport(EfiBootServicesData), "") << where;
@@ -190,10 +232,13 @@ TEST_P(FailureSweep, EveryCallFailedAloneAndFromThereOn) {
   ASSERT_GT(calls.at("AllocatePool"), 0u);
 
   unsigned boots = 0;
+  unsigned sites = 0;  // distinct (service, call number) pairs failed
   for (const auto &[service, count] : calls) {
     for (unsigned call = 1; call <= count; ++call) {
-      for (bool onwards : {false, true}) {
-        const Injection injection{service, call, onwards};
+      ++sites;
+      for (Injection::Kind kind : {Injection::kAlone, Injection::kOnwards, Injection::kLeaving}) {
+        if (kind == Injection::kLeaving && !HasOutSlots(service)) continue;
+        const Injection injection{service, call, kind};
         Boot(injection);
         CheckAfterBoot(injection);
         if (HasFatalFailure()) return;
@@ -202,6 +247,7 @@ TEST_P(FailureSweep, EveryCallFailedAloneAndFromThereOn) {
     }
   }
   RecordProperty("boots", static_cast<int>(boots));
+  RecordProperty("sites", static_cast<int>(sites));
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, FailureSweep, ::testing::ValuesIn(kMachines),

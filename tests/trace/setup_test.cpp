@@ -77,7 +77,7 @@ TEST_F(TraceSetupTest, SecondCallAfterSuccessAllocatesNothing) {
 }
 
 TEST_F(TraceSetupTest, FailedHeaderAllocationIsOutOfResourcesAndALaterCallStartsAgain) {
-  platform_.FailAllocatePool(1);
+  platform_.Inject(sim::Failure("AllocatePool").Call(1).Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(RunSetup(), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(gTrace.DriverTraceHandle, nullptr);
   EXPECT_EQ(Allocations(), 1u);
@@ -90,7 +90,7 @@ TEST_F(TraceSetupTest, FailedHeaderAllocationIsOutOfResourcesAndALaterCallStarts
 }
 
 TEST_F(TraceSetupTest, FailedHandleAllocationStillSucceedsAndKeepsTheHeader) {
-  platform_.FailAllocatePool(2);
+  platform_.Inject(sim::Failure("AllocatePool").Call(2).Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(RunSetup(), EFI_SUCCESS);
   EXPECT_EQ(gTrace.DriverTraceHandle, nullptr);
   EXPECT_EQ(RuntimeBlocks(), 1u);  // the header, never released
@@ -121,7 +121,7 @@ TEST_F(TraceSetupTest, DriverEntryWithoutTraceHobLeavesTheHandleOnNoChannel) {
 
 TEST_F(TraceSetupTest, DriverEntryIgnoresAFailedSetUp) {
   platform_.InstallHobList(sim::HobListBuilder().TraceHub(kHubBase).End().bytes());
-  platform_.FailAllocatePool(1);
+  platform_.Inject(sim::Failure("AllocatePool").Call(1).Answers(EFI_OUT_OF_RESOURCES));
   EXPECT_EQ(platform_.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(gTrace.DriverTraceHandle, nullptr);
   // Start-up went on to register its notifications.

@@ -100,7 +100,9 @@ class BootRun {
     sim::HobListBuilder hobs;
     if (options.trace_hub_base) hobs.TraceHub(*options.trace_hub_base);
     platform_.InstallHobList(hobs.End().bytes());
-    if (options.fail_alloc) platform_.FailAllocatePool(static_cast<unsigned>(*options.fail_alloc));
+    if (options.fail_alloc)
+      platform_.Inject(
+          sim::Failure("AllocatePool").Call(static_cast<unsigned>(*options.fail_alloc)).Answers(EFI_OUT_OF_RESOURCES));
 
     sim::Hardware &hw = sim::CurrentHardware();
     hw.on_port = [this](const sim::PortAccess &access) {
