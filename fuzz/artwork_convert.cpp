@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;  // refused, with a reason
   }
   const auto decoded = picture_tools::DecodeWithDriver(conversion.Bmp.Bytes);
-  if (!decoded || decoded->Width != conversion.Pixels.Width || decoded->Height != conversion.Pixels.Height) std::abort();
+  if (!decoded || decoded->Width != conversion.Pixels.Width || decoded->Height != conversion.Pixels.Height)
+    std::abort();
   for (size_t i = 0; i < decoded->Pixels.size(); ++i) {
     if (picture_tools::RgbOf(decoded->Pixels[i]) != conversion.Pixels.Pixels[i]) std::abort();
   }

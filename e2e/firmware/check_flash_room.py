@@ -114,7 +114,9 @@ def main(argv=None):
                     % (image, room, cost, verdict, status, "warns" if warned else "does not warn")
                 )
                 if (status == 0) != should_fit or warned == should_fit or status not in (0, 1):
-                    failures.append("%s: %d LZMA bytes against a room of %d: notice-insert: %s" % (image, cost, room, said))
+                    failures.append(
+                        "%s: %d LZMA bytes against a room of %d: notice-insert: %s" % (image, cost, room, said)
+                    )
     for failure in failures:
         print("check_flash_room: FAIL: " + failure, file=sys.stderr)
     if failures:

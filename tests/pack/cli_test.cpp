@@ -93,12 +93,22 @@ std::vector<HostileInput> HostileInputs() {
   return {
       {"folder", {}, "folder", "folder: is a folder, not a file", "folder: is a folder, not a file"},
       {"fifo", {}, "fifo", "fifo: is a FIFO (named pipe), not a file", "fifo: is a FIFO (named pipe), not a file"},
-      {"zero device", {}, "/dev/zero", "/dev/zero: is a character device, not a file",
+      {"zero device",
+       {},
+       "/dev/zero",
+       "/dev/zero: is a character device, not a file",
        "/dev/zero: is a character device, not a file"},
-      {"null device", {}, "/dev/null", "/dev/null: is a character device, not a file",
+      {"null device",
+       {},
+       "/dev/null",
+       "/dev/null: is a character device, not a file",
        "/dev/null: is a character device, not a file"},
       {"missing", {}, "missing.png", "missing.png: does not exist", "missing.png: does not exist"},
-      {"empty", {}, "empty", "the file is empty (0 bytes): not a picture", "the file is empty (0 bytes): not a picture"},
+      {"empty",
+       {},
+       "empty",
+       "the file is empty (0 bytes): not a picture",
+       "the file is empty (0 bytes): not a picture"},
       // Refused from IHDR alone; the refusal must also free libpng's state (the sanitizer build checks).
       {"huge PNG", png_test::Join({png_test::Ihdr(20000, 20000, 1, 0)}), nullptr,
        "a PNG of 20,000 x 20,000 pixels is larger than 3840x2160, the largest screen these tools know",
@@ -106,8 +116,8 @@ std::vector<HostileInput> HostileInputs() {
       {"text chunk claiming 2 GiB",
        png_test::Join({png_test::Ihdr(1, 1), png_test::Chunk("tEXt", std::vector<uint8_t>(20, 'a'), 0x7FFFFFFF)}),
        nullptr, "unreadable PNG: the file ends inside a chunk: it is cut short", "this is a PNG file, not a BMP"},
-      {"cut PNG", std::vector<uint8_t>(png.begin(), png.begin() + 40), nullptr, "unreadable PNG:",
-       "this is a PNG file, not a BMP"},
+      {"cut PNG", std::vector<uint8_t>(png.begin(), png.begin() + 40), nullptr,
+       "unreadable PNG:", "this is a PNG file, not a BMP"},
       {"pixel offset inside the headers", offset_in_header, nullptr,
        "the BMP's pixel data offset 5 points inside its headers, which end at byte 54",
        "the pixel data from byte 5 to the end holds 65 bytes"},
@@ -121,8 +131,8 @@ std::vector<HostileInput> HostileInputs() {
 TEST_F(NoticePackCli, HostileArtworkIsRefusedInOneLineAndNothingIsWritten) {
   for (const HostileInput &input : HostileInputs()) {
     SCOPED_TRACE(input.name);
-    const std::string path = input.path != nullptr ? (input.path[0] == '/' ? input.path : Path(input.path))
-                                                   : Path("input.bin");
+    const std::string path =
+        input.path != nullptr ? (input.path[0] == '/' ? input.path : Path(input.path)) : Path("input.bin");
     if (input.path == nullptr) WriteBytes(path, input.bytes);
     WriteBytes(Path("out.bmp"), kKeep);
     ExpectOneLineRefusal(Run({"convert", path, Path("out.bmp")}), 1, input.convert_finding);
@@ -164,11 +174,14 @@ TEST_F(NoticePackCli, OutputsThatCannotBeWrittenAreRefusedAndLeftAlone) {
       {{"convert", Path("art.png"), Path("fifo")}, 1, "it is a FIFO (named pipe), not a file"},
       {{"convert", Path("art.png"), Path("art.png")}, 2, "is the artwork itself; give another name"},
       {{"convert", Path("art.png"), dir_.string() + "/./art.png"}, 2, "is the artwork itself"},
-      {{"--picture", "5=" + Path("notice5.bmp"), "--fv-out", Path("notice5.bmp")}, 2,
+      {{"--picture", "5=" + Path("notice5.bmp"), "--fv-out", Path("notice5.bmp")},
+       2,
        "--fv-out " + Path("notice5.bmp") + " is an input (--picture 5=" + Path("notice5.bmp") + ")"},
-      {{"--picture", "5=" + named_like_output, "--ffs-out", Path("folder")}, 2,
+      {{"--picture", "5=" + named_like_output, "--ffs-out", Path("folder")},
+       2,
        "--ffs-out " + Path("folder") + " writes " + named_like_output + ", which is an input"},
-      {{"--picture", "5=" + Path("notice5.bmp"), "--ffs-out", Path("out.bmp")}, 1,
+      {{"--picture", "5=" + Path("notice5.bmp"), "--ffs-out", Path("out.bmp")},
+       1,
        "cannot make the folder " + Path("out.bmp") + ": it is a file"},
   };
   const std::vector<uint8_t> art = ReadBytes(Path("art.png"));
@@ -182,9 +195,9 @@ TEST_F(NoticePackCli, OutputsThatCannotBeWrittenAreRefusedAndLeftAlone) {
   EXPECT_EQ(ReadBytes(Path("out.bmp")), kKeep);
   EXPECT_EQ(ReadBytes(named_like_output), Bmp(2, 2));
   EXPECT_TRUE(fs::is_fifo(Path("fifo")));
-  EXPECT_EQ(Names(), (std::vector<std::string>{"art.png", "empty", "fifo", "folder",
-                                               "folder/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs", "notice5.bmp",
-                                               "out.bmp"}));
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"art.png", "empty", "fifo", "folder",
+                                      "folder/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs", "notice5.bmp", "out.bmp"}));
 }
 
 TEST_F(NoticePackCli, AWriteFailingHalfWayLeavesEveryOutputAsItWas) {
@@ -192,7 +205,8 @@ TEST_F(NoticePackCli, AWriteFailingHalfWayLeavesEveryOutputAsItWas) {
   // (30 KiB) does not, nor does the volume or the 36 KiB converted picture.
   WriteBytes(Path("notice1.bmp"), Bmp(100, 100));
   std::vector<picture_tools::Rgba> many_colours;
-  for (uint32_t i = 0; i < 110 * 110; ++i) many_colours.push_back({static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 255});
+  for (uint32_t i = 0; i < 110 * 110; ++i)
+    many_colours.push_back({static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 255});
   WriteBytes(Path("big.png"), artwork_test::WritePng(110, 110, many_colours));
   fs::create_directory(Path("ffs"));
   const std::string old_ffs = Path("ffs/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs");
@@ -215,13 +229,12 @@ TEST_F(NoticePackCli, AWriteFailingHalfWayLeavesEveryOutputAsItWas) {
                        "cannot write " + Path("out.bmp") + ": the file size limit was reached");
   EXPECT_EQ(ReadBytes(Path("out.bmp")), kKeep);
   EXPECT_EQ(Names(), (std::vector<std::string>{"art.png", "big.png", "empty", "ffs",
-                                               "ffs/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs", "ffs/stale.ffs",
-                                               "fifo", "folder", "notice1.bmp", "notice5.bmp", "out.bmp", "out.fv"}));
+                                               "ffs/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs", "ffs/stale.ffs", "fifo",
+                                               "folder", "notice1.bmp", "notice5.bmp", "out.bmp", "out.fv"}));
 }
 
 TEST_F(NoticePackCli, SuccessSaysWhatWasWrittenInPlainWords) {
-  const tool_test::CommandResult pack =
-      Run({"--picture", "5=" + Path("notice5.bmp"), "--ffs-out", Path("ffs") + "/"});
+  const tool_test::CommandResult pack = Run({"--picture", "5=" + Path("notice5.bmp"), "--ffs-out", Path("ffs") + "/"});
   ASSERT_EQ(pack.exit_code, 0) << pack.standard_error;
   EXPECT_EQ(pack.standard_error, "");
   EXPECT_NE(pack.standard_output.find("notice-pack: wrote " + Path("ffs") + "/<file GUID>.ffs\n"), std::string::npos)
@@ -239,17 +252,18 @@ TEST_F(NoticePackCli, SuccessSaysWhatWasWrittenInPlainWords) {
 }
 
 TEST_F(NoticePackCli, ConvertSaysEachChangeToThePixelsOnItsOwnLine) {
-  WriteBytes(Path("deep.png"),
-             png_test::WritePng({.colour_type = PNG_COLOR_TYPE_RGB_ALPHA, .bit_depth = 16}, 2, 1,
-                                {0x1234, 0, 0, 0xFFFF, 0, 0, 0, 0x8000}));
+  WriteBytes(Path("deep.png"), png_test::WritePng({.colour_type = PNG_COLOR_TYPE_RGB_ALPHA, .bit_depth = 16}, 2, 1,
+                                                  {0x1234, 0, 0, 0xFFFF, 0, 0, 0, 0x8000}));
   const tool_test::CommandResult run = Run({"convert", Path("deep.png"), Path("deep.bmp")});
   ASSERT_EQ(run.exit_code, 0) << run.standard_error;
   const std::string prefix = "notice-pack convert: warning: " + Path("deep.png") + ": ";
   EXPECT_EQ(run.standard_error,
-            prefix + "16 bits per channel are rounded to 8: 2 of 2 pixels lose precision (the BMP holds 8 bits per "
-                     "channel)\n" +
-                prefix + "1 of 2 pixels are not opaque (0 transparent, 1 partly): each is laid over black, as the "
-                         "cleared screen shows it\n");
+            prefix +
+                "16 bits per channel are rounded to 8: 2 of 2 pixels lose precision (the BMP holds 8 bits per "
+                "channel)\n" +
+                prefix +
+                "1 of 2 pixels are not opaque (0 transparent, 1 partly): each is laid over black, as the "
+                "cleared screen shows it\n");
   EXPECT_NE(run.standard_output.find("(PNG, 16-bit RGBA, 2x1, 2 colours)"), std::string::npos) << run.standard_output;
   EXPECT_NE(run.standard_output.find("exactly the converted pixels, changed as the warnings say"), std::string::npos);
   EXPECT_EQ(run.standard_output.find("artwork's pixels"), std::string::npos);

@@ -35,11 +35,23 @@ const png_color kPalette[] = {{10, 20, 30}, {200, 100, 0}, {0, 255, 7}};
 
 std::vector<PngCase> Cases() {
   std::vector<PngCase> cases;
-  cases.push_back({"grey_1bit", {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 1}, 3, 1, {0, 1, 0},
+  cases.push_back({"grey_1bit",
+                   {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 1},
+                   3,
+                   1,
+                   {0, 1, 0},
                    {{0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}}});
-  cases.push_back({"grey_2bit", {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 2}, 4, 1, {0, 1, 2, 3},
+  cases.push_back({"grey_2bit",
+                   {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 2},
+                   4,
+                   1,
+                   {0, 1, 2, 3},
                    {{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}}});
-  cases.push_back({"grey_4bit", {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 4}, 2, 1, {1, 15},
+  cases.push_back({"grey_4bit",
+                   {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = 4},
+                   2,
+                   1,
+                   {1, 15},
                    {{17, 17, 17, 255}, {255, 255, 255, 255}}});
   cases.push_back({"grey_8bit_transparent_colour",
                    {.colour_type = PNG_COLOR_TYPE_GRAY, .trans_colour = true, .transparent = {0, 0, 0, 0, 9}},
@@ -47,7 +59,11 @@ std::vector<PngCase> Cases() {
                    1,
                    {9, 10},
                    {{9, 9, 9, 0}, {10, 10, 10, 255}}});
-  cases.push_back({"grey_alpha_8bit", {.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA}, 2, 1, {50, 128, 60, 255},
+  cases.push_back({"grey_alpha_8bit",
+                   {.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA},
+                   2,
+                   1,
+                   {50, 128, 60, 255},
                    {{50, 50, 50, 128}, {60, 60, 60, 255}}});
   cases.push_back({"palette_4bit_transparency",
                    {.colour_type = PNG_COLOR_TYPE_PALETTE,
@@ -79,17 +95,16 @@ std::vector<PngCase> Cases() {
     colours.push_back({static_cast<uint8_t>(i * 3), static_cast<uint8_t>(255 - i), 7, 255});
   }
   cases.push_back({"rgb_8bit_interlaced", {.interlaced = true}, 9, 9, rgb, colours});
-  cases.push_back({"palette_1bit_interlaced",
-                   {.colour_type = PNG_COLOR_TYPE_PALETTE,
-                    .bit_depth = 1,
-                    .interlaced = true,
-                    .palette = {kPalette[0], kPalette[1]}},
-                   5,
-                   2,
-                   {1, 0, 1, 0, 1, 1, 0, 1, 0, 1},
-                   Repeat({{200, 100, 0, 255}, {10, 20, 30, 255}, {200, 100, 0, 255}, {10, 20, 30, 255},
-                           {200, 100, 0, 255}},
-                          2)});
+  cases.push_back(
+      {"palette_1bit_interlaced",
+       {.colour_type = PNG_COLOR_TYPE_PALETTE,
+        .bit_depth = 1,
+        .interlaced = true,
+        .palette = {kPalette[0], kPalette[1]}},
+       5,
+       2,
+       {1, 0, 1, 0, 1, 1, 0, 1, 0, 1},
+       Repeat({{200, 100, 0, 255}, {10, 20, 30, 255}, {200, 100, 0, 255}, {10, 20, 30, 255}, {200, 100, 0, 255}}, 2)});
   return cases;
 }
 
@@ -113,8 +128,7 @@ TEST(PngArtwork, KindNamesDepthColourTypeTransparencyAndInterlacing) {
                                   .trans_alpha = {0}};
   EXPECT_EQ(picture_tools::ReadArtwork(png_test::WritePng(palette, 1, 1, {0})).Kind,
             "PNG, 2-bit palette with transparency, interlaced");
-  EXPECT_EQ(picture_tools::ReadArtwork(png_test::WritePng({.bit_depth = 16}, 1, 1, {1, 2, 3})).Kind,
-            "PNG, 16-bit RGB");
+  EXPECT_EQ(picture_tools::ReadArtwork(png_test::WritePng({.bit_depth = 16}, 1, 1, {1, 2, 3})).Kind, "PNG, 16-bit RGB");
 }
 
 using png_test::Chunk;
@@ -133,7 +147,8 @@ std::string RefusalOf(const std::vector<uint8_t> &png) {
 TEST(PngArtwork, LargerThanTheLargestScreenIsRefusedFromItsHeaderAlone) {
   // No pixel data at all: the refusal must come from IHDR, before any allocation.
   const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
-      {Join({Ihdr(3841, 1)}), "a PNG of 3,841 x 1 pixels is larger than 3840x2160, the largest screen these tools know"},
+      {Join({Ihdr(3841, 1)}),
+       "a PNG of 3,841 x 1 pixels is larger than 3840x2160, the largest screen these tools know"},
       {Join({Ihdr(1, 2161)}), "a PNG of 1 x 2,161 pixels is larger than 3840x2160"},
       {Join({Ihdr(16384, 16384, 1, 0)}), "a PNG of 16,384 x 16,384 pixels is larger than 3840x2160"},
       {Join({Ihdr(0x7FFFFFFF, 0x7FFFFFFF)}), "a PNG of 2,147,483,647 x 2,147,483,647 pixels is larger"},

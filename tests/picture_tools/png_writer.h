@@ -19,8 +19,8 @@ struct PngSpec {
   bool interlaced = false;
   std::vector<png_color> palette{};     // palette pictures
   std::vector<png_byte> trans_alpha{};  // palette pictures: alpha of the first entries (tRNS)
-  bool trans_colour = false;          // grey or RGB pictures: tRNS naming one colour transparent
-  png_color_16 transparent{};         // that colour (gray, or red, green, blue)
+  bool trans_colour = false;            // grey or RGB pictures: tRNS naming one colour transparent
+  png_color_16 transparent{};           // that colour (gray, or red, green, blue)
 };
 
 inline int Channels(int colour_type) {

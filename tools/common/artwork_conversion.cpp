@@ -22,8 +22,8 @@ std::string PrecisionChange(uint64_t changed, uint64_t pixels) {
 }
 
 std::string ReductionChange(size_t from, size_t to, uint64_t changed, uint64_t pixels) {
-  return "--colours: " + ColourCount(from) + " reduced to " + ColourCount(to) + " (median cut): " +
-         OfPixels(changed, pixels) + " changed";
+  return "--colours: " + ColourCount(from) + " reduced to " + ColourCount(to) +
+         " (median cut): " + OfPixels(changed, pixels) + " changed";
 }
 
 uint64_t CountChanged(const FlatPicture &before, const FlatPicture &after) {
@@ -40,17 +40,14 @@ void CheckDecodesExactly(const FlatPicture &encoded, std::span<const uint8_t> bm
   }
   for (size_t i = 0; i < encoded.Pixels.size(); ++i) {
     if (RgbOf(decoded->Pixels[i]) != encoded.Pixels[i]) {
-      throw std::logic_error("internal error: the converted picture decodes differently at pixel " +
-                             std::to_string(i));
+      throw std::logic_error("internal error: the converted picture decodes differently at pixel " + std::to_string(i));
     }
   }
 }
 
 }  // namespace
 
-std::string ColourCount(size_t colours) {
-  return GroupDigits(colours) + (colours == 1 ? " colour" : " colours");
-}
+std::string ColourCount(size_t colours) { return GroupDigits(colours) + (colours == 1 ? " colour" : " colours"); }
 
 ArtworkConversion ConvertArtwork(std::span<const uint8_t> artwork, std::optional<unsigned> colours) {
   ArtworkConversion conversion;
@@ -68,8 +65,8 @@ ArtworkConversion ConvertArtwork(std::span<const uint8_t> artwork, std::optional
     // Unchanged when the picture has no more colours than asked for.
     FlatPicture reduced = ReduceColours(conversion.Pixels, *colours);
     if (const uint64_t changed = CountChanged(conversion.Pixels, reduced); changed != 0) {
-      conversion.Changes.push_back(ReductionChange(conversion.SourceColours, DistinctColours(reduced).size(), changed,
-                                                   reduced.Pixels.size()));
+      conversion.Changes.push_back(
+          ReductionChange(conversion.SourceColours, DistinctColours(reduced).size(), changed, reduced.Pixels.size()));
     }
     conversion.Pixels = std::move(reduced);
   }

@@ -68,7 +68,8 @@ std::vector<uint8_t> ReadInputFile(const std::filesystem::path &path, const std:
   struct stat status {};
   if (fstat(file.get(), &status) != 0) throw refuse(std::string("cannot be read: ") + std::strerror(errno));
   if (!S_ISREG(status.st_mode)) throw refuse("is " + FileKindName(status.st_mode) + ", not a file");
-  if (static_cast<uint64_t>(status.st_size) > limit) throw refuse(TooLarge(static_cast<uint64_t>(status.st_size), limit));
+  if (static_cast<uint64_t>(status.st_size) > limit)
+    throw refuse(TooLarge(static_cast<uint64_t>(status.st_size), limit));
 
   // The size may change while it is read: read at most one byte past the limit.
   std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
@@ -90,7 +91,8 @@ std::vector<uint8_t> ReadInputFile(const std::filesystem::path &path, const std:
 }
 
 bool IsSameFile(const std::filesystem::path &a, const std::filesystem::path &b) {
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }

@@ -36,7 +36,8 @@ void OnPngError(png_structp png, png_const_charp message) {
 void OnPngWarning(png_structp png, png_const_charp message) {
   auto *source = static_cast<PngSource *>(png_get_error_ptr(png));
   if (std::strstr(message, "exceeds user limit") != nullptr) source->over_size_limit = true;
-  if (source->first_warning[0] == '\0') std::snprintf(source->first_warning, sizeof(source->first_warning), "%s", message);
+  if (source->first_warning[0] == '\0')
+    std::snprintf(source->first_warning, sizeof(source->first_warning), "%s", message);
 }
 
 void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
@@ -48,8 +49,9 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
 
 // Ancillary chunks the conversion has no use for: colour management, text,
 // time, histograms. Skipped as unknown chunks are, without being held in memory.
-constexpr png_byte kSkippedChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0"
-                                      "sRGB\0sTER\0tEXt\0tIME\0zTXt";
+constexpr png_byte kSkippedChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0"
+    "sRGB\0sTER\0tEXt\0tIME\0zTXt";
 constexpr int kSkippedChunkCount = sizeof(kSkippedChunks) / 5;
 
 // The read state, destroyed on every path out.

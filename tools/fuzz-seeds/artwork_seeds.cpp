@@ -39,32 +39,32 @@ Seed Png(const std::string &name, const png_test::PngSpec &spec) {
 
 void AddPngs(std::vector<Seed> &seeds) {
   for (int depth : {1, 2, 4, 8, 16}) {
-    seeds.push_back(Png("png_grey" + std::to_string(depth) + ".png", {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = depth}));
+    seeds.push_back(
+        Png("png_grey" + std::to_string(depth) + ".png", {.colour_type = PNG_COLOR_TYPE_GRAY, .bit_depth = depth}));
   }
   for (int depth : {8, 16}) {
     const std::string bits = std::to_string(depth);
-    seeds.push_back(Png("png_grey_alpha" + bits + ".png", {.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA, .bit_depth = depth}));
+    seeds.push_back(
+        Png("png_grey_alpha" + bits + ".png", {.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA, .bit_depth = depth}));
     seeds.push_back(Png("png_rgb" + bits + ".png", {.colour_type = PNG_COLOR_TYPE_RGB, .bit_depth = depth}));
     seeds.push_back(Png("png_rgba" + bits + ".png", {.colour_type = PNG_COLOR_TYPE_RGB_ALPHA, .bit_depth = depth}));
   }
   for (int depth : {1, 2, 4, 8}) {
-    seeds.push_back(Png("png_palette" + std::to_string(depth) + ".png",
-                        {.colour_type = PNG_COLOR_TYPE_PALETTE,
-                         .bit_depth = depth,
-                         .palette = Palette(depth == 1 ? 2 : 4)}));
+    seeds.push_back(
+        Png("png_palette" + std::to_string(depth) + ".png",
+            {.colour_type = PNG_COLOR_TYPE_PALETTE, .bit_depth = depth, .palette = Palette(depth == 1 ? 2 : 4)}));
   }
-  seeds.push_back(Png("png_palette4_transparency.png", {.colour_type = PNG_COLOR_TYPE_PALETTE,
-                                                         .bit_depth = 4,
-                                                         .palette = Palette(4),
-                                                         .trans_alpha = {0, 128}}));
-  seeds.push_back(Png("png_grey8_transparent_colour.png", {.colour_type = PNG_COLOR_TYPE_GRAY,
-                                                            .trans_colour = true,
-                                                            .transparent = {0, 0, 0, 0, 3}}));
-  seeds.push_back(Png("png_rgb16_transparent_colour.png",
-                      {.bit_depth = 16, .trans_colour = true, .transparent = {0, 1, 2, 3, 0}}));
+  seeds.push_back(
+      Png("png_palette4_transparency.png",
+          {.colour_type = PNG_COLOR_TYPE_PALETTE, .bit_depth = 4, .palette = Palette(4), .trans_alpha = {0, 128}}));
+  seeds.push_back(Png("png_grey8_transparent_colour.png",
+                      {.colour_type = PNG_COLOR_TYPE_GRAY, .trans_colour = true, .transparent = {0, 0, 0, 0, 3}}));
+  seeds.push_back(
+      Png("png_rgb16_transparent_colour.png", {.bit_depth = 16, .trans_colour = true, .transparent = {0, 1, 2, 3, 0}}));
   seeds.push_back(Png("png_rgb8_interlaced.png", {.interlaced = true}));
-  seeds.push_back(Png("png_palette2_interlaced.png",
-                      {.colour_type = PNG_COLOR_TYPE_PALETTE, .bit_depth = 2, .interlaced = true, .palette = Palette(4)}));
+  seeds.push_back(
+      Png("png_palette2_interlaced.png",
+          {.colour_type = PNG_COLOR_TYPE_PALETTE, .bit_depth = 2, .interlaced = true, .palette = Palette(4)}));
   // At the reader's limits: the largest screen's width, one pixel more, a
   // text chunk it skips, and one claiming 2 GiB.
   const std::vector<uint8_t> small = png_test::WritePng({}, 1, 1, {1, 2, 3});
@@ -91,8 +91,7 @@ void AddBmps(std::vector<Seed> &seeds) {
       {"bmp_16_rgb555.bmp", {.bits = 16}},
       {"bmp_124_masks_32.bmp", {.info_size = 124, .bits = 32, .compression = 3}},
       {"bmp_108_masks_32_top_down.bmp", {.info_size = 108, .bits = 32, .compression = 3, .top_down = true}},
-      {"bmp_40_masks_16.bmp",
-       {.bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F, 0}}},
+      {"bmp_40_masks_16.bmp", {.bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F, 0}}},
       {"bmp_8_short_map.bmp", {.bits = 8, .map_entries = 16}},
       {"bmp_4.bmp", {.bits = 4}},
       {"bmp_2.bmp", {.bits = 2}},

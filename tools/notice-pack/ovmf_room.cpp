@@ -48,9 +48,10 @@ RoomReport CheckOvmfRoom(const FlashCost &cost) {
                      "colours (notice-pack convert --colours 256 gives 8 bits per pixel)";
     return report;
   }
-  report.Note = "Room in Debian's OVMF 4 MiB images: the files fit; the tightest is " + std::string(binding->Image) +
-                (binding->Compressed ? "'s compressed DXE volume, where they take about " : "'s DXE volume, where they take ") +
-                GroupDigits(binding->Need) + " of the " + GroupDigits(binding->Room) + " bytes left\n";
+  report.Note =
+      "Room in Debian's OVMF 4 MiB images: the files fit; the tightest is " + std::string(binding->Image) +
+      (binding->Compressed ? "'s compressed DXE volume, where they take about " : "'s DXE volume, where they take ") +
+      GroupDigits(binding->Need) + " of the " + GroupDigits(binding->Room) + " bytes left\n";
   return report;
 }
 
