@@ -18,7 +18,7 @@ BUILD_LOG    := $(BUILD)/build.log
 STEP         := scripts/quiet-step.sh $(BUILD_LOG)
 
 HOST_GCC   := $(BUILD)/host-gcc
-HOST_CLANG := $(BUILD)/host-clang
+HOST_CLANG := $(BUILD)/host-clang-make
 HOST_ASAN  := $(BUILD)/host-asan
 HOST_FUZZ  := $(BUILD)/host-fuzz
 IMAGE_DIR  := $(BUILD)/image
@@ -64,8 +64,11 @@ host-tools: $(HOST_GCC)/build.ninja
 host: host-build
 	ctest --test-dir $(HOST_GCC) --output-on-failure -j$(JOBS)
 
+# With CMake's default generator (Unix Makefiles), so that the plain
+# `cmake -S . -B DIR && cmake --build DIR` build is tested too; the other
+# builds use Ninja.
 host-clang: deps
-	cmake -S . -B $(HOST_CLANG) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_WERROR=ON
+	cmake -S . -B $(HOST_CLANG) -G "Unix Makefiles" -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_WERROR=ON
 	cmake --build $(HOST_CLANG) -j$(JOBS)
 	ctest --test-dir $(HOST_CLANG) --output-on-failure -j$(JOBS)
 
@@ -116,7 +119,8 @@ image-quiet: $(IMAGE_DIR)/build.ninja
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images
 # must parse with UEFIExtract and give back every file byte for byte; then
-# notice-insert's property test on damaged OVMF images, INSERT_FUZZ_SECONDS.
+# notice-insert's property test on damaged OVMF images, INSERT_FUZZ_SECONDS;
+# and notice-pack's flash-room warning must agree with notice-insert.
 firmware-checks: host-build image
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
@@ -125,6 +129,7 @@ firmware-checks: host-build image
 	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
 	  --out $(BUILD)/firmware
 	python3 e2e/firmware/check_image.py --dir $(BUILD)/firmware --driver $(IMAGE_DIR)/notice.efi
+	python3 e2e/firmware/check_flash_room.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi
 
 # Every scenario twice: the driver loaded from disk by the test application,
 # and the driver dispatched from inside the firmware; each checked against

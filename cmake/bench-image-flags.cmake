@@ -27,7 +27,10 @@ function(notice_image_flags_object OUTPUT_VAR)
   list(APPEND sources ${CMAKE_SOURCE_DIR}/core/runtime/compiler_runtime.cpp
        ${CMAKE_SOURCE_DIR}/bench/image_flags/entry_points.cpp)
 
+  # Ninja makes an output's folder itself; Make does not, so it is made here
+  # and again before each step (in case the build folder was cleaned).
   set(dir ${CMAKE_BINARY_DIR}/bench-image-flags)
+  file(MAKE_DIRECTORY ${dir})
   set(bitcode)
   foreach(src ${sources})
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${src})
@@ -35,6 +38,7 @@ function(notice_image_flags_object OUTPUT_VAR)
     set(bc ${dir}/${name}.bc)
     add_custom_command(
       OUTPUT ${bc}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
       COMMAND ${NOTICE_BENCH_CLANG} --target=x86_64-linux-gnu -fPIE ${NOTICE_IMAGE_COMPILE_FLAGS}
               ${NOTICE_IMAGE_OPTIMISE_FLAGS} -std=c++20 -I${CMAKE_SOURCE_DIR} -MD -MF ${bc}.d -c ${src} -o ${bc}
       DEPENDS ${src}

@@ -96,9 +96,10 @@ class NoticePackMessages(unittest.TestCase):
                 self.assertIn(message, result.stderr)
 
     def test_file_errors_carry_the_reason(self):
-        result = run([NOTICE_PACK, "--picture", "1=" + os.path.join(self.work, "none.bmp"), "--ffs-out", self.work])
+        missing = os.path.join(self.work, "none.bmp")
+        result = run([NOTICE_PACK, "--picture", "1=" + missing, "--ffs-out", self.work])
         self.assertEqual(result.returncode, 1)
-        self.assertIn("none.bmp: No such file or directory", result.stderr)
+        self.assertIn("--picture 1=%s: does not exist" % missing, result.stderr)
 
     def test_success_is_summarised_and_stale_files_are_removed_by_name(self):
         out = os.path.join(self.work, "ffs")

@@ -7,6 +7,8 @@
 #include "bmp_encode.h"
 #include "demo_pictures.h"
 #include "notice_sim_runner.h"
+#include "tests/display/bmp_writer.h"
+#include "tests/support/command_run.h"
 
 namespace preview_test {
 namespace {
@@ -399,16 +401,88 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"bad_screen", {"--screen", "wide"}, 2, "--screen wants WIDTHxHEIGHT"},
                     BadRun{"bad_secure_boot", {"--secure-boot", "0x100"}, 2, "--secure-boot wants a byte"},
                     BadRun{"missing_value", {"--triggers"}, 2, "--triggers needs a value"},
-                    BadRun{"unreadable_picture",
+                    BadRun{"missing_picture",
                            {"--picture", "2=/nonexistent/notice2.bmp"},
                            1,
-                           "cannot read the picture for mode 2 from /nonexistent/notice2.bmp"},
+                           "--picture 2=/nonexistent/notice2.bmp: does not exist"},
+                    BadRun{
+                        "picture_is_a_folder", {"--picture", "5=/tmp"}, 1, "--picture 5=/tmp: is a folder, not a file"},
+                    BadRun{"picture_is_a_device",
+                           {"--picture", "5=/dev/zero"},
+                           1,
+                           "--picture 5=/dev/zero: is a character device, not a file"},
                     BadRun{"bad_second_volume", {"--second-volume", "7=x.bmp"}, 2, "--second-volume wants MODE=FILE"},
                     BadRun{"unreadable_second_volume",
                            {"--second-volume", "5=/nonexistent/n5.bmp"},
                            1,
-                           "cannot read the second volume's picture for mode 5 from /nonexistent/n5.bmp"}),
+                           "--second-volume 5=/nonexistent/n5.bmp: does not exist"}),
     [](const testing::TestParamInfo<BadRun> &info) { return std::string(info.param.name); });
+
+TEST(NoticeSim, AFailedWriteLeavesEveryOutputAsItWas) {
+  const std::string dir = FreshDir("write-failure");
+  const std::vector<std::string> outputs = {"out/screen.png", "out/summary.json", "out/events.jsonl", "sheet.png"};
+  std::filesystem::create_directories(dir + "/out");
+  for (const std::string &name : outputs) tool_test::WriteBytes(dir + "/" + name, {'o', 'l', 'd'});
+  const std::vector<std::string> args = {"--secure-boot",   "0", "--out", dir + "/out", "--contact-sheet",
+                                         dir + "/sheet.png"};
+  // Every output but summary.json is larger than 4 KiB.
+  const ToolRun failed = RunNoticeSimRaw(args, "write-failure-run", "ulimit -f 4;");
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_EQ(tool_test::LineCount(failed.standard_error), 1u) << failed.standard_error;
+  EXPECT_NE(failed.standard_error.find("the file size limit was reached (ulimit -f); it was left as it was"),
+            std::string::npos)
+      << failed.standard_error;
+  EXPECT_EQ(failed.standard_output, "");
+  for (const std::string &name : outputs) {
+    EXPECT_EQ(tool_test::ReadBytes(dir + "/" + name), (std::vector<uint8_t>{'o', 'l', 'd'})) << name;
+  }
+  size_t files = 0;
+  for ([[maybe_unused]] const auto &entry : std::filesystem::recursive_directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, outputs.size() + 1);  // no temporary file left, beside the out folder itself
+
+  const ToolRun written = RunNoticeSimRaw(args, "write-failure-run");
+  EXPECT_EQ(written.exit_code, 0) << written.standard_error;
+  for (const std::string &name : outputs) EXPECT_GT(tool_test::ReadBytes(dir + "/" + name).size(), 100u) << name;
+}
+
+TEST(NoticeSim, APictureLargerThanAnySimulatedScreenIsRefusedUndecoded) {
+  const std::string dir = FreshDir("huge-picture");
+  bmptest::Picture picture;
+  picture.width = 8193;
+  picture.height = 2;
+  picture.bits_per_pixel = 1;
+  picture.colour_map = {0, 0xFFFFFF};
+  picture.pixels.assign(8193 * 2, 1);
+  tool_test::WriteBytes(dir + "/wide.bmp", bmptest::Encode(picture));
+  const ToolRun run = RunNoticeSimRaw({"--picture", "5=" + dir + "/wide.bmp", "--out", dir + "/out"}, "huge-run");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.standard_error, "notice-sim: --picture 5=" + dir +
+                                    "/wide.bmp: a picture of 8,193 x 2 pixels is larger than 8192x8192, the largest "
+                                    "screen notice-sim simulates: no screen shows it; make it at most that size\n");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/out"));
+  // One pixel narrower it is simulated: too wide for the screen, so not drawn.
+  picture.width = 8192;
+  picture.pixels.assign(8192 * 2, 1);
+  tool_test::WriteBytes(dir + "/wide.bmp", bmptest::Encode(picture));
+  const ToolRun sheet =
+      RunNoticeSimRaw({"--picture", "5=" + dir + "/wide.bmp", "--contact-sheet", dir + "/s.png"}, "huge-run");
+  EXPECT_EQ(sheet.exit_code, 0) << sheet.standard_error;
+  EXPECT_NE(sheet.standard_output.find("notice 5: not drawn: 8,192 pixels wide"), std::string::npos)
+      << sheet.standard_output;
+}
+
+TEST(NoticeSim, AnOutputFolderThatCannotBeMadeIsRefused) {
+  const std::string dir = FreshDir("bad-out");
+  tool_test::WriteBytes(dir + "/file", {1});
+  const ToolRun run = RunNoticeSimRaw({"--out", dir + "/file"}, "bad-out-run");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.standard_error, "notice-sim: cannot make the folder " + dir + "/file: it is a file\n");
+  const ToolRun nested =
+      RunNoticeSimRaw({"--out", dir + "/new/out", "--contact-sheet", dir + "/none/s.png"}, "bad-out-run");
+  EXPECT_EQ(nested.exit_code, 1);
+  EXPECT_NE(nested.standard_error.find("the folder " + dir + "/none does not exist"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/new"));
+}
 
 TEST(NoticeSim, HelpAndMissingOut) {
   const ToolRun help = RunNoticeSimRaw({"--help"}, "help");

@@ -1,39 +1,15 @@
 #include "notice_sim_runner.h"
 
 #include <png.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "tests/support/command_run.h"
 
 namespace preview_test {
-
-namespace {
-
-std::string ShellQuote(const std::string &text) {
-  std::string out(1, '\'');
-  for (char c : text) {
-    if (c == '\'') {
-      out.append("'\\''");
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('\'');
-  return out;
-}
-
-std::string Slurp(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 std::string FreshDir(const std::string &name) {
   const auto dir = std::filesystem::temp_directory_path() / ("notice-sim-test-" + std::to_string(getpid())) / name;
@@ -42,18 +18,19 @@ std::string FreshDir(const std::string &name) {
   return dir.string();
 }
 
-ToolRun RunNoticeSimRaw(const std::vector<std::string> &args, const std::string &name) {
+ToolRun RunNoticeSimRaw(const std::vector<std::string> &args, const std::string &name,
+                        const std::string &shell_prefix) {
   ToolRun run;
   const std::string dir = FreshDir(name);
   run.out_dir = dir + "/out";
-  std::string command = ShellQuote(NOTICE_SIM_PATH);
-  for (const auto &a : args) command.append(" ").append(ShellQuote(a));
-  command.append(" >").append(ShellQuote(dir + "/stdout.txt"));
-  command.append(" 2>").append(ShellQuote(dir + "/stderr.txt"));
-  const int status = std::system(command.c_str());
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.standard_output = Slurp(dir + "/stdout.txt");
-  run.standard_error = Slurp(dir + "/stderr.txt");
+  // NOTICE_SIM_UNDER_TEST runs the tests against another build of the tool.
+  const char *other = std::getenv("NOTICE_SIM_UNDER_TEST");
+  std::vector<std::string> argv = {other != nullptr ? other : NOTICE_SIM_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const tool_test::CommandResult result = tool_test::RunCommand(argv, dir, shell_prefix);
+  run.exit_code = result.exit_code;
+  run.standard_output = result.standard_output;
+  run.standard_error = result.standard_error;
   return run;
 }
 
@@ -70,7 +47,7 @@ ToolRun RunNoticeSim(const std::vector<std::string> &args, const std::string &na
 bool ToolRun::HasFile(const std::string &name) const { return std::filesystem::exists(out_dir + "/" + name); }
 
 nlohmann::json ToolRun::Summary() const {
-  return nlohmann::json::parse(Slurp(out_dir + "/summary.json"), nullptr, false);
+  return nlohmann::json::parse(tool_test::ReadText(out_dir + "/summary.json"), nullptr, false);
 }
 
 std::vector<nlohmann::json> ToolRun::Events() const {

@@ -36,8 +36,9 @@ std::string FreshDir(const std::string &name);
 // Runs notice-sim with the arguments and "--out <fresh folder>".
 ToolRun RunNoticeSim(const std::vector<std::string> &args, const std::string &name);
 
-// The same, without adding --out.
-ToolRun RunNoticeSimRaw(const std::vector<std::string> &args, const std::string &name);
+// The same, without adding --out; `shell_prefix` (say "ulimit -f 4;") runs first.
+ToolRun RunNoticeSimRaw(const std::vector<std::string> &args, const std::string &name,
+                        const std::string &shell_prefix = "");
 
 PngPixels ReadPng(const std::string &path);
 

@@ -7,13 +7,11 @@
 
 #include "pack_test_support.h"
 #include "tests/display/bmp_writer.h"
-#include "tests/picture_tools/artwork_files.h"
 #include "tools/common/driver_decode.h"
 #include "tools/common/lzma_alone.h"
 #include "tools/common/number_text.h"
 #include "tools/notice-pack/command_line.h"
 #include "tools/notice-pack/compressed_section.h"
-#include "tools/notice-pack/convert_command.h"
 #include "tools/notice-pack/flash_cost.h"
 #include "tools/notice-pack/notice_files.h"
 #include "tools/notice-pack/pack_error.h"
@@ -122,27 +120,16 @@ TEST(FlashCost, TotalsRawFfsAndCompressedBytes) {
   const std::vector<PackedFile> files = {
       {"a.bmp", kNoticePictureGuids[0], "24-bit 64x64", bmp.size(), BuildPictureFile(kNoticePictureGuids[0], bmp)},
       {"b.bmp", kNoticePictureGuids[1], "24-bit 64x64", bmp.size(), BuildPictureFile(kNoticePictureGuids[1], bmp)}};
-  const std::string table = FlashCostTable(files, nullptr);
+  const FlashCost cost = MeasureFlashCost(files, nullptr);
+  const std::string &table = cost.Table;
   const size_t lzma = picture_tools::CompressLzmaAlone(files[0].Ffs).size();
   // Each BMP is 12,342 bytes; its FFS file adds a 24-byte file and a 4-byte section header.
   EXPECT_NE(table.find("2 files"), std::string::npos) << table;
   EXPECT_NE(table.find("24,684     24,740"), std::string::npos) << table;
   EXPECT_NE(table.find(picture_tools::GroupDigits(lzma)), std::string::npos) << table;
-}
-
-TEST(Convert, ArtworkBecomesTheSmallestAcceptedBmpWithTheSamePixels) {
-  std::vector<picture_tools::Rgba> pixels;
-  for (uint32_t i = 0; i < 9 * 4; ++i)
-    pixels.push_back(i % 3 == 0 ? picture_tools::Rgba{255, 0, 0, 255} : picture_tools::Rgba{0, 0, 255, 128});
-  const Conversion conversion = ConvertArtwork(artwork_test::WritePng(9, 4, pixels));
-  EXPECT_TRUE(conversion.Transparent);
-  EXPECT_EQ(conversion.Bmp.BitsPerPixel, 1u);
-  const auto decoded = picture_tools::DecodeWithDriver(conversion.Bmp.Bytes);
-  ASSERT_TRUE(decoded.has_value());
-  for (size_t i = 0; i < pixels.size(); ++i) {
-    EXPECT_EQ(picture_tools::RgbOf(decoded->Pixels[i]), i % 3 == 0 ? 0xFF0000u : 0x000080u) << i;
-  }
-  EXPECT_THROW(ConvertArtwork(Bytes{'G', 'I', 'F', '8'}), PackError);
+  // Each 12,370-byte file is placed on an 8-byte boundary.
+  EXPECT_EQ(cost.PlacedBytes, 2u * 12376);
+  EXPECT_EQ(cost.LzmaBytes, lzma + picture_tools::CompressLzmaAlone(files[1].Ffs).size());
 }
 
 }  // namespace

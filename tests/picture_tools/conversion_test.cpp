@@ -2,6 +2,8 @@
 // give back exactly the pixels read, at the depth the colour count allows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/picture_tools/artwork_files.h"
 #include "tools/common/colour_reduction.h"
 #include "tools/common/driver_decode.h"
@@ -68,15 +70,30 @@ TEST(ColourReduction, OnlyOnRequestAndToTheDepthAsked) {
   EXPECT_THROW(picture_tools::ReduceColours(few, 257), picture_tools::ArtworkError);
 }
 
-TEST(SmallestBmp, TransparencyIsLaidOverBlack) {
-  picture_tools::Artwork art{2, 1, {{200, 100, 50, 255}, {200, 100, 50, 128}}, "PNG"};
-  bool transparent = false;
-  const FlatPicture flat = picture_tools::CompositeOverBlack(art, &transparent);
-  EXPECT_TRUE(transparent);
-  EXPECT_EQ(flat.Pixels, (std::vector<uint32_t>{0xC86432, 0x643219}));
+TEST(SmallestBmp, TransparencyIsLaidOverBlackAndCounted) {
+  picture_tools::Artwork art{3, 1, {{200, 100, 50, 255}, {200, 100, 50, 128}, {9, 9, 9, 0}}, "PNG"};
+  picture_tools::TransparencyCount count;
+  const FlatPicture flat = picture_tools::CompositeOverBlack(art, &count);
+  EXPECT_EQ(count.Transparent, 1u);
+  EXPECT_EQ(count.Translucent, 1u);
+  EXPECT_EQ(flat.Pixels, (std::vector<uint32_t>{0xC86432, 0x643219, 0}));
   art.Pixels[1].A = 255;
-  picture_tools::CompositeOverBlack(art, &transparent);
-  EXPECT_FALSE(transparent);
+  art.Pixels[2].A = 255;
+  picture_tools::CompositeOverBlack(art, &count);
+  EXPECT_EQ(count.Total(), 0u);
+}
+
+TEST(SmallestBmp, DistinctColoursInOrderOfFirstUseAtEverySize) {
+  // Small pictures and large ones (past the hash set's range) give the same answer.
+  for (const uint32_t side : {16u, 300u}) {
+    FlatPicture picture{side, side, {}};
+    for (uint32_t i = 0; i < side * side; ++i) picture.Pixels.push_back(((i * 7) % 300) * 0x010101u + (i % 3));
+    std::vector<uint32_t> expected;
+    for (uint32_t c : picture.Pixels) {
+      if (std::find(expected.begin(), expected.end(), c) == expected.end()) expected.push_back(c);
+    }
+    EXPECT_EQ(picture_tools::DistinctColours(picture), expected) << side;
+  }
 }
 
 // The same 5x3 picture (4 colours) in every variant an editor may write.
@@ -127,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ArtworkRead, PngWithAlphaKeepsItForCompositing) {
   const std::vector<Rgba> pixels = {{1, 2, 3, 255}, {4, 5, 6, 0}, {7, 8, 9, 128}};
   const picture_tools::Artwork art = picture_tools::ReadArtwork(artwork_test::WritePng(3, 1, pixels));
-  EXPECT_EQ(art.Kind, "PNG");
+  EXPECT_EQ(art.Kind, "PNG, 8-bit RGBA");
   EXPECT_EQ(art.Pixels, pixels);
 }
 
@@ -141,6 +158,53 @@ TEST(ArtworkRead, RefusesWhatItCannotRead) {
   for (const auto &input : inputs) {
     EXPECT_THROW(picture_tools::ReadArtwork(input), picture_tools::ArtworkError) << input.size();
   }
+}
+
+std::string RefusalOf(const std::vector<uint8_t> &bytes) {
+  try {
+    picture_tools::ReadArtwork(bytes);
+  } catch (const picture_tools::ArtworkError &error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
+TEST(ArtworkRead, PixelDataInsideTheHeadersIsRefused) {
+  // The 40-byte header ends at byte 54; with colour masks after it, at 66; the 12-byte one at 26.
+  struct OffsetCase {
+    artwork_test::BmpVariant variant;
+    uint32_t offset;
+    const char *expected;
+  };
+  const std::vector<OffsetCase> cases = {
+      {{}, 0, "the BMP's pixel data offset 0 points inside its headers, which end at byte 54"},
+      {{}, 13, "the BMP's pixel data offset 13 points inside its headers, which end at byte 54"},
+      {{}, 53, "the BMP's pixel data offset 53 points inside its headers, which end at byte 54"},
+      {{.bits = 32, .compression = 3},
+       60,
+       "the BMP's pixel data offset 60 points inside its headers, which end at byte 66"},
+      {{.info_size = 12, .bits = 8},
+       20,
+       "the BMP's pixel data offset 20 points inside its headers, which end at byte 26"},
+  };
+  for (const OffsetCase &c : cases) {
+    std::vector<uint8_t> bmp = artwork_test::WriteBmp(c.variant, 2, 2, {0, 0, 0, 0});
+    artwork_test::Put(bmp, 10, c.offset, 4);
+    EXPECT_EQ(RefusalOf(bmp).find(c.expected), 0u) << RefusalOf(bmp);
+  }
+  EXPECT_EQ(RefusalOf(artwork_test::WriteBmp({}, 2, 2, {0, 0, 0, 0})), "accepted");
+}
+
+TEST(ArtworkRead, LargerThanTheLargestScreenOrEmptyIsRefused) {
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {artwork_test::WriteBmp({.bits = 1}, 3841, 1, std::vector<uint32_t>(3841)),
+       "a BMP of 3,841 x 1 pixels is larger than 3840x2160, the largest screen these tools know"},
+      {artwork_test::WriteBmp({.bits = 1, .top_down = true}, 1, 2161, std::vector<uint32_t>(2161)),
+       "a BMP of 1 x 2,161 pixels is larger than 3840x2160"},
+      {artwork_test::WriteBmp({}, 0, 5, {}), "the BMP has no pixels (0 x 5)"},
+      {{}, "the file is empty (0 bytes): not a picture"},
+  };
+  for (const auto &[bytes, expected] : cases) EXPECT_EQ(RefusalOf(bytes).find(expected), 0u) << RefusalOf(bytes);
 }
 
 TEST(ArtworkRead, ColourMapIndexBeyondTheMapIsRefused) {

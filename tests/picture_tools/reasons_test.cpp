@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "file size field 1,234 differs from the 1,240 bytes stored: write the file's length"},
         ReasonCase{"cut_after_header", Prefix(SolidBmp({}), 54),
                    "file size field 90 differs from the 54 bytes stored: the file is cut short"},
-        ReasonCase{"empty", {}, "the picture file is empty"},
+        ReasonCase{"empty", {}, "the file is empty (0 bytes): not a picture"},
         ReasonCase{"header_short", Prefix(SolidBmp({}), 20), "only 20 bytes: a BMP needs at least its 54-byte header"},
         ReasonCase{"text", std::vector<uint8_t>(60, 'a'), "the file does not start with \"BM\" (it starts 0x61 0x61)"},
         ReasonCase{"pixel_data_short", WithSizeField(SolidBmp({}), 80, 80),

@@ -1,182 +1,33 @@
 #include "tools/common/artwork_read.h"
 
-#include <png.h>
-
-#include <algorithm>
-#include <bit>
-
+#include "tools/common/artwork_formats.h"
 #include "tools/common/bmp_reason.h"
+#include "tools/common/input_limits.h"
+#include "tools/common/number_text.h"
 
 namespace picture_tools {
-namespace {
 
-uint32_t Le(std::span<const uint8_t> bytes, size_t offset, size_t width) {
-  if (offset + width > bytes.size()) throw ArtworkError("the BMP header is cut short");
-  uint32_t value = 0;
-  for (size_t i = 0; i < width; ++i) value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-  return value;
-}
-
-void CheckPixelCount(uint64_t width, uint64_t height) {
-  if (width == 0 || height == 0) throw ArtworkError("the picture has no pixels");
-  if (width * height > kMaxArtworkPixels) {
-    throw ArtworkError(std::to_string(width) + " x " + std::to_string(height) + " pixels is too large a picture");
+void CheckArtworkSize(uint64_t width, uint64_t height, const char *format) {
+  if (width == 0 || height == 0) {
+    throw ArtworkError(std::string("the ") + format + " has no pixels (" + GroupDigits(width) + " x " +
+                       GroupDigits(height) + ")");
+  }
+  if (width > kLargestScreenWidth || height > kLargestScreenHeight) {
+    throw ArtworkError(std::string("a ") + format + " of " + GroupDigits(width) + " x " + GroupDigits(height) +
+                       " pixels is larger than " + std::to_string(kLargestScreenWidth) + "x" +
+                       std::to_string(kLargestScreenHeight) +
+                       ", the largest screen these tools know: no screen shows it; make it at most that size");
   }
 }
-
-Artwork ReadPng(std::span<const uint8_t> bytes) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
-    throw ArtworkError(std::string("unreadable PNG: ") + image.message);
-  }
-  CheckPixelCount(image.width, image.height);
-  image.format = PNG_FORMAT_RGBA;
-  Artwork art;
-  art.Width = image.width;
-  art.Height = image.height;
-  art.Kind = "PNG";
-  art.Pixels.resize(static_cast<size_t>(image.width) * image.height);
-  if (!png_image_finish_read(&image, nullptr, art.Pixels.data(), 0, nullptr)) {
-    throw ArtworkError(std::string("unreadable PNG: ") + image.message);
-  }
-  return art;
-}
-
-// One colour channel described by a mask: where it sits and how wide it is.
-struct Channel {
-  uint32_t Mask = 0;
-  uint8_t Extract(uint32_t pixel, uint8_t absent) const {
-    if (Mask == 0) return absent;
-    const uint64_t value = (pixel & Mask) >> std::countr_zero(Mask);
-    const uint64_t top = Mask >> std::countr_zero(Mask);
-    return static_cast<uint8_t>((value * 255 + top / 2) / top);
-  }
-};
-
-struct BmpFormat {
-  uint32_t InfoSize = 0;
-  int64_t Width = 0;
-  int64_t Height = 0;  // negative: top row first
-  uint32_t Bits = 0;
-  uint32_t Compression = 0;
-  uint32_t PixelOffset = 0;
-  size_t MapOffset = 0;
-  size_t MapEntrySize = 4;
-  uint32_t MapEntries = 0;
-  Channel Red, Green, Blue, Alpha;
-};
-
-BmpFormat ReadBmpFormat(std::span<const uint8_t> bytes) {
-  BmpFormat f;
-  f.PixelOffset = Le(bytes, 10, 4);
-  f.InfoSize = Le(bytes, 14, 4);
-  if (f.InfoSize == 12) {
-    f.Width = Le(bytes, 18, 2);
-    f.Height = Le(bytes, 20, 2);
-    f.Bits = Le(bytes, 24, 2);
-    f.MapEntrySize = 3;
-  } else if (f.InfoSize >= 40) {
-    f.Width = static_cast<int32_t>(Le(bytes, 18, 4));
-    f.Height = static_cast<int32_t>(Le(bytes, 22, 4));
-    f.Bits = Le(bytes, 28, 2);
-    f.Compression = Le(bytes, 30, 4);
-    f.MapEntries = Le(bytes, 46, 4);
-  } else {
-    throw ArtworkError("a BMP information header of " + std::to_string(f.InfoSize) + " bytes is not a known kind");
-  }
-  f.MapOffset = 14 + f.InfoSize;
-  if (f.Compression == 3 || f.Compression == 6) {
-    f.Red.Mask = Le(bytes, 54, 4);
-    f.Green.Mask = Le(bytes, 58, 4);
-    f.Blue.Mask = Le(bytes, 62, 4);
-    if (f.InfoSize >= 56 || f.Compression == 6) f.Alpha.Mask = Le(bytes, 66, 4);
-    if (f.InfoSize == 40) f.MapOffset += f.Compression == 6 ? 16 : 12;
-  } else if (f.Compression != 0) {
-    throw ArtworkError("compressed BMPs (compression " + std::to_string(f.Compression) +
-                       ") are not read: save the artwork uncompressed or as PNG");
-  } else if (f.Bits == 16) {
-    f.Red.Mask = 0x7C00, f.Green.Mask = 0x03E0, f.Blue.Mask = 0x001F;
-  } else if (f.Bits == 32) {
-    f.Red.Mask = 0xFF0000, f.Green.Mask = 0xFF00, f.Blue.Mask = 0xFF;
-  }
-  if (f.Bits != 1 && f.Bits != 2 && f.Bits != 4 && f.Bits != 8 && f.Bits != 16 && f.Bits != 24 && f.Bits != 32) {
-    throw ArtworkError("a BMP of " + std::to_string(f.Bits) + " bits per pixel is not a known kind");
-  }
-  if (f.Bits <= 8 && f.MapEntries == 0) f.MapEntries = 1u << f.Bits;
-  if (f.Bits > 8) f.MapEntries = 0;
-  if (f.MapEntries > 256 || f.MapOffset + uint64_t{f.MapEntries} * f.MapEntrySize > bytes.size()) {
-    throw ArtworkError("the BMP colour map of " + std::to_string(f.MapEntries) + " entries runs past the file");
-  }
-  return f;
-}
-
-std::string BmpKind(const BmpFormat &f) {
-  std::string kind = "BMP, " + std::to_string(f.InfoSize) + "-byte header, " + std::to_string(f.Bits) + "-bit";
-  if (f.Bits <= 8) kind += ", " + std::to_string(f.MapEntries) + "-entry colour map";
-  if (f.Compression == 3 || f.Compression == 6) kind += ", colour masks";
-  if (f.Height < 0) kind += ", top-down";
-  return kind;
-}
-
-Artwork ReadBmp(std::span<const uint8_t> bytes) {
-  const BmpFormat f = ReadBmpFormat(bytes);
-  const uint64_t width = f.Width < 0 ? 0 : static_cast<uint64_t>(f.Width);
-  const uint64_t height = static_cast<uint64_t>(f.Height < 0 ? -f.Height : f.Height);
-  CheckPixelCount(width, height);
-  const uint64_t rowSize = (width * f.Bits + 31) / 32 * 4;
-  if (f.PixelOffset + rowSize * height > bytes.size()) {
-    throw ArtworkError("the BMP's pixel data (" + std::to_string(height) + " rows of " + std::to_string(rowSize) +
-                       " bytes from byte " + std::to_string(f.PixelOffset) + ") runs past the file's " +
-                       std::to_string(bytes.size()) + " bytes");
-  }
-  std::vector<Rgba> map(f.MapEntries);
-  for (uint32_t i = 0; i < f.MapEntries; ++i) {
-    const uint8_t *entry = bytes.data() + f.MapOffset + i * f.MapEntrySize;
-    map[i] = {entry[2], entry[1], entry[0], 255};
-  }
-  Artwork art;
-  art.Width = static_cast<uint32_t>(width);
-  art.Height = static_cast<uint32_t>(height);
-  art.Kind = BmpKind(f);
-  art.Pixels.resize(width * height);
-  for (uint64_t y = 0; y < height; ++y) {
-    const uint64_t fileRow = f.Height < 0 ? y : height - 1 - y;
-    const uint8_t *row = bytes.data() + f.PixelOffset + fileRow * rowSize;
-    Rgba *out = art.Pixels.data() + y * width;
-    for (uint64_t x = 0; x < width; ++x) {
-      if (f.Bits <= 8) {
-        const uint64_t bit = x * f.Bits;
-        const uint32_t index = (row[bit / 8] >> (8 - f.Bits - bit % 8)) & ((1u << f.Bits) - 1);
-        if (index >= map.size()) {
-          throw ArtworkError("a pixel uses colour-map entry " + std::to_string(index) + " of a map with " +
-                             std::to_string(map.size()) + " entries");
-        }
-        out[x] = map[index];
-      } else if (f.Bits == 24) {
-        out[x] = {row[3 * x + 2], row[3 * x + 1], row[3 * x], 255};
-      } else {
-        const size_t size = f.Bits / 8;
-        uint32_t pixel = 0;
-        for (size_t i = 0; i < size; ++i) pixel |= static_cast<uint32_t>(row[x * size + i]) << (8 * i);
-        out[x] = {f.Red.Extract(pixel, 0), f.Green.Extract(pixel, 0), f.Blue.Extract(pixel, 0),
-                  f.Alpha.Extract(pixel, 255)};
-      }
-    }
-  }
-  // Some editors write an alpha mask over bytes they leave 0: a picture
-  // that is wholly transparent is taken as opaque.
-  if (f.Alpha.Mask != 0 && std::all_of(art.Pixels.begin(), art.Pixels.end(), [](const Rgba &p) { return p.A == 0; })) {
-    for (Rgba &p : art.Pixels) p.A = 255;
-  }
-  return art;
-}
-
-}  // namespace
 
 Artwork ReadArtwork(std::span<const uint8_t> bytes) {
-  if (bytes.size() >= 8 && OtherFormatName(bytes) == "PNG") return ReadPng(bytes);
-  if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return ReadBmp(bytes);
+  if (bytes.empty()) throw ArtworkError(kEmptyFileReason);
+  if (bytes.size() > kMaxInputFileBytes) {
+    throw ArtworkError("the file is " + GroupDigits(bytes.size()) + " bytes, more than the " + kMaxInputFileText +
+                       " a tool reads");
+  }
+  if (OtherFormatName(bytes) == "PNG") return ReadPngArtwork(bytes);
+  if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return ReadBmpArtwork(bytes);
   if (const std::string format = OtherFormatName(bytes); !format.empty()) {
     throw ArtworkError(format + " files are not read: export the artwork as PNG or BMP");
   }

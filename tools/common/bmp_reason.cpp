@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tools/common/artwork_read.h"
 #include "tools/common/number_text.h"
 
 namespace picture_tools {
@@ -79,9 +80,10 @@ std::string BmpFaultReason(BmpFault fault, const BmpLayout &layout, ByteSpan byt
     case BmpFault::None:
       return "accepted";
     case BmpFault::TooSmall:
-      if (bytes.empty()) return "the picture file is empty";
+      if (bytes.empty()) return kEmptyFileReason;
       if (!OtherFormatName(bytes).empty()) return NoBmpReason(bytes);
-      return "only " + GroupDigits(bytes.size()) + " bytes: a BMP needs at least its 54-byte header";
+      return "only " + GroupDigits(bytes.size()) + (bytes.size() == 1 ? " byte" : " bytes") +
+             ": a BMP needs at least its 54-byte header";
     case BmpFault::NoSignature:
       return NoBmpReason(bytes);
     case BmpFault::Compressed:

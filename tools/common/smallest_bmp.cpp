@@ -1,6 +1,7 @@
 #include "tools/common/smallest_bmp.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "display/bmp_check.h"
 
@@ -18,28 +19,46 @@ unsigned DepthFor(size_t colours) {
   return 24;
 }
 
+// Up to this many pixels a hash set finds the distinct colours faster than a
+// bit for every colour does.
+constexpr size_t kSmallPicturePixels = 1u << 16;
+
 uint8_t Over(uint8_t channel, uint8_t alpha) { return static_cast<uint8_t>((channel * alpha + 127) / 255); }
 
 }  // namespace
 
-FlatPicture CompositeOverBlack(const Artwork &art, bool *hadTransparency) {
+FlatPicture CompositeOverBlack(const Artwork &art, TransparencyCount *transparency) {
   FlatPicture flat{art.Width, art.Height, {}};
   flat.Pixels.reserve(art.Pixels.size());
-  bool transparent = false;
+  TransparencyCount count;
   for (const Rgba &p : art.Pixels) {
-    transparent |= p.A != 255;
+    count.Transparent += p.A == 0 ? 1 : 0;
+    count.Translucent += p.A != 0 && p.A != 255 ? 1 : 0;
     flat.Pixels.push_back(static_cast<uint32_t>(Over(p.R, p.A)) << 16 | static_cast<uint32_t>(Over(p.G, p.A)) << 8 |
                           Over(p.B, p.A));
   }
-  if (hadTransparency != nullptr) *hadTransparency = transparent;
+  if (transparency != nullptr) *transparency = count;
   return flat;
 }
 
 std::vector<uint32_t> DistinctColours(const FlatPicture &picture) {
   std::vector<uint32_t> colours;
-  std::unordered_map<uint32_t, bool> seen;
+  if (picture.Pixels.size() <= kSmallPicturePixels) {
+    std::unordered_set<uint32_t> seen;
+    for (uint32_t c : picture.Pixels) {
+      if (seen.insert(c).second) colours.push_back(c);
+    }
+    return colours;
+  }
+  // One bit for each of the 2^24 colours: 2 MiB, whatever the picture holds.
+  std::vector<uint64_t> seen((1u << 24) / 64, 0);
   for (uint32_t c : picture.Pixels) {
-    if (seen.emplace(c, true).second) colours.push_back(c);
+    const uint32_t colour = c & 0xFFFFFF;
+    uint64_t &word = seen[colour / 64];
+    const uint64_t bit = uint64_t{1} << (colour % 64);
+    if ((word & bit) != 0) continue;
+    word |= bit;
+    colours.push_back(c);
   }
   return colours;
 }

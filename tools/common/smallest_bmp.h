@@ -17,9 +17,16 @@ struct FlatPicture {
   std::vector<uint32_t> Pixels;
 };
 
+// Pixels that were not opaque: wholly transparent (alpha 0) and partly.
+struct TransparencyCount {
+  uint64_t Transparent = 0;
+  uint64_t Translucent = 0;
+  uint64_t Total() const { return Transparent + Translucent; }
+};
+
 // Each pixel over a black background (the screen is cleared to black).
-// *hadTransparency tells whether any pixel was less than opaque.
-FlatPicture CompositeOverBlack(const Artwork &art, bool *hadTransparency);
+// Fills *transparency, when given, with the pixels that were not opaque.
+FlatPicture CompositeOverBlack(const Artwork &art, TransparencyCount *transparency);
 
 // The distinct colours, in order of first use.
 std::vector<uint32_t> DistinctColours(const FlatPicture &picture);

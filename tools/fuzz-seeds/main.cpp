@@ -1,5 +1,5 @@
 // fuzz-seeds --out CORPUS_DIR: writes the generated seed corpora into
-// CORPUS_DIR/<target>/ (today bmp_decode), removing files that are no longer
+// CORPUS_DIR/<target>/ (today bmp_decode and artwork_convert), removing files that are no longer
 // seeds there.
 // fuzz-seeds --check CORPUS_DIR: compares those folders with what --out would
 // write; exits 1 and names each differing file when they are not identical.

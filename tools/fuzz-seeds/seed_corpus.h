@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "artwork_seeds.h"
 #include "picture_seeds.h"
 
 namespace fuzz_seeds {
@@ -17,7 +18,7 @@ struct GeneratedCorpus {
 };
 
 // Every corpus the generator writes; the other folders are hand-made.
-inline const GeneratedCorpus kGeneratedCorpora[] = {{"bmp_decode", PictureSeeds}};
+inline const GeneratedCorpus kGeneratedCorpora[] = {{"bmp_decode", PictureSeeds}, {"artwork_convert", ArtworkSeeds}};
 
 // Writes each seed as dir/name (creating dir) and removes the other regular
 // files in dir. Returns the names removed. Throws std::runtime_error when a

@@ -25,7 +25,7 @@ PictureInput ParsePicture(const std::string &value) {
     if (error == std::errc() && end == key.data() + key.size()) guid = NoticePictureGuid(number);
   }
   if (!guid) throw UsageError("--picture: '" + key + "' is neither a picture number 1-6 nor a GUID");
-  return {*guid, value.substr(equals + 1)};
+  return {*guid, value.substr(equals + 1), false, "--picture " + value};
 }
 
 constexpr std::array<std::string_view, 7> kOptions = {"--driver", "--name",     "--picture", "--ffs-out",

@@ -15,6 +15,7 @@ struct PictureInput {
   Guid FileGuid;
   std::filesystem::path Path;
   bool Compress = false;  // store the RAW section LZMA-compressed (--compress)
+  std::string Option{};   // as given, for messages: "--picture 5=notice5.bmp"
 };
 
 struct ScreenSize {
@@ -42,13 +43,14 @@ inline constexpr const char *kUsage =
     "                      in a GUID-defined section (for volumes that are not compressed)\n"
     "  --allow-invalid     pack pictures the driver would refuse (for negative tests)\n"
     "  --screen WxH        add a screen to the fit report (repeatable)\n"
-    "After packing it prints where each picture lands on common screens and what each file\n"
-    "costs in flash, raw and LZMA-compressed.\n"
+    "After packing it prints where each picture lands on common screens, what each file\n"
+    "costs in flash, raw and LZMA-compressed, and whether the set fits OVMF's 4 MiB image.\n"
+    "Every output is written whole or not at all. Exit status: 0 written, 1 refused, 2 bad usage.\n"
     "\n"
     "usage: notice-pack convert ARTWORK OUT.bmp [--colours N]\n"
     "  converts a PNG or BMP (any depth, header, row order) into the smallest BMP the driver\n"
-    "  accepts that holds the picture exactly; transparency is laid over black;\n"
-    "  --colours N (2-256) reduces the colours first (lossy)\n";
+    "  accepts; transparency is laid over black; --colours N (2-256) reduces the colours\n"
+    "  first (lossy); notice-pack convert --help says more\n";
 
 // Parses argv[1..]; throws PackError with a message for the user on misuse.
 PackRequest ParseCommandLine(const std::vector<std::string> &args);

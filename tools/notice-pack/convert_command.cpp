@@ -1,24 +1,31 @@
 #include "tools/notice-pack/convert_command.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <optional>
 
+#include "tools/common/artwork_conversion.h"
 #include "tools/common/colour_reduction.h"
-#include "tools/common/driver_decode.h"
+#include "tools/common/input_file.h"
 #include "tools/common/number_text.h"
-#include "tools/notice-pack/pack_error.h"
+#include "tools/common/staged_files.h"
 
 namespace notice_pack {
+
+const char *const kConvertUsage =
+    "usage: notice-pack convert ARTWORK(.png|.bmp) OUT.bmp [--colours N]\n"
+    "  writes the smallest BMP the driver accepts that holds the artwork's pixels; transparent\n"
+    "  pixels are laid over black and 16-bit channels rounded to 8\n"
+    "  --colours N   reduce to at most N colours (2-256; lossy, median cut): 2 gives 1 bit per pixel,\n"
+    "                16 gives 4, 256 gives 8\n"
+    "Prints one line on standard output when it has written OUT.bmp, and one line more on standard\n"
+    "error, starting \"notice-pack convert: warning:\", for each kind of change made to the pixels.\n"
+    "A refusal is one line on standard error and leaves OUT.bmp as it was. Exit status: 0 written,\n"
+    "1 refused, 2 bad usage.\n";
+
 namespace {
 
-constexpr const char *kConvertUsage =
-    "usage: notice-pack convert ARTWORK(.png|.bmp) OUT.bmp [--colours N]\n"
-    "  --colours N   reduce to at most N colours (2-256; lossy, median cut): 2 gives 1 bit per pixel,\n"
-    "                16 gives 4, 256 gives 8\n";
+constexpr const char *kPrefix = "notice-pack convert: ";
 
 struct ConvertArgs {
   std::string Input;
@@ -32,11 +39,19 @@ std::optional<ConvertArgs> ParseConvertArgs(const std::vector<std::string> &args
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] != "--colours") {
+      if (args[i].starts_with("--")) {
+        error = "unknown option '" + args[i] + "'";
+        return std::nullopt;
+      }
       files.push_back(args[i]);
       continue;
     }
+    if (i + 1 >= args.size()) {
+      error = "--colours needs a number of colours, from 2 to 256";
+      return std::nullopt;
+    }
     unsigned n = 0;
-    const std::string value = i + 1 < args.size() ? args[++i] : "";
+    const std::string value = args[++i];
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (ec != std::errc() || end != value.data() + value.size() || n < picture_tools::kMinReducedColours ||
         n > picture_tools::kMaxReducedColours) {
@@ -51,80 +66,57 @@ std::optional<ConvertArgs> ParseConvertArgs(const std::vector<std::string> &args
   }
   parsed.Input = files[0];
   parsed.Output = files[1];
+  if (picture_tools::IsSameFile(parsed.Input, parsed.Output)) {
+    error = "the output " + parsed.Output + " is the artwork itself; give another name (the artwork is kept)";
+    return std::nullopt;
+  }
   return parsed;
 }
 
-void CheckDecodesExactly(const picture_tools::FlatPicture &source, ByteView bmp) {
-  const auto decoded = picture_tools::DecodeWithDriver(bmp);
-  if (!decoded) throw PackError("internal error: the driver refuses the converted picture");
-  for (size_t i = 0; i < source.Pixels.size(); ++i) {
-    if (picture_tools::RgbOf(decoded->Pixels[i]) != source.Pixels[i]) {
-      throw PackError("internal error: the converted picture decodes differently at pixel " + std::to_string(i));
-    }
+std::string Summary(const ConvertArgs &args, const picture_tools::ArtworkConversion &conversion) {
+  std::string line = args.Input + " (" + conversion.SourceKind + ", " +
+                     picture_tools::ColourCount(conversion.SourceColours) + ") -> " + args.Output + ": " +
+                     std::to_string(conversion.Bmp.BitsPerPixel) + "-bit BMP";
+  if (conversion.Bmp.Colours != conversion.SourceColours) {
+    line += " of " + picture_tools::ColourCount(conversion.Bmp.Colours);
   }
-}
-
-Bytes ReadInput(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("cannot read " + path + ": " + std::strerror(errno));
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  line += ", " + picture_tools::GroupDigits(conversion.Bmp.Bytes.size()) + " bytes; ";
+  line += conversion.Changes.empty()
+              ? "the driver's decoder gives back exactly the artwork's pixels"
+              : "the driver's decoder gives back exactly the converted pixels, changed as the warnings say";
+  return line;
 }
 
 }  // namespace
 
-Conversion ConvertArtwork(ByteView artwork, std::optional<unsigned> colours) {
-  picture_tools::Artwork art;
-  try {
-    art = picture_tools::ReadArtwork(artwork);
-  } catch (const picture_tools::ArtworkError &error) {
-    throw PackError(error.what());
-  }
-  Conversion conversion;
-  conversion.SourceKind = art.Kind + ", " + std::to_string(art.Width) + "x" + std::to_string(art.Height);
-  picture_tools::FlatPicture flat = picture_tools::CompositeOverBlack(art, &conversion.Transparent);
-  conversion.SourceColours = picture_tools::DistinctColours(flat).size();
-  if (colours) {
-    try {
-      flat = picture_tools::ReduceColours(flat, *colours);
-    } catch (const picture_tools::ArtworkError &error) {
-      throw PackError(error.what());
-    }
-  }
-  conversion.Bmp = picture_tools::EncodeSmallestBmp(flat);
-  CheckDecodesExactly(flat, conversion.Bmp.Bytes);
-  return conversion;
-}
-
 int RunConvertCommand(const std::vector<std::string> &args) {
-  std::string usageError;
-  const std::optional<ConvertArgs> parsed = ParseConvertArgs(args, usageError);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kConvertUsage;
+    return 0;
+  }
+  std::string usage_error;
+  const std::optional<ConvertArgs> parsed = ParseConvertArgs(args, usage_error);
   if (!parsed) {
-    std::cerr << "notice-pack convert: " << usageError << "\n" << kConvertUsage;
+    std::cerr << kPrefix << usage_error << " (see notice-pack convert --help)\n";
     return 2;
   }
   try {
-    const Conversion conversion = ConvertArtwork(ReadInput(parsed->Input), parsed->Colours);
-    if (conversion.Transparent) {
-      std::cerr << "notice-pack convert: warning: " << parsed->Input
-                << " has transparent pixels; they are laid over black, as the cleared screen shows them\n";
+    const std::vector<uint8_t> artwork = picture_tools::ReadInputFile(parsed->Input, parsed->Input);
+    const picture_tools::ArtworkConversion conversion = picture_tools::ConvertArtwork(artwork, parsed->Colours);
+    picture_tools::WriteFileAtomically(parsed->Output, conversion.Bmp.Bytes);
+    for (const std::string &change : conversion.Changes) {
+      std::cerr << kPrefix << "warning: " << parsed->Input << ": " << change << "\n";
     }
-    std::ofstream out(parsed->Output, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(conversion.Bmp.Bytes.data()),
-              static_cast<std::streamsize>(conversion.Bmp.Bytes.size()));
-    out.close();
-    if (!out) throw PackError("cannot write " + parsed->Output + ": " + std::strerror(errno));
-    std::cout << parsed->Input << " (" << conversion.SourceKind << ", " << conversion.SourceColours << " colours) -> "
-              << parsed->Output << ": " << conversion.Bmp.BitsPerPixel << "-bit BMP";
-    if (conversion.Bmp.Colours != conversion.SourceColours) {
-      std::cout << " of " << conversion.Bmp.Colours << " colours (reduced, lossy)";
-    }
-    std::cout << ", " << picture_tools::GroupDigits(conversion.Bmp.Bytes.size())
-              << " bytes; the driver's decoder gives back exactly these pixels\n";
+    std::cout << Summary(*parsed, conversion) << "\n";
     return 0;
-  } catch (const PackError &error) {
-    std::cerr << "notice-pack convert: " << parsed->Input << ": " << error.what() << "\n";
-    return 1;
+  } catch (const picture_tools::ArtworkError &error) {
+    std::cerr << kPrefix << parsed->Input << ": " << error.what() << "\n";
+  } catch (const picture_tools::InputFileError &error) {
+    std::cerr << kPrefix << error.what() << "\n";
+  } catch (const picture_tools::OutputFileError &error) {
+    std::cerr << kPrefix << error.what() << "\n";
   }
+  return 1;
 }
 
 }  // namespace notice_pack

@@ -1,30 +1,20 @@
-// notice-pack convert: artwork in, the smallest BMP the driver accepts out.
+// notice-pack convert: artwork in, the smallest BMP the driver accepts out
+// (tools/common/artwork_conversion.h does the work).
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tools/common/smallest_bmp.h"
-#include "tools/notice-pack/byte_buffer.h"
-
 namespace notice_pack {
 
-struct Conversion {
-  picture_tools::EncodedBmp Bmp;
-  std::string SourceKind;    // what the artwork was
-  bool Transparent = false;  // some pixels were laid over black
-  size_t SourceColours = 0;  // distinct colours before any reduction
-};
+// The usage text of `notice-pack convert --help`.
+extern const char *const kConvertUsage;
 
-// Reads the artwork, lays it over black, reduces it to at most `colours`
-// colours when asked (lossy) and encodes it; then decodes the result with
-// the driver's own code and throws PackError unless it gives back exactly
-// those pixels. Throws PackError for unreadable artwork.
-Conversion ConvertArtwork(ByteView artwork, std::optional<unsigned> colours = std::nullopt);
-
-// `args` after "convert": ARTWORK OUT.bmp [--colours N]. Prints a summary;
-// returns the exit status (2 for usage errors).
+// `args` after "convert": ARTWORK OUT.bmp [--colours N], or --help. On success
+// prints one summary line on standard output and one warning line on standard
+// error for each change made to the artwork's pixels; a refusal is one line
+// on standard error. Returns the exit status: 0 written, 1 refused (nothing
+// written), 2 usage error.
 int RunConvertCommand(const std::vector<std::string> &args);
 
 }  // namespace notice_pack

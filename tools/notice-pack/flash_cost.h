@@ -3,6 +3,7 @@
 // stores it (the "alone" format, 13-byte header, 16 MiB dictionary).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,14 @@ struct PackedFile {
   Bytes Ffs;
 };
 
-// One row per file and a total row. With `volume`, a last line gives the
-// volume's size and its size after LZMA compression.
-std::string FlashCostTable(const std::vector<PackedFile> &files, const Bytes *volume);
+struct FlashCost {
+  // One row per file and a total row. With a volume, a last line gives the
+  // volume's size and its size after LZMA compression.
+  std::string Table;
+  uint64_t PlacedBytes = 0;  // the FFS files one after another, each on an 8-byte boundary
+  uint64_t LzmaBytes = 0;    // the files' LZMA sizes, each compressed alone
+};
+
+FlashCost MeasureFlashCost(const std::vector<PackedFile> &files, const Bytes *volume);
 
 }  // namespace notice_pack

@@ -8,14 +8,22 @@
 #include <vector>
 
 #include "display/bmp_check.h"
+#include "tools/common/input_limits.h"
 #include "tools/notice-pack/byte_buffer.h"
 #include "tools/notice-pack/command_line.h"
 
 namespace notice_pack {
 
-// Screens every fit report lists.
-inline const std::vector<ScreenSize> kCommonScreens = {{800, 600},   {1024, 768},  {1280, 800}, {1366, 768},
-                                                       {1920, 1080}, {2560, 1440}, {3840, 2160}};
+// Screens every fit report lists, the largest last: no picture larger than
+// it is read (tools/common/input_limits.h).
+inline const std::vector<ScreenSize> kCommonScreens = {
+    {800, 600},
+    {1024, 768},
+    {1280, 800},
+    {1366, 768},
+    {1920, 1080},
+    {2560, 1440},
+    {picture_tools::kLargestScreenWidth, picture_tools::kLargestScreenHeight}};
 
 struct CheckedPicture {
   std::string Label;  // "picture 5 (notice5.bmp)"

@@ -25,8 +25,8 @@ void Place(std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> &sheet, uint32_t sheet_wid
 
 }  // namespace
 
-std::string WriteContactSheet(const std::string &path, uint32_t screen_width, uint32_t screen_height,
-                              const PictureFiles &pictures, std::string *report) {
+std::string DrawContactSheet(uint32_t screen_width, uint32_t screen_height, const PictureFiles &pictures,
+                             std::vector<uint8_t> *png, std::string *report) {
   const uint32_t width = kColumns * screen_width + (kColumns - 1) * kGutter;
   const uint32_t height = kRows * screen_height + (kRows - 1) * kGutter;
   std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> sheet(static_cast<size_t>(width) * height, kGutterColour);
@@ -43,22 +43,28 @@ std::string WriteContactSheet(const std::string &path, uint32_t screen_width, ui
       *report += line + "no picture file\n";
       continue;
     }
-    const auto decoded = picture_tools::DecodeWithDriver(file->second);
-    if (!decoded) {
-      *report += line + "not drawn: " + picture_tools::BmpRefusal(file->second).value_or("") + "\n";
+    // Placed before it is decoded: a picture that is not drawn costs no memory.
+    BmpLayout layout;
+    if (auto refusal = picture_tools::BmpRefusal(file->second, &layout)) {
+      *report += line + "not drawn: " + *refusal + "\n";
       continue;
     }
     const picture_tools::ScreenFit fit =
-        picture_tools::FitOnScreen(screen_width, screen_height, decoded->Width, decoded->Height);
+        picture_tools::FitOnScreen(screen_width, screen_height, layout.Width, layout.Height);
     if (!fit.Drawn) {
       *report += line + "not drawn: " + fit.Reason + "\n";
+      continue;
+    }
+    const auto decoded = picture_tools::DecodeWithDriver(file->second);
+    if (!decoded) {
+      *report += line + "not drawn: the driver's decoder refuses it\n";
       continue;
     }
     Place(sheet, width, left + fit.X, top + fit.Y, *decoded);
     *report += line + std::to_string(decoded->Width) + "x" + std::to_string(decoded->Height) +
                " at x=" + std::to_string(fit.X) + ", y=" + std::to_string(fit.Y) + "\n";
   }
-  return WritePng(path, width, height, sheet);
+  return EncodePng(width, height, sheet, png);
 }
 
 }  // namespace preview

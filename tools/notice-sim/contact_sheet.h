@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "preview_run.h"
 
@@ -13,10 +14,10 @@ namespace preview {
 // take 400 MB of pixels (options refuse larger ones).
 inline constexpr uint32_t kLargestSheetScreen = 4096;
 
-// Writes the sheet to `path`; appends one line per picture (where it lands,
-// or why it is not drawn) to *report. Returns an empty string on success,
-// otherwise what failed.
-std::string WriteContactSheet(const std::string &path, uint32_t screen_width, uint32_t screen_height,
-                              const PictureFiles &pictures, std::string *report);
+// Draws the sheet as PNG bytes into *png; appends one line per picture (where
+// it lands, or why it is not drawn) to *report. Returns an empty string on
+// success, otherwise what failed.
+std::string DrawContactSheet(uint32_t screen_width, uint32_t screen_height, const PictureFiles &pictures,
+                             std::vector<uint8_t> *png, std::string *report);
 
 }  // namespace preview

@@ -10,7 +10,6 @@ namespace preview {
 
 namespace {
 
-constexpr uint32_t kMaxScreenSide = 8192;
 constexpr unsigned kMaxTriggers = 1000;
 
 // Parse state beyond the options themselves.

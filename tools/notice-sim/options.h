@@ -12,6 +12,9 @@
 
 namespace preview {
 
+// The largest side of a simulated screen (--screen).
+inline constexpr uint32_t kMaxScreenSide = 8192;
+
 struct PciFunction {
   std::string name;
   uint8_t base_class;

@@ -1,46 +1,40 @@
 #include "output_files.h"
 
 #include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <sstream>
 
 #include "png_write.h"
 #include "summary.h"
+#include "tools/common/staged_files.h"
 
 namespace preview {
 
-namespace {
-
-std::string WriteText(const std::filesystem::path &path, auto &&write_body) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return "cannot create " + path.string();
-  write_body(file);
-  file.close();
-  if (!file) return "cannot write " + path.string();
-  return {};
-}
-
-}  // namespace
-
-std::string WriteOutputs(const Options &options, const RunResult &result) {
-  const std::filesystem::path dir = options.out_dir;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return "cannot create the output folder " + dir.string() + ": " + ec.message();
-
-  if (std::string e =
-          WritePng((dir / "screen.png").string(), result.screen_width, result.screen_height, result.framebuffer);
-      !e.empty()) {
-    return e;
+std::string WriteOutputs(const Options &options, const RunResult *result,
+                         const std::optional<std::vector<uint8_t>> &contact_sheet) {
+  try {
+    std::optional<picture_tools::NewFolder> folder;
+    picture_tools::StagedFiles staged;
+    if (contact_sheet) staged.Stage(options.contact_sheet, *contact_sheet);
+    if (result != nullptr && !options.out_dir.empty()) {
+      const std::filesystem::path dir = options.out_dir;
+      folder.emplace(dir);
+      std::vector<uint8_t> screen;
+      if (std::string e = EncodePng(result->screen_width, result->screen_height, result->framebuffer, &screen);
+          !e.empty()) {
+        return e;
+      }
+      staged.Stage(dir / "screen.png", screen);
+      staged.Stage(dir / "summary.json", picture_tools::AsBytes(SummaryJson(options, *result).dump(2) + '\n'));
+      std::ostringstream events;
+      for (const auto &event : result->events) events << event.dump() << '\n';
+      staged.Stage(dir / "events.jsonl", picture_tools::AsBytes(events.str()));
+    }
+    staged.Commit();
+    if (folder) folder->Keep();
+    return {};
+  } catch (const picture_tools::OutputFileError &error) {
+    return error.what();
   }
-  if (std::string e = WriteText(dir / "summary.json",
-                                [&](std::ostream &out) { out << SummaryJson(options, result).dump(2) << '\n'; });
-      !e.empty()) {
-    return e;
-  }
-  return WriteText(dir / "events.jsonl", [&](std::ostream &out) {
-    for (const auto &event : result.events) out << event.dump() << '\n';
-  });
 }
 
 }  // namespace preview

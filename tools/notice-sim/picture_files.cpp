@@ -1,22 +1,37 @@
 #include "picture_files.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 #include "demo_pictures.h"
+#include "display/bmp_check.h"
+#include "tools/common/input_file.h"
+#include "tools/common/number_text.h"
 
 namespace preview {
 
 namespace {
 
-std::string ReadFile(const std::string &path, std::vector<uint8_t> &bytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::strerror(errno);
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) return "read error";
-  return {};
+// A picture the driver accepts but no simulated screen shows: its decoded
+// pixels could take gigabytes, for nothing to see.
+std::string TooLargeToSimulate(const std::vector<uint8_t> &bytes) {
+  BmpLayout layout;
+  if (CheckBmp(bytes.data(), bytes.size(), &layout) != BmpFault::None) return {};
+  if (layout.Width <= kMaxScreenSide && layout.Height <= kMaxScreenSide) return {};
+  return "a picture of " + picture_tools::GroupDigits(layout.Width) + " x " +
+         picture_tools::GroupDigits(layout.Height) + " pixels is larger than " + std::to_string(kMaxScreenSide) + "x" +
+         std::to_string(kMaxScreenSide) +
+         ", the largest screen notice-sim simulates: no screen shows it; make it at most that size";
+}
+
+// Reads each file, or says which option named it and what was found.
+std::string ReadGiven(const std::string &option, unsigned mode, const std::string &path, PictureFiles &files) {
+  const std::string label = option + " " + std::to_string(mode) + "=" + path;
+  try {
+    std::vector<uint8_t> bytes = picture_tools::ReadInputFile(path, label);
+    if (std::string refusal = TooLargeToSimulate(bytes); !refusal.empty()) return label + ": " + refusal;
+    files[mode] = std::move(bytes);
+    return {};
+  } catch (const picture_tools::InputFileError &error) {
+    return error.what();
+  }
 }
 
 }  // namespace
@@ -30,11 +45,7 @@ std::string LoadPictureFiles(const Options &options, PictureFiles &files) {
       files[mode] = demo::MakeDemoPicture(mode).bmp;
       continue;
     }
-    std::vector<uint8_t> bytes;
-    if (std::string error = ReadFile(given->second, bytes); !error.empty()) {
-      return "cannot read the picture for mode " + std::to_string(mode) + " from " + given->second + ": " + error;
-    }
-    files[mode] = std::move(bytes);
+    if (std::string error = ReadGiven("--picture", mode, given->second, files); !error.empty()) return error;
   }
   return {};
 }
@@ -42,12 +53,7 @@ std::string LoadPictureFiles(const Options &options, PictureFiles &files) {
 std::string LoadSecondVolumeFiles(const Options &options, PictureFiles &files) {
   files.clear();
   for (const auto &[mode, path] : options.second_volume_files) {
-    std::vector<uint8_t> bytes;
-    if (std::string error = ReadFile(path, bytes); !error.empty()) {
-      return "cannot read the second volume's picture for mode " + std::to_string(mode) + " from " + path + ": " +
-             error;
-    }
-    files[mode] = std::move(bytes);
+    if (std::string error = ReadGiven("--second-volume", mode, path, files); !error.empty()) return error;
   }
   return {};
 }

@@ -1,4 +1,5 @@
-// Saves a graphics-output framebuffer as an 8-bit RGB PNG.
+// A graphics-output framebuffer as an 8-bit RGB PNG, in memory (the caller
+// writes the file whole, tools/common/staged_files.h).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@ namespace preview {
 
 // Pixels are width x height blue-green-red-reserved entries, top row first.
 // Returns an empty string on success, otherwise what went wrong.
-std::string WritePng(const std::string &path, uint32_t width, uint32_t height,
-                     const std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> &pixels);
+std::string EncodePng(uint32_t width, uint32_t height, const std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> &pixels,
+                      std::vector<uint8_t> *png);
 
 }  // namespace preview
