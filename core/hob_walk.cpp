@@ -1,11 +1,11 @@
 #include "core/hob_walk.h"
 
+#include "base/driver_state.h"
+#include "base/memory.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
-#include "core/firmware/efi_guids.h"
-#include "core/firmware/efi_hob.h"
-#include "core/firmware/efi_system_table.h"
-#include "core/memory.h"
+#include "efi/efi_guids.h"
+#include "efi/efi_hob.h"
+#include "efi/efi_system_table.h"
 
 void *FindHobList() {
   if (gDriver.HobList != nullptr) return gDriver.HobList;

@@ -1,7 +1,7 @@
 #include "core/storage_probe.h"
 
+#include "base/driver_state.h"
 #include "core/driver.h"
-#include "core/driver_state.h"
 
 namespace {
 

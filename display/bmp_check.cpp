@@ -8,7 +8,7 @@
 //   - the pixel data is exactly height x R bytes and ends at the picture's end.
 #include "display/bmp_check.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 
 namespace {
 

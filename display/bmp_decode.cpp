@@ -9,8 +9,8 @@
 // contents reach the screen.
 #include "display/bmp_decode.h"
 
-#include "core/driver_state.h"
-#include "core/memory.h"
+#include "base/driver_state.h"
+#include "base/memory.h"
 #include "display/streaming_store.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // conversions, and the emitting of each element with its width and precision.
 #include "print/format_text.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "print/format_element.h"
 
 namespace {

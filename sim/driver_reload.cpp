@@ -1,6 +1,6 @@
 #include "sim/driver_reload.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "trace/trace_state.h"
 
 namespace sim {

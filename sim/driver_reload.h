@@ -2,7 +2,7 @@
 // bound to a firmware's tables.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #include "trace/trace_writer.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "trace/trace_crc.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Byte copy, fill and compare for driver code.
 //
 // They expand to the compiler's builtins: host builds reach the C library,
-// the image reaches the small routines in core/runtime/compiler_runtime.cpp.
+// the image reaches the small routines in base/runtime/compiler_runtime.cpp.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 inline void CopyBytes(void *Destination, const void *Source, UINTN Length) {
   __builtin_memcpy(Destination, Source, Length);
