@@ -1,5 +1,6 @@
 #include "core/storage_probe.h"
 
+#include "base/calling_convention.h"
 #include "base/driver_state.h"
 #include "core/driver.h"
 

@@ -9,6 +9,7 @@
 // contents reach the screen.
 #include "display/bmp_decode.h"
 
+#include "base/calling_convention.h"
 #include "base/driver_state.h"
 #include "base/memory.h"
 #include "display/streaming_store.h"

@@ -1,6 +1,7 @@
 // Drawing the notice picture.
 #pragma once
 
+#include "base/calling_convention.h"
 #include "efi/efi.h"
 
 // Puts the picture chosen by gDriver.NoticeMode on the screen, centred with a

@@ -1,6 +1,7 @@
 // The conversions that prepare numbers, GUIDs, times and status values as
 // elements of the engine. The GUID, time and unlisted-status texts are
 // formatted by the engine itself, one level deep, into the value buffer.
+#include "base/calling_convention.h"
 #include "print/format_element.h"
 #include "print/status_text.h"
 

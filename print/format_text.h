@@ -7,6 +7,7 @@
 // characters before the terminator.
 #pragma once
 
+#include "base/calling_convention.h"
 #include "efi/efi_types.h"
 #include "print/format_args.h"
 

@@ -1,5 +1,6 @@
 #include "trace/trace_writer.h"
 
+#include "base/calling_convention.h"
 #include "base/memory.h"
 #include "trace/trace_crc.h"
 
