@@ -1,4 +1,4 @@
-// Byte copy, fill and compare for driver code.
+// Byte copy, fill and compare, and little-endian reads, for driver code.
 //
 // They expand to the compiler's builtins: host builds reach the C library,
 // the image reaches the small routines in base/runtime/compiler_runtime.cpp.
@@ -22,3 +22,20 @@ inline bool BytesEqual(const void *a, const void *b, UINTN Length) {
   }
   return true;
 }
+
+// Multi-byte fields of firmware tables, pictures and trace records are
+// little-endian, as the machine is: a read of a fixed width is one unaligned load.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian fields are read in the machine's byte order");
+
+// The little-endian value of the Length bytes (at most 8) at Source, at any alignment.
+inline UINT64 ReadLittleEndian(const void *Source, UINTN Length) {
+  UINT64 value = 0;
+  CopyBytes(&value, Source, Length);
+  return value;
+}
+
+inline UINT16 ReadLe16(const void *Source) { return static_cast<UINT16>(ReadLittleEndian(Source, sizeof(UINT16))); }
+
+inline UINT32 ReadLe32(const void *Source) { return static_cast<UINT32>(ReadLittleEndian(Source, sizeof(UINT32))); }
+
+inline UINT64 ReadLe64(const void *Source) { return ReadLittleEndian(Source, sizeof(UINT64)); }

@@ -40,9 +40,7 @@ UINT32 FindTraceHubBaseIn(const void *List, UINTN Length) {
       if (GuidEquals(name, TraceHubInfoHobGuid)) {
         // Only the first trace HOB counts, even when it is too short to hold its base.
         if (header.HobLength < kTraceHubBaseOffset + sizeof(UINT32)) return 0;
-        UINT32 base;
-        CopyBytes(&base, hob + kTraceHubBaseOffset, sizeof(base));
-        return base;
+        return ReadLe32(hob + kTraceHubBaseOffset);
       }
     }
     hob += header.HobLength;
@@ -61,8 +59,7 @@ UINT32 FindTraceHubBase(const void *HobList) {
   // up to the top of the address space.
   UINTN length = ~start;
   if (header.HobType == EFI_HOB_TYPE_HANDOFF && header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
-    EFI_PHYSICAL_ADDRESS end;
-    CopyBytes(&end, list + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
+    const EFI_PHYSICAL_ADDRESS end = ReadLe64(list + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList));
     length = end < start ? 0 : end - start;
   }
   return FindTraceHubBaseIn(HobList, length);

@@ -15,14 +15,9 @@ constexpr CHAR8 kEmpty[] = "";
 constexpr UINT64 kNoLimit = ~0ULL;
 
 // Reads one character of a text of the given character size, little-endian.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texts are read and written in the machine's byte order");
-
-// A 16-bit character is one unaligned load.
 CHAR16 ReadCharacter(const UINT8 *Text, UINTN CharacterSize) {
   if (CharacterSize == 1) return Text[0];
-  CHAR16 character;
-  CopyBytes(&character, Text, sizeof(character));
-  return character;
+  return ReadLe16(Text);
 }
 
 // Characters before the terminator, counting no further than Limit.
