@@ -49,7 +49,7 @@ inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
 inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes << 8) & 0x00FFFFFF00000000ull); }
 
 // 24 bits: blue, green and red bytes. One call a row (out of line: inlined,
-// the image is 14 bytes larger).
+// the image is larger).
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8 *Source,
                                                                      EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
@@ -73,8 +73,7 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8
 
 // 8 bits: one colour-map index a byte; four indices per 4-byte read, each
 // pixel in its own 4-byte store (a table lookup leaves nothing to gain from
-// pairing the stores). One call a row (out of line: inlined, the image is 56
-// bytes larger).
+// pairing the stores). One call a row (out of line: inlined, the image is larger).
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UINT8 *Source,
                                                                         EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row,
                                                                         UINT32 Width, const UINT32 *Map) {

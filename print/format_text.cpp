@@ -141,7 +141,7 @@ __attribute__((noinline)) void SetWidthOrPrecision(FormatElement &Element, UINT6
   Element.Flags |= FMT_WIDTH;
 }
 
-// The text conversions 'a', 's' and 'S' (out of line: inlined, the image is 26 bytes larger).
+// The text conversions 'a', 's' and 'S' (out of line: inlined, the image is larger).
 __attribute__((noinline)) void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
   if (Text == nullptr) {
     UseText(Element, kNullString);
@@ -174,7 +174,7 @@ bool TakesArgument(CHAR16 Conversion) {
 }
 
 // Prepares the element of one conversion character. Kept out of line: inlined
-// into the conversion loop it makes the image 78 bytes larger.
+// into the conversion loop it makes the image larger.
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement &Element, CHAR16 Conversion,
                                                                   FormatReader &Format, ArgumentReader &Args,
                                                                   CHAR8 *ValueBuffer) {
