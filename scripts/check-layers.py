@@ -39,6 +39,10 @@ def layer_name(index):
     return f"layer {index} ({', '.join(f + '/' for f in LAYERS[index])})"
 
 
+class NotATree(Exception):
+    pass
+
+
 def source_files(root):
     """Every C++ file git knows or would add under root, as paths from root."""
     result = subprocess.run(
@@ -49,10 +53,6 @@ def source_files(root):
     if result.returncode != 0:
         raise NotATree(result.stderr.strip().splitlines()[-1] if result.stderr.strip() else "git ls-files failed")
     return sorted(set(path for path in result.stdout.splitlines() if os.path.exists(os.path.join(root, path))))
-
-
-class NotATree(Exception):
-    pass
 
 
 def folder_of(path):
