@@ -4,9 +4,13 @@
 BUILD        ?= build
 JOBS         ?= 2
 FUZZ_SECONDS ?= 30
+# notice-insert's property test in make firmware-checks (make fuzz-long runs it FUZZ_SECONDS).
+INSERT_FUZZ_SECONDS ?= 60
 SCENARIO     ?= plain
 PICTURES     ?=
 SCREEN       ?=
+# Empty: each case's own firmware (ovmf-2022.11 unless the case says); e2e/run.py --list names them.
+FIRMWARE     ?=
 OUT          ?= out
 CMAKE_GEN    := -G Ninja
 # make run and make preview keep the build output here and show one line a step.
@@ -19,11 +23,17 @@ HOST_ASAN  := $(BUILD)/host-asan
 HOST_FUZZ  := $(BUILD)/host-fuzz
 IMAGE_DIR  := $(BUILD)/image
 
+# Debian's python3-* packages (Hypothesis) are seen by the system's Python only.
+SYSTEM_PYTHON := /usr/bin/python3
+
 NOTICE_PACK := $(HOST_GCC)/tools/notice-pack/notice-pack
 NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 # What make run and make preview need from the host build: no tests, no benchmarks.
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
-RUN_OPTIONS := --scenario $(SCENARIO) $(if $(PICTURES),--pictures $(PICTURES)) $(if $(SCREEN),--screen $(SCREEN))
+FIRMWARE_OPTION := $(if $(FIRMWARE),--firmware $(FIRMWARE))
+RUN_OPTIONS := --scenario $(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures $(PICTURES)) \
+               $(if $(SCREEN),--screen $(SCREEN))
+E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
         firmware-checks e2e style format layers test check run sign preview clean fuzz-seeds
@@ -78,11 +88,14 @@ fuzz-seeds: $(HOST_GCC)/build.ninja
 
 # Not part of `make test`: every fuzz target for FUZZ_SECONDS each (say 1200),
 # keeping what it finds in build/host-fuzz/fuzz-corpus/ for the next run;
-# prints each target's executions and coverage.
+# prints each target's executions and coverage. Then notice-insert's property
+# test for FUZZ_SECONDS, keeping failing examples in the same folder.
 fuzz-long: deps
 	cmake -S . -B $(HOST_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ -DNOTICE_FUZZ=ON
 	cmake --build $(HOST_FUZZ) -j$(JOBS)
 	scripts/fuzz-smoke.sh --long $(HOST_FUZZ) $(FUZZ_SECONDS)
+	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(FUZZ_SECONDS) \
+	  --database $(HOST_FUZZ)/fuzz-corpus/notice-insert
 
 # --- the driver image -------------------------------------------------------
 $(IMAGE_DIR)/build.ninja: | deps
@@ -102,10 +115,12 @@ image-quiet: $(IMAGE_DIR)/build.ninja
 
 # --- real firmware ----------------------------------------------------------
 # Packaging and image-builder checks: our volume and the patched OVMF images
-# must parse with UEFIExtract and give back every file byte for byte.
+# must parse with UEFIExtract and give back every file byte for byte; then
+# notice-insert's property test on damaged OVMF images, INSERT_FUZZ_SECONDS.
 firmware-checks: host-build image
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
+	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(INSERT_FUZZ_SECONDS)
 	python3 -m unittest discover -s e2e/firmware -p 'test_*.py'
 	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
 	  --out $(BUILD)/firmware
@@ -115,13 +130,12 @@ firmware-checks: host-build image
 # and the driver dispatched from inside the firmware; each checked against
 # the simulator on the same machine state. Then the compatibility matrix
 # (OVMF and U-Boot, displays, resolutions, storage layouts, two volumes, two
-# triggers), two QEMU at a time, written to $(BUILD)/matrix.json and .md.
+# triggers), written to $(BUILD)/matrix.json and .md. Two QEMU at a time;
+# FIRMWARE=NAME boots every OVMF case on that build (e2e/run.py --list).
 e2e: host-build image
-	python3 e2e/run.py --build-dir $(IMAGE_DIR) --all --notice-sim $(NOTICE_SIM)
-	python3 e2e/run.py --build-dir $(IMAGE_DIR) --driver-in-firmware --notice-pack $(NOTICE_PACK) \
-	  --notice-sim $(NOTICE_SIM) --all
-	python3 e2e/matrix.py --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) \
-	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
+	python3 e2e/run.py $(E2E_OPTIONS) --set scenarios
+	python3 e2e/run.py $(E2E_OPTIONS) --set scenarios-in-firmware
+	python3 e2e/run.py $(E2E_OPTIONS) --set matrix --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
 
 # The tree's one layout (.clang-format, pyproject.toml, .flake8): `make style`
 # checks it, `make format` applies it.
@@ -148,8 +162,8 @@ check: style layers host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 
-# Boots the firmware with the driver and the demo pictures (or PICTURES=DIR:
-# notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
+# Boots the firmware (FIRMWARE=NAME, an OVMF build) with the driver and the
+# demo pictures (or PICTURES=DIR: notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
 # $(OUT)/screen.png and $(OUT)/console.log. Builds only what it runs.
 run: build-log-note host-tools image-quiet
 	@python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)

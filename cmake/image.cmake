@@ -36,3 +36,6 @@ add_custom_command(TARGET notice POST_BUILD
 if(EXISTS ${CMAKE_SOURCE_DIR}/e2e/app/CMakeLists.txt)
   add_subdirectory(e2e/app)
 endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/e2e/probes/CMakeLists.txt)
+  add_subdirectory(e2e/probes)
+endif()

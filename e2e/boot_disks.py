@@ -1,13 +1,15 @@
-"""The boot disk a run needs: a FAT volume with the test application, the
-driver and pictures, signed with the key the Secure Boot variables trust."""
+"""The disks a run needs: a FAT volume with the test application, the driver
+and pictures, signed with the key the firmware's Secure Boot variables trust
+(on an MBR-partitioned disk for U-Boot), and a blank NVMe disk."""
 
 import os
 import shutil
+import struct
 import subprocess
 
-SNAKEOIL_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
-SNAKEOIL_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
-SNAKEOIL_PASSPHRASE = "snakeoil"
+from firmwares import SNAKEOIL_PASSPHRASE
+
+MBR_PARTITION_START = 2048  # sectors
 SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.sh")
 
 
@@ -26,11 +28,11 @@ def run_tool(args, env=None):
         raise RuntimeError("%s failed: %s" % (args[0], result.stdout.decode(errors="replace").strip()))
 
 
-def sign(path, workdir):
-    """A copy of the image signed with the key the snakeoil variables trust (e2e/sign.sh)."""
+def sign(path, workdir, firmware):
+    """A copy of the image signed with the key the firmware's enrolled variables trust (e2e/sign.sh)."""
     signed = os.path.join(workdir, os.path.basename(path) + ".signed")
     run_tool(
-        [SIGN_SCRIPT, SNAKEOIL_KEY, SNAKEOIL_CERT, path, signed], dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE)
+        [SIGN_SCRIPT, firmware.key, firmware.cert, path, signed], dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE)
     )
     return signed
 
@@ -49,6 +51,21 @@ def build_esp(workdir, app, driver, picture_files):
     for name, path in picture_files.items():
         run_tool(["mcopy", "-i", esp, path, "::/E2E/" + name], env)
     return esp
+
+
+def with_partition_table(fat_image, disk_image):
+    """An MBR disk with one EFI system partition (type 0xEF) holding the FAT image: U-Boot scans
+    only partitioned disks."""
+    with open(fat_image, "rb") as f:
+        fat = f.read()
+    mbr = bytearray(512)
+    mbr[446:462] = struct.pack(
+        "<B3sB3sII", 0, b"\xff\xff\xfe", 0xEF, b"\xff\xff\xfe", MBR_PARTITION_START, len(fat) // 512
+    )
+    mbr[510:512] = b"\x55\xaa"
+    with open(disk_image, "wb") as f:
+        f.write(bytes(mbr) + bytes((MBR_PARTITION_START - 1) * 512) + fat)
+    return disk_image
 
 
 def blank_disk(path, size=1 << 20):

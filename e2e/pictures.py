@@ -1,12 +1,23 @@
-"""The six notice pictures used on real firmware, and the screens they make.
+"""The notice pictures used on real firmware, and the screens they make.
 
-Each picture is a BMP in one of the depths the driver converts (1, 4, 8 and
+The six test pictures are BMPs in each depth the driver converts (1, 4, 8 and
 24 bits per pixel), with widths that leave row padding, and a pattern that
 makes any shift, flip or colour-map mistake show. `make_pictures` returns the
 BMP bytes together with the pixels they hold, so the expected screen never
 depends on a BMP reader of our own.
+
+Picture sets replace the mode-5 picture where a case tries the driver's edges
+on real firmware (a picture just fitting, one just too wide, one taller than
+the screen) or its hostile inputs (a width whose row size wraps, width 0 with
+height 0x7FFFFFFF). A variant says how a set is stored: all of it, one
+picture left out, one cut short after its headers, or one LZMA-compressed.
+Where a picture should land is never worked out here: notice-sim, given the
+same bytes, says that.
 """
 
+import os
+import re
+import shutil
 import struct
 
 SCREEN_BLACK = (0, 0, 0)
@@ -132,16 +143,119 @@ def expected_screen(screen_width, screen_height, picture=None):
     return bytes(frame)
 
 
-def write_pictures(directory):
-    """Writes PICTURE1.BMP ... PICTURE6.BMP into directory; returns {mode: path}."""
-    import os
+HOSTILE_WRAPPING_WIDTH = 0xAAAAAAAB  # x 24 bits + 31 wraps 32 bits: the row size comes out as 4 bytes
+HOSTILE_TALL_HEIGHT = 0x7FFFFFFF
+# A malformed picture keeps its file and info headers and loses the rest:
+# it still starts with "BM" and declares its full size and pixel data.
+MALFORMED_KEEP_BYTES = 54
+VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6]))$")
 
-    os.makedirs(directory, exist_ok=True)
+
+class RawPicture:
+    """BMP bytes whose pixels are not known here (never looked for on the screen)."""
+
+    def __init__(self, mode, bmp):
+        self.mode = mode
+        self.bmp = bmp
+        self.rows = None
+
+
+def solid_picture(mode, width, height):
+    """A 24-bit picture with no black pixel, so its outline shows on a black screen."""
+    rows = [
+        bytes(c for x in range(width) for c in (1 + (x * 7) % 255, 1 + (y * 5) % 255, 1 + ((x ^ y) & 127)))
+        for y in range(height)
+    ]
+    return Picture(mode, 24, width, height, rows)
+
+
+def raw_bmp(width, height, bits, pixel_bytes):
+    """A BMP whose header says width x height whatever the pixel bytes hold."""
+    size = 54 + len(pixel_bytes)
+    return (
+        b"BM"
+        + struct.pack("<IHHI", size, 0, 0, 54)
+        + struct.pack(
+            "<IIIHHIIiiII", 40, width & 0xFFFFFFFF, height & 0xFFFFFFFF, 1, bits, 0, len(pixel_bytes), 2835, 2835, 0, 0
+        )
+        + pixel_bytes
+    )
+
+
+def read_pictures(directory):
+    """mode -> RawPicture of DIR/notice<mode>.bmp, for each one there."""
+    found = {}
+    for mode in PICTURE_SHAPES:
+        path = os.path.join(directory, "notice%d.bmp" % mode)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                found[mode] = RawPicture(mode, f.read())
+    return found
+
+
+def picture_set(name, screen_width=None, screen_height=None, pictures_dir=None):
+    """mode -> picture (.bmp bytes, .rows top row first or None) of a named set. The edge sets are sized
+    from the screen; with pictures_dir its notice<N>.bmp files stand in for the test pictures."""
+    if name == "second-volume-5":  # only notice 5, unlike any test picture
+        return {5: solid_picture(5, 180, 120)}
+    if name == "none":
+        return {}
+    chosen = read_pictures(pictures_dir) if pictures_dir else make_pictures()
+    if name == "test":
+        return chosen
+    if name == "fits-exactly":  # 20 pixels narrower than the screen
+        chosen[5] = solid_picture(5, screen_width - 20, 40)
+    elif name == "too-wide":  # 19 pixels narrower than the screen
+        chosen[5] = solid_picture(5, screen_width - 19, 40)
+    elif name == "taller-than-screen":
+        chosen[5] = solid_picture(5, 100, screen_height + 1)
+    elif name == "wrapping-row-size":
+        chosen[5] = RawPicture(5, raw_bmp(HOSTILE_WRAPPING_WIDTH, 1, 24, bytes(4)))
+    elif name == "zero-width-tall":
+        chosen[5] = RawPicture(5, raw_bmp(0, HOSTILE_TALL_HEIGHT, 24, b""))
+    else:
+        raise ValueError("unknown picture set %r" % name)
+    return chosen
+
+
+PICTURE_SETS = ("test", "none", "second-volume-5", "fits-exactly", "too-wide", "taller-than-screen")
+PICTURE_SETS += ("wrapping-row-size", "zero-width-tall")
+
+
+def stored(variant, chosen):
+    """The pictures as a variant stores them: one may be left out or cut short (compressed ones are
+    the same pictures; notice-pack compresses them, see pack_options)."""
+    match = VARIANT.match(variant)
+    if not match:
+        raise ValueError("variant must be full, missing-N, malformed-N or compressed-N (N 1-6), not %r" % variant)
+    result = dict(chosen)
+    if match.group(2):
+        result.pop(int(match.group(2)), None)
+    if match.group(3) and int(match.group(3)) in result:
+        mode = int(match.group(3))
+        result[mode] = RawPicture(mode, result[mode].bmp[:MALFORMED_KEEP_BYTES])
+    return result
+
+
+def pack_options(variant):
+    """The notice-pack options a variant needs beyond the files themselves."""
+    match = VARIANT.match(variant)
+    if match.group(3):
+        return ("--allow-invalid",)
+    if match.group(4):
+        return ("--compress", match.group(4))
+    return ()
+
+
+def write_bmps(directory, chosen, name="notice%d.bmp"):
+    """Writes each picture (mode -> Picture or BMP bytes) into a fresh directory; returns {mode: path}."""
+    shutil.rmtree(directory, ignore_errors=True)
+    os.makedirs(directory)
     paths = {}
-    for mode, picture in make_pictures().items():
-        paths[mode] = os.path.join(directory, "PICTURE%d.BMP" % mode)
+    for mode, picture in sorted(chosen.items()):
+        paths[mode] = os.path.join(directory, name % mode)
         with open(paths[mode], "wb") as f:
-            f.write(picture.bmp)
+            f.write(getattr(picture, "bmp", picture))
     return paths
 
 
@@ -150,5 +264,5 @@ if __name__ == "__main__":
 
     if len(sys.argv) != 2:
         sys.exit("usage: pictures.py DIR   (writes the six test pictures as DIR/PICTURE<mode>.BMP)")
-    for mode, path in sorted(write_pictures(sys.argv[1]).items()):
+    for mode, path in write_bmps(sys.argv[1], make_pictures(), "PICTURE%d.BMP").items():
         print("notice %d: %s" % (mode, path))

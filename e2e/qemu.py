@@ -23,15 +23,6 @@ import subprocess
 import threading
 import time
 
-OVMF_DIR = "/usr/share/OVMF"
-PLAIN_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
-PLAIN_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.fd")
-SECURE_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.secboot.fd")
-SECURE_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.snakeoil.fd")
-# Debian's u-boot-qemu: a second, independent UEFI implementation. It is
-# booted as the machine's BIOS image and keeps no variable store in flash.
-UBOOT_ROM = "/usr/lib/u-boot/qemu-x86_64/u-boot.rom"
-
 ANSI_ESCAPE = re.compile(rb"\x1b\[[0-9;?=]*[A-Za-z]|\x1b[()][A-Za-z0-9]|\x1b[=>c78]")
 
 
@@ -41,11 +32,11 @@ class MachineFailure(Exception):
 
 @dataclasses.dataclass
 class MachineConfig:
-    """What to boot. Paths are host paths; `disks` are raw images."""
+    """What to boot. Paths are host paths; disks are raw images."""
 
     firmware: str = "ovmf"  # "ovmf" (code and variables in flash) or "u-boot" (code as -bios)
-    code: str = PLAIN_CODE
-    vars_template: str = PLAIN_VARS
+    code: str = ""
+    vars_template: str = ""  # copied for the run: the firmware writes its variables into the copy
     secure_boot: bool = False  # q35,smm=on plus the secure pflash
     machine: str = "q35"  # "pc" has no NVMe or SATA controller
     esp_image: str = ""  # FAT boot disk
@@ -53,7 +44,6 @@ class MachineConfig:
     esp_bootindex: int = None  # a boot index for it: the boot manager then connects only it
     nvme_image: str = ""  # attached as an NVMe controller when set
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
-    screen: str = ""  # "WxH": a standard VGA with that resolution instead of -vga std
     display: list = dataclasses.field(default_factory=lambda: ["-vga", "std"])  # QEMU options of the display
     memory_mb: int = 256
     timeout_s: float = 90.0  # hard limit for the whole run
@@ -64,8 +54,6 @@ class MachineConfig:
 class ExitResult:
     returncode: int
     shutdown_reason: str  # from the QMP SHUTDOWN event, "" if none came
-    stopped: bool  # a QMP STOP event was seen
-    events: list
     elapsed_s: float
 
 
@@ -95,51 +83,23 @@ class Machine:
     def command_line(self):
         c = self.config
         machine = c.machine + (",smm=on" if c.secure_boot else "")
-        display = ["-device", "VGA,xres=%s,yres=%s" % tuple(c.screen.split("x"))] if c.screen else list(c.display)
-        args = [
-            self.qemu,
-            "-machine",
-            machine,
-            "-accel",
-            "tcg",
-            "-nodefaults",
-            *display,
-            "-m",
-            str(c.memory_mb),
-            "-display",
-            "none",
-            "-no-reboot",
-            "-nic",
-            "none",
-        ]
-        args += self.firmware_args()
+        args = [self.qemu, "-machine", machine, "-accel", "tcg", "-nodefaults", *c.display, "-m", str(c.memory_mb)]
+        args += ["-display", "none", "-no-reboot", "-nic", "none"] + self.firmware_args()
         if c.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
         if c.esp_image and c.esp_bootindex is not None:
             device = "ide-hd,bus=ide.0,unit=0" if c.esp_interface == "ide" else "virtio-blk-pci"
-            args += [
-                "-drive",
-                "file=%s,format=raw,if=none,id=esp0" % c.esp_image,
-                "-device",
-                "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex),
-            ]
+            args += ["-drive", "file=%s,format=raw,if=none,id=esp0" % c.esp_image]
+            args += ["-device", "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex)]
         elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
         if c.nvme_image:
-            args += [
-                "-drive",
-                "file=%s,if=none,id=nv0,format=raw" % c.nvme_image,
-                "-device",
-                "nvme,serial=n0,drive=nv0",
-            ]
+            args += ["-drive", "file=%s,if=none,id=nv0,format=raw" % c.nvme_image]
+            args += ["-device", "nvme,serial=n0,drive=nv0"]
         for port, answer in sorted(c.port_standins.items()):
             name = "port%02x" % port
-            args += [
-                "-chardev",
-                "file,id=%s,path=%s" % (name, self.port_log(port)),
-                "-device",
-                "isa-debugcon,iobase=0x%x,chardev=%s,readback=0x%x" % (port, name, answer),
-            ]
+            args += ["-chardev", "file,id=%s,path=%s" % (name, self.port_log(port)), "-device"]
+            args.append("isa-debugcon,iobase=0x%x,chardev=%s,readback=0x%x" % (port, name, answer))
         args += ["-serial", "stdio", "-qmp", "unix:%s,server=on,wait=off" % self._qmp_path()]
         return args + list(c.extra_args)
 
@@ -151,12 +111,8 @@ class Machine:
             raise ValueError("unknown firmware %r (ovmf or u-boot)" % c.firmware)
         vars_copy = os.path.join(self.workdir, "vars.fd")
         shutil.copyfile(c.vars_template, vars_copy)
-        return [
-            "-drive",
-            "if=pflash,format=raw,unit=0,readonly=on,file=" + c.code,
-            "-drive",
-            "if=pflash,format=raw,unit=1,file=" + vars_copy,
-        ]
+        code, variables = "if=pflash,format=raw,unit=0,readonly=on,file=", "if=pflash,format=raw,unit=1,file="
+        return ["-drive", code + c.code, "-drive", variables + vars_copy]
 
     def _qmp_path(self):
         return os.path.join(self.workdir, "qmp.sock")
@@ -226,26 +182,18 @@ class Machine:
 
     def _read_qmp(self):
         try:
-            for _ in self._qmp_lines():
-                pass
+            for line in self._qmp_file:
+                try:
+                    message = json.loads(line)
+                except ValueError:
+                    continue
+                with self._lock:
+                    (self.events if "event" in message else self._qmp_replies).append(message)
+                    self._lock.notify_all()
         except OSError:
             pass  # QEMU reset the socket as it quit
         with self._lock:
             self._lock.notify_all()
-
-    def _qmp_lines(self):
-        for line in self._qmp_file:
-            try:
-                message = json.loads(line)
-            except ValueError:
-                continue
-            with self._lock:
-                if "event" in message:
-                    self.events.append(message)
-                else:
-                    self._qmp_replies.append(message)
-                self._lock.notify_all()
-            yield message
 
     # ---- waiting -----------------------------------------------------------
 
@@ -332,13 +280,8 @@ class Machine:
         for t in self._threads:
             t.join(2)
         shutdown = self.shutdown_event()
-        return ExitResult(
-            self.process.returncode,
-            shutdown["data"].get("reason", "") if shutdown else "",
-            any(e["event"] == "STOP" for e in self.events) and not shutdown,
-            list(self.events),
-            time.monotonic() - self.started_at,
-        )
+        reason = shutdown["data"].get("reason", "") if shutdown else ""
+        return ExitResult(self.process.returncode, reason, time.monotonic() - self.started_at)
 
     def kill(self):
         if self.process and self.process.poll() is None:

@@ -9,7 +9,9 @@
 # is removed afterwards. The signed image is written to OUT only when
 # sbverify accepts it against CERT and sbsign reported nothing about the
 # image's section layout (a gap or overlap there makes some firmware refuse
-# an image whose signature is otherwise good).
+# an image whose signature is otherwise good). sbsign writes into a temporary
+# file beside OUT, which is verified, synced and then renamed over OUT: a
+# refusal or a failure at any step leaves OUT as it was.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then
@@ -23,10 +25,23 @@ done
 for tool in sbsign sbverify openssl; do
   command -v "$tool" >/dev/null || { echo "sign.sh: $tool not found (install sbsigntool openssl)" >&2; exit 2; }
 done
+out_dir=$(dirname -- "$out")
+[ -d "$out_dir" ] || { echo "sign.sh: the folder $out_dir does not exist; create it or give another OUT" >&2; exit 2; }
+[ ! -d "$out" ] || { echo "sign.sh: $out is a folder; give OUT the path of a file" >&2; exit 2; }
+if [ -e "$out" ] && [ ! -w "$out" ]; then
+  echo "sign.sh: cannot write $out: it is read-only; nothing written" >&2
+  exit 1
+fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+partial=""
+trap 'rm -rf "$work"; [ -z "$partial" ] || rm -f "$partial"' EXIT
 chmod 700 "$work"
+if ! partial=$(mktemp "$out_dir/.$(basename -- "$out").XXXXXX.partial" 2>/dev/null); then
+  partial=""
+  echo "sign.sh: cannot write in $out_dir (no file can be made there); nothing written" >&2
+  exit 1
+fi
 
 # sbsign wants both in PEM form; say how to convert rather than show openssl's error stack.
 if ! grep -q -- "-----BEGIN CERTIFICATE-----" "$cert" || ! openssl x509 -in "$cert" -noout 2>/dev/null; then
@@ -64,9 +79,9 @@ if [ "$(openssl pkey -in "$key" -pubout 2>/dev/null)" != "$(openssl x509 -in "$c
   exit 2
 fi
 
-if ! sbsign --key "$key" --cert "$cert" --output "$work/signed.efi" "$in" >"$work/sbsign.log" 2>&1; then
+if ! sbsign --key "$key" --cert "$cert" --output "$partial" "$in" >"$work/sbsign.log" 2>&1; then
   cat "$work/sbsign.log" >&2
-  echo "sign.sh: sbsign failed on $in" >&2
+  echo "sign.sh: sbsign failed on $in; $out is as it was" >&2
   exit 1
 fi
 if grep -qi "warning\|gap\|overlap" "$work/sbsign.log"; then
@@ -74,10 +89,20 @@ if grep -qi "warning\|gap\|overlap" "$work/sbsign.log"; then
   echo "sign.sh: sbsign did not accept the section layout of $in" >&2
   exit 1
 fi
-if ! sbverify --cert "$cert" "$work/signed.efi" >"$work/sbverify.log" 2>&1; then
+if ! sbverify --cert "$cert" "$partial" >"$work/sbverify.log" 2>&1; then
   cat "$work/sbverify.log" >&2
   echo "sign.sh: the signed image does not verify against $cert" >&2
   exit 1
 fi
-mv "$work/signed.efi" "$out"
+# The signed image takes the mode of the file it replaces (or the umask's), then replaces it in one rename.
+if [ -e "$out" ]; then
+  mode=$(stat -c %a -- "$out")
+else
+  mode=$(printf '%o' $((0666 & ~$(umask))))
+fi
+if ! chmod "$mode" "$partial" || ! sync -- "$partial" || ! mv -f -- "$partial" "$out"; then
+  echo "sign.sh: cannot put the signed image in place as $out; $out is as it was" >&2
+  exit 1
+fi
+partial=""
 echo "sign.sh: $out signed and verified ($(stat -c %s "$in") -> $(stat -c %s "$out") bytes)"

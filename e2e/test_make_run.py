@@ -14,10 +14,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+import cases  # noqa: E402
 import make_run  # noqa: E402
 import png_write  # noqa: E402
-import qemu  # noqa: E402
-import scenarios  # noqa: E402
 import user_pictures  # noqa: E402
 
 
@@ -91,32 +90,25 @@ class Options(unittest.TestCase):
             with self.subTest(bad), self.assertRaises(argparse.ArgumentTypeError):
                 make_run.screen_size(bad)
 
-    def test_every_scenario_runs_and_only_the_unsigned_driver_from_disk(self):
-        config = make_run.MakeRunConfig(build_dir="b", host_build="h", timeout=1.0, screen=(1024, 768))
-        for scenario in scenarios.SCENARIOS:
+    def test_every_scenario_runs_in_the_firmware_but_the_unsigned_driver_from_disk(self):
+        for scenario in cases.SCENARIOS:
             with self.subTest(scenario.name):
-                settings = make_run.run_config(config, scenario, "pack", "sim", "pictures", "work")
-                self.assertEqual(settings.driver_in_firmware, scenario.sign_driver)
-                self.assertEqual(settings.screen, "1024x768")
-                self.assertEqual(settings.demo_pictures, "pictures" if scenario.sign_driver else None)
+                config = make_run.parse_arguments(
+                    ["--build-dir", "b", "--host-build", "h", "--scenario", scenario.name]
+                )
+                case = make_run.case_of(config)
+                self.assertEqual(case.in_firmware(), scenario.sign_driver)
+                self.assertIsNone(case.skip_reason())
+                self.assertEqual(case.display_args(), ["-vga", "std"])
+                settings = make_run.settings_of(config, "pack", "sim", "pictures", "work")
+                self.assertEqual((settings.pictures_dir, settings.firmware.name), ("pictures", "ovmf-2022.11"))
 
-
-class Display(unittest.TestCase):
-    def test_a_screen_size_replaces_the_standard_vga(self):
-        with tempfile.TemporaryDirectory() as work:
-            vars_template = os.path.join(work, "vars.in")
-            open(vars_template, "wb").close()
-            for screen, wanted, unwanted in (
-                ("", ["-vga", "std"], "VGA,xres"),
-                ("1024x768", ["-device", "VGA,xres=1024,yres=768"], "-vga"),
-            ):
-                with self.subTest(screen=screen):
-                    line = qemu.Machine(
-                        qemu.MachineConfig(vars_template=vars_template, screen=screen), work
-                    ).command_line()
-                    at = line.index(wanted[0])
-                    self.assertEqual(line[at : at + 2], wanted)
-                    self.assertFalse([arg for arg in line if arg.startswith(unwanted)])
+    def test_a_screen_size_and_a_firmware_are_the_users_choice(self):
+        config = make_run.parse_arguments(
+            ["--build-dir", "b", "--host-build", "h", "--screen", "1024x768", "--firmware", "ovmf-2025.02"]
+        )
+        self.assertEqual(make_run.case_of(config).display_args(), ["-device", "VGA,xres=1024,yres=768"])
+        self.assertEqual(make_run.settings_of(config, "p", "s", "d", "w").firmware.name, "ovmf-2025.02")
 
 
 if __name__ == "__main__":

@@ -14,14 +14,18 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import firmwares  # noqa: E402
+
 ROOT = os.path.dirname(HERE)
 SIGN = os.path.join(HERE, "sign.sh")
-KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
-CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
-PASSPHRASE = "snakeoil"
+KEY = firmwares.by_name(firmwares.DEFAULT).key
+CERT = firmwares.by_name(firmwares.DEFAULT).cert
+PASSPHRASE = firmwares.SNAKEOIL_PASSPHRASE
 NOTICE_PACK = os.environ.get(
     "NOTICE_PACK", os.path.join(ROOT, "build", "host-gcc", "tools", "notice-pack", "notice-pack")
 )
@@ -48,40 +52,11 @@ class SignMessages(unittest.TestCase):
 
     def test_each_mistake_is_named_with_what_to_do(self):
         subprocess.run(["openssl", "x509", "-in", CERT, "-outform", "DER", "-out", self.path("cert.der")], check=True)
+        der_key = ["openssl", "pkey", "-in", KEY, "-passin", "pass:" + PASSPHRASE, "-outform", "DER"]
+        subprocess.run(der_key + ["-out", self.path("key.der")], check=True)
+        other = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=other -days 1".split()
         subprocess.run(
-            [
-                "openssl",
-                "pkey",
-                "-in",
-                KEY,
-                "-passin",
-                "pass:" + PASSPHRASE,
-                "-outform",
-                "DER",
-                "-out",
-                self.path("key.der"),
-            ],
-            check=True,
-        )
-        subprocess.run(
-            [
-                "openssl",
-                "req",
-                "-x509",
-                "-newkey",
-                "rsa:2048",
-                "-nodes",
-                "-keyout",
-                self.path("other.key"),
-                "-out",
-                self.path("other.pem"),
-                "-subj",
-                "/CN=other",
-                "-days",
-                "1",
-            ],
-            check=True,
-            capture_output=True,
+            other + ["-keyout", self.path("other.key"), "-out", self.path("other.pem")], check=True, capture_output=True
         )
         cases = {
             "DER certificate": (KEY, self.path("cert.der"), PASSPHRASE, "is a DER certificate; convert it to PEM"),

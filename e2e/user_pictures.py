@@ -1,18 +1,31 @@
 """The pictures `make run PICTURES=DIR` puts into the firmware: DIR/notice1.bmp
-... DIR/notice6.bmp (or .png), each converted through picture_conversion to
-the smallest BMP the driver accepts, each one that DIR lacks taken from the
-demo pictures."""
+... DIR/notice6.bmp (or .png), each turned by `notice-pack convert` into the
+smallest BMP the driver accepts holding the picture exactly (checked with the
+driver's own decoder), each one that DIR lacks taken from the demo pictures."""
 
 import os
 import shutil
-
-import picture_conversion
+import subprocess
 
 MODES = range(1, 7)
 
 
 class PictureError(Exception):
     """The picture directory cannot be used; the message says why and what to do."""
+
+
+def convert_picture(source_path, bmp_path, host_build):
+    """Writes `bmp_path` from `source_path`, or raises PictureError with notice-pack's reason."""
+    result = subprocess.run(
+        [os.path.join(host_build, "tools", "notice-pack", "notice-pack"), "convert", source_path, bmp_path],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    if result.returncode != 0:
+        raise PictureError(
+            result.stderr.strip() or "notice-pack convert failed with exit status %d" % result.returncode
+        )
 
 
 def prepare(pictures_dir, demo_dir, out_dir, host_build):
@@ -31,11 +44,7 @@ def prepare(pictures_dir, demo_dir, out_dir, host_build):
         if bmp in names and png in names:
             raise PictureError("%s holds both %s and %s: keep one" % (pictures_dir, bmp, png))
         if bmp in names or png in names:
-            source = os.path.join(pictures_dir, bmp if bmp in names else png)
-            try:
-                picture_conversion.convert_picture(source, target, host_build)
-            except picture_conversion.ConversionFailed as error:
-                raise PictureError(str(error)) from None
+            convert_picture(os.path.join(pictures_dir, bmp if bmp in names else png), target, host_build)
             own.append(mode)
         else:
             shutil.copyfile(os.path.join(demo_dir, bmp), target)

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev liblzma-dev libgd-dev pkg-config nlohmann-json3-dev libstb-dev
   qemu-system-x86 ovmf u-boot-qemu mtools dosfstools sbsigntool uefitool-cli openssl python3
-  clang-format black flake8
+  clang-format black flake8 python3-hypothesis
 )
 
 missing=()

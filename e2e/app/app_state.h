@@ -11,3 +11,11 @@ struct AppState {
 };
 
 extern AppState gApp;
+
+// Keeps the tables an image's entry point is handed, for all its parts.
+inline void SetAppState(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gApp.ImageHandle = ImageHandle;
+  gApp.SystemTable = SystemTable;
+  gApp.BootServices = SystemTable->BootServices;
+  gApp.RuntimeServices = SystemTable->RuntimeServices;
+}

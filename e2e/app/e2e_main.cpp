@@ -163,10 +163,7 @@ void RunSteps() {
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI E2eMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gApp.ImageHandle = ImageHandle;
-  gApp.SystemTable = SystemTable;
-  gApp.BootServices = SystemTable->BootServices;
-  gApp.RuntimeServices = SystemTable->RuntimeServices;
+  SetAppState(ImageHandle, SystemTable);
 
   ReportStep("Begin");
   RunSteps();

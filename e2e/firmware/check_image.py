@@ -218,7 +218,7 @@ def check_replaced(checks, args, uefiextract, workdir):
     """notice-insert --replace of the driver file in the plain image: the driver
     moves behind the pictures and the parser still finds everything intact."""
     os.makedirs(os.path.join(workdir, "base"))
-    name, base = next(iter(make_images.BASE_IMAGES.items()))
+    name, base = next(iter(make_images.base_images(args.firmware).items()))
     replaced = os.path.join(workdir, "replaced-" + name)
     driver_ffs = os.path.join(args.dir, "ffs", DRIVER_GUID + ".ffs")
     status = make_images.notice_insert.main(
@@ -234,7 +234,11 @@ def main(argv=None):
     parser.add_argument("--dir", required=True, help="output directory of make_images.py")
     parser.add_argument("--driver", required=True, help="the notice.efi that was packed")
     parser.add_argument("--uefiextract", default="UEFIExtract")
+    parser.add_argument(
+        "--firmware", default=make_images.firmwares.DEFAULT, help="the firmware the images are based on"
+    )
     args = parser.parse_args(argv)
+    args.firmware = make_images.firmwares.by_name(args.firmware)
     if shutil.which(args.uefiextract) is None:
         print("check_image: %s not found" % args.uefiextract, file=sys.stderr)
         return 2
@@ -245,7 +249,7 @@ def main(argv=None):
         for sub in ("fv", "plain", "secure"):
             os.makedirs(os.path.join(workdir, sub))
         check_volume(checks, args, args.uefiextract, os.path.join(workdir, "fv"))
-        for (name, base), sub in zip(make_images.BASE_IMAGES.items(), ("plain", "secure")):
+        for (name, base), sub in zip(make_images.base_images(args.firmware).items(), ("plain", "secure")):
             os.makedirs(os.path.join(workdir, sub, "base"))
             check_patched(checks, args, args.uefiextract, os.path.join(workdir, sub), name, base)
         check_replaced(checks, args, args.uefiextract, os.path.join(workdir, "replaced"))

@@ -1,212 +1,139 @@
 #!/usr/bin/env python3
-"""Makes the firmware images the QEMU runs boot, one directory per picture variant.
+"""Makes the firmware images the QEMU runs boot: an OVMF code image with the
+driver and pictures in its DXE volume, and, where asked, a volume of further
+pictures inside it (a FIRMWARE_VOLUME_IMAGE file, which the DXE core exposes
+as a firmware-volume handle of its own).
 
-Each directory holds:
+Each image's folder holds:
 
-    OUT/<variant>/pictures/notice<N>.bmp          the pictures that went in
-    OUT/<variant>/ffs/<GUID>.ffs                  driver and picture files (notice-pack --ffs-out)
-    OUT/<variant>/notice.fv                       one volume holding them (notice-pack --fv-out)
-    OUT/<variant>/OVMF_CODE_4M.notice.fd          plain OVMF code with the files in its DXE volume
-    OUT/<variant>/OVMF_CODE_4M.secboot.notice.fd  the same for the Secure Boot build
-    OUT/<variant>/<image>.sha256                  what each image was built from
+    pictures/notice<N>.bmp   the pictures that went into the DXE volume
+    ffs/<GUID>.ffs           driver and picture files (notice-pack --ffs-out)
+    notice.fv                one volume holding them (notice-pack --fv-out)
+    inner/notice<N>.bmp      the inner volume's pictures, inner.fv and inner.ffs (when there is one)
+    IMAGE                    the base code image with the files inserted (notice-insert)
 
-Variants: `full` (the driver and all six pictures), `missing-N` (picture N
-left out), `malformed-N` (picture N cut short after its headers, so it
-cannot be decoded; packed with --allow-invalid) and `compressed-N` (all six
-pictures, picture N's RAW section stored LZMA-compressed in a GUID-defined
-section, notice-pack --compress). Without --variant the `full` files go straight into OUT.
-
-An image whose inputs (driver, pictures, its base image, notice-pack
-program, these scripts) hash the same as when it was last built is not
-rebuilt. --plain-only skips the Secure Boot image.
+The runner keeps its images in a cache, one folder per set of inputs (driver,
+pictures, base image, notice-pack, these scripts): an image whose inputs hash
+as before is not built again. From the command line, the driver and the test
+pictures (or notice1.bmp ... notice6.bmp from --pictures DIR) go into the
+plain and the Secure Boot code image of a firmware, in OUT:
 
     make_images.py --notice-pack BUILD/tools/notice-pack/notice-pack --driver IMAGE_BUILD/notice.efi --out OUT
-        [--pictures DIR] [--variant full --variant missing-5 ...]
-
-The pictures are e2e/pictures.py's test pictures, or notice1.bmp ...
-notice6.bmp from --pictures DIR (the demo pictures).
+        [--pictures DIR] [--firmware NAME]
 """
 
 import argparse
 import hashlib
 import os
-import re
 import shutil
-import subprocess
+import struct
 import sys
 import time
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 INSERT_DIR = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "notice-insert")
-sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, INSERT_DIR)
+import firmware_volume as ffs  # noqa: E402
+import firmwares  # noqa: E402
+from boot_disks import run_tool  # noqa: E402
 import notice_insert  # noqa: E402
 import pictures  # noqa: E402
 
-OVMF_DIR = "/usr/share/OVMF"
-BASE_IMAGES = {
-    "OVMF_CODE_4M.notice.fd": os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd"),
-    "OVMF_CODE_4M.secboot.notice.fd": os.path.join(OVMF_DIR, "OVMF_CODE_4M.secboot.fd"),
-}
-PLAIN_IMAGE, SECURE_IMAGE = BASE_IMAGES
 DRIVER_NAME = "NoticeDxe"
-VARIANT = re.compile(r"^(full|missing-([1-6])|malformed-([1-6])|compressed-([1-6]))$")
-# A malformed picture keeps its file and info headers and loses the rest:
-# it still starts with "BM" and declares its full size and pixel data.
-MALFORMED_KEEP_BYTES = 54
+CACHED_IMAGE = "code.fd"
+# The names the command line gives its two images.
+IMAGE_NAMES = {False: "OVMF_CODE_4M.notice.fd", True: "OVMF_CODE_4M.secboot.notice.fd"}
 SCRIPTS = (
     os.path.join(HERE, "make_images.py"),
-    *(os.path.join(INSERT_DIR, name) for name in ("notice_insert.py", "dxe_volume.py", "firmware_volume.py")),
+    *notice_insert.SOURCE_FILES,
 )
+INNER_FILE_NAME = uuid.UUID("5B1E6C1A-93D0-4E7E-A6B5-3C0F2D7E9A41")  # the file carrying the inner volume
+FILE_STATE_COMPLETE = 0xF8  # header and data valid, stored inverted (erase polarity 1)
 
 
-def check_variant(name):
-    if not VARIANT.match(name):
-        raise argparse.ArgumentTypeError(
-            "variant must be full, missing-N, malformed-N or compressed-N (N 1-6), " "not %r" % name
-        )
-    return name
+def volume_image_file(volume, name=INNER_FILE_NAME):
+    """An FFS FIRMWARE_VOLUME_IMAGE file (type 0x0B) with one FV image section (0x17) holding `volume`."""
+    section_size = 4 + len(volume)
+    size = ffs.FILE_HEADER_SIZE + section_size
+    if size > ffs.MAX_SIZE24:
+        raise ffs.FirmwareFormatError("the inner volume is too large for a 24-bit file size")
+    header = bytearray(
+        name.bytes_le
+        + bytes((0, ffs.FILE_CHECKSUM_NOT_USED, ffs.FILE_TYPE_VOLUME_IMAGE, 0))
+        + struct.pack("<I", size)[:3]
+        + bytes((FILE_STATE_COMPLETE,))
+    )
+    # The header's 8-bit sum, with the state and the file checksum taken as 0, must be 0.
+    checked = bytearray(header)
+    checked[17] = checked[23] = 0
+    header[16] = (-sum(checked)) & 0xFF
+    section = struct.pack("<I", section_size)[:3] + bytes((ffs.SECTION_VOLUME_IMAGE,))
+    return bytes(header) + section + volume
 
 
-def source_pictures(pictures_dir):
-    """mode -> BMP bytes: the demo pictures from a directory, or the test pictures."""
-    if pictures_dir:
-        result = {}
-        for mode in range(1, 7):
-            with open(os.path.join(pictures_dir, "notice%d.bmp" % mode), "rb") as f:
-                result[mode] = f.read()
-        return result
-    return {mode: picture.bmp for mode, picture in pictures.make_pictures().items()}
-
-
-def variant_pictures(variant, all_pictures):
-    """The pictures a variant carries: one may be left out or cut short."""
-    match = VARIANT.match(variant)
-    chosen = dict(all_pictures)
-    if match.group(2):
-        del chosen[int(match.group(2))]
-    if match.group(3):
-        mode = int(match.group(3))
-        chosen[mode] = chosen[mode][:MALFORMED_KEEP_BYTES]
-    return chosen
-
-
-def variant_pack_args(variant):
-    """The notice-pack options a variant needs beyond the files themselves."""
-    match = VARIANT.match(variant)
-    if match.group(3):
-        return ["--allow-invalid"]
-    if match.group(4):
-        return ["--compress", match.group(4)]
-    return []
-
-
-def inputs_digest(notice_pack, driver, base, chosen, pack_args=()):
-    digest = hashlib.sha256()
-    digest.update(("notice-pack options %s\0" % " ".join(pack_args)).encode())
-
-    def add_file(label, path):
-        digest.update(label.encode() + b"\0")
+def inputs_digest(notice_pack, driver, base, chosen, pack_args=(), inner=None):
+    """What an image is built from: the tools, the driver, the base image and every picture's bytes."""
+    digest = hashlib.sha256(("notice-pack options %s\0" % " ".join(pack_args)).encode())
+    for label, path in (("notice-pack", notice_pack), ("driver", driver), ("base", base)) + tuple(
+        (os.path.basename(s), s) for s in SCRIPTS
+    ):
         with open(path, "rb") as f:
-            digest.update(hashlib.sha256(f.read()).digest())
-
-    add_file("notice-pack", notice_pack)
-    add_file("driver", driver)
-    add_file("base", base)
-    for script in SCRIPTS:
-        add_file(os.path.basename(script), script)
-    for mode, data in sorted(chosen.items()):
-        digest.update(b"picture%d\0" % mode + hashlib.sha256(data).digest())
+            digest.update(label.encode() + b"\0" + hashlib.sha256(f.read()).digest())
+    for label, volume in (("picture", chosen), ("inner", inner or {})):
+        for mode, data in sorted(volume.items()):
+            digest.update(b"%s%d\0" % (label.encode(), mode) + hashlib.sha256(data).digest())
     return digest.hexdigest()
 
 
-def write_pictures(directory, chosen):
-    shutil.rmtree(directory, ignore_errors=True)
-    os.makedirs(directory)
-    paths = {}
-    for mode, data in sorted(chosen.items()):
-        paths[mode] = os.path.join(directory, "notice%d.bmp" % mode)
-        with open(paths[mode], "wb") as f:
-            f.write(data)
-    return paths
+def picture_options(paths):
+    return [option for mode, path in sorted(paths.items()) for option in ("--picture", "%d=%s" % (mode, path))]
 
 
-def run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, volume, pack_args=()):
-    shutil.rmtree(ffs_dir, ignore_errors=True)
-    args = [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir, "--fv-out", volume]
-    args += list(pack_args)
-    for mode, path in sorted(picture_paths.items()):
-        args += ["--picture", "%d=%s" % (mode, path)]
-    # Its summary would only repeat what the caller reports; its complaints come with the failure.
-    subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def base_images(firmware):
+    """The command line's image name -> the base code image it is built from."""
+    return {IMAGE_NAMES[secure]: firmware.code_image(secure) for secure in (False, True)}
 
 
-def up_to_date(path, digest):
-    stamp = path + ".sha256"
-    if not (os.path.exists(stamp) and os.path.exists(path)):
-        return False
-    with open(stamp) as f:
-        return f.read().strip() == digest
-
-
-def build_variant(notice_pack, driver, chosen, out, image_names, pack_args=()):
-    """Builds the named images of one variant into `out`, each unless its
-    recorded inputs are the same. Returns 0 on success."""
-    digests = {name: inputs_digest(notice_pack, driver, BASE_IMAGES[name], chosen, pack_args) for name in image_names}
-    stale = [name for name in image_names if not up_to_date(os.path.join(out, name), digests[name])]
-    if not stale:
-        print("make_images: %s is up to date" % out)
-        return 0
-    os.makedirs(out, exist_ok=True)
-    for name in stale:
-        if os.path.exists(os.path.join(out, name + ".sha256")):
-            os.unlink(os.path.join(out, name + ".sha256"))
-    picture_paths = write_pictures(os.path.join(out, "pictures"), chosen)
+def build(notice_pack, driver, base, chosen, out, image_name, pack_args=(), inner=None):
+    """Builds `out`/`image_name` from the base code image, the driver and the pictures (mode -> BMP
+    bytes), with an inner volume of `inner` pictures when given. Returns the image path."""
+    paths = pictures.write_bmps(os.path.join(out, "pictures"), chosen)
     ffs_dir = os.path.join(out, "ffs")
-    try:
-        run_notice_pack(notice_pack, driver, picture_paths, ffs_dir, os.path.join(out, "notice.fv"), pack_args)
-    except subprocess.CalledProcessError as error:
-        print(
-            "make_images: notice-pack failed (exit status %d): %s" % (error.returncode, error.output.strip()),
-            file=sys.stderr,
-        )
-        return 1
-    except OSError as error:
-        print("make_images: notice-pack failed: %s" % error, file=sys.stderr)
-        return 1
-    for name in stale:
-        path = os.path.join(out, name)
-        if notice_insert.main(["--base", BASE_IMAGES[name], "--ffs-dir", ffs_dir, "--out", path]) != 0:
-            return 1
-        with open(path + ".sha256", "w") as f:
-            f.write(digests[name] + "\n")
-    return 0
+    shutil.rmtree(ffs_dir, ignore_errors=True)
+    run_tool(
+        [notice_pack, "--driver", driver, "--name", DRIVER_NAME, "--ffs-out", ffs_dir]
+        + ["--fv-out", os.path.join(out, "notice.fv")]
+        + picture_options(paths)
+        + list(pack_args)
+    )
+    files = sorted(os.path.join(ffs_dir, name) for name in os.listdir(ffs_dir))
+    if inner:
+        inner_dir = os.path.join(out, "inner")
+        inner_paths = pictures.write_bmps(inner_dir, inner)
+        run_tool([notice_pack, "--fv-out", os.path.join(inner_dir, "inner.fv")] + picture_options(inner_paths))
+        with open(os.path.join(inner_dir, "inner.fv"), "rb") as f:
+            wrapped = volume_image_file(f.read())
+        files.append(os.path.join(inner_dir, "inner.ffs"))
+        with open(files[-1], "wb") as f:
+            f.write(wrapped)
+    image = os.path.join(out, image_name)
+    partial = image + ".partial"
+    if notice_insert.main(["--base", base, "--out", partial, *files]) != 0:
+        raise RuntimeError("notice-insert could not put the files into %s" % base)
+    os.replace(partial, image)
+    return image
 
 
-def ensure_variants(notice_pack, driver, out, variants, pictures_dir=None, flat=False):
-    """Builds (or finds up to date) each variant; returns {variant: directory} or None on failure.
-    `variants` maps each variant to the image names it needs (a list of names alone means all)."""
-    all_pictures = source_pictures(pictures_dir)
-    if not isinstance(variants, dict):
-        variants = {variant: list(BASE_IMAGES) for variant in variants}
-    directories = {}
-    for variant, image_names in variants.items():
-        directory = out if flat else os.path.join(out, variant)
-        if (
-            build_variant(
-                notice_pack,
-                driver,
-                variant_pictures(variant, all_pictures),
-                directory,
-                image_names,
-                variant_pack_args(variant),
-            )
-            != 0
-        ):
-            return None
-        directories[variant] = directory
-    return directories
+def ensure_image(notice_pack, driver, base, chosen, cache, pack_args=(), inner=None):
+    """The folder of an image built from these inputs: found in the cache, or built there."""
+    out = os.path.join(cache, inputs_digest(notice_pack, driver, base, chosen, pack_args, inner)[:20])
+    if os.path.exists(os.path.join(out, CACHED_IMAGE)):
+        return out
+    shutil.rmtree(out, ignore_errors=True)
+    build(notice_pack, driver, base, chosen, out, CACHED_IMAGE, pack_args, inner)
+    return out
 
 
 def main(argv=None):
@@ -215,30 +142,17 @@ def main(argv=None):
     parser.add_argument("--driver", required=True, help="notice.efi")
     parser.add_argument("--out", required=True, help="output directory")
     parser.add_argument("--pictures", help="directory holding notice1.bmp ... notice6.bmp (default: test pictures)")
-    parser.add_argument(
-        "--variant",
-        action="append",
-        type=check_variant,
-        help="full, missing-N, malformed-N or compressed-N (repeatable; each in OUT/<variant>)",
-    )
-    parser.add_argument("--plain-only", action="store_true", help="build only the image without Secure Boot")
+    parser.add_argument("--firmware", default=firmwares.DEFAULT, choices=firmwares.NAMES[:-1], help="base firmware")
     args = parser.parse_args(argv)
 
     started = time.monotonic()
+    firmware = firmwares.by_name(args.firmware)
     try:
-        images = [PLAIN_IMAGE] if args.plain_only else list(BASE_IMAGES)
-        built = ensure_variants(
-            args.notice_pack,
-            args.driver,
-            args.out,
-            {variant: images for variant in args.variant or ["full"]},
-            args.pictures,
-            flat=not args.variant,
-        )
-    except OSError as error:
+        chosen = {m: p.bmp for m, p in pictures.picture_set("test", pictures_dir=args.pictures).items()}
+        for name, base in base_images(firmware).items():
+            build(args.notice_pack, args.driver, base, chosen, args.out, name)
+    except (OSError, RuntimeError, ffs.FirmwareFormatError) as error:
         print("make_images: %s" % error, file=sys.stderr)
-        return 1
-    if built is None:
         return 1
     print("make_images: done in %.1f s" % (time.monotonic() - started))
     return 0

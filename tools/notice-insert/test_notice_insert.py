@@ -4,7 +4,6 @@
     python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 """
 
-import lzma
 import os
 import random
 import struct
@@ -15,86 +14,38 @@ import unittest
 import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import notice_insert  # noqa: E402
 import dxe_volume  # noqa: E402
+import patching  # noqa: E402
 import firmware_volume as ffs  # noqa: E402
-
-COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notice-insert")
-
-LZMA_HEADER = bytes([0x5D]) + struct.pack("<I", 1 << 20)
-
-
-def section(section_type, body):
-    return struct.pack("<I", 4 + len(body))[:3] + bytes([section_type]) + body
-
-
-def ffs_file(name, file_type, sections, attributes=0):
-    body = b""
-    for s in sections:
-        body += b"\0" * (ffs.align_up(len(body), 4) - len(body)) + s
-    header = bytearray(
-        name.bytes_le + bytes([0, 0, file_type, attributes]) + struct.pack("<I", 24 + len(body))[:3] + b"\0"
-    )
-    header[16] = (0x100 - ffs.sum8(header)) & 0xFF
-    header[17] = 0xAA
-    header[23] = 0xF8
-    return bytes(header) + body
-
-
-def volume(files, length):
-    body = b""
-    for f in files:
-        body += b"\xff" * (ffs.align_up(0x48 + len(body), 8) - 0x48 - len(body)) + f
-    header = (
-        bytearray(16)
-        + uuid.UUID(str(ffs.FFS2_GUID)).bytes_le
-        + struct.pack("<Q", length)
-        + b"_FVH"
-        + struct.pack("<IHHHBB", 0x0004FEFF, 0x48, 0, 0, 0, 2)
-        + struct.pack("<IIII", length // 0x200, 0x200, 0, 0)
-    )
-    struct.pack_into("<H", header, 50, (0x10000 - ffs.sum16(header)) & 0xFFFF)
-    image = bytes(header) + body
-    assert len(image) <= length
-    return image + b"\xff" * (length - len(image))
-
-
-def lzma_section(content):
-    packed = bytearray(
-        lzma.compress(content, format=lzma.FORMAT_ALONE, filters=[{"id": lzma.FILTER_LZMA1, "dict_size": 1 << 20}])
-    )
-    packed[5:13] = struct.pack("<Q", len(content))
-    guided = ffs.LZMA_SECTION_GUID.bytes_le + struct.pack("<HH", 24, 1) + bytes(packed)
-    return section(ffs.SECTION_GUID_DEFINED, guided)
-
-
-def firmware(dxe_files=(), outer_length=0x10000, trailing_files=(), dxe_filler=b""):
-    """An image shaped like OVMF's: a first volume holding a volume-image file
-    whose LZMA section holds a small pad volume and the (larger) DXE volume."""
-    small = volume([], 0x200)
-    dxe = volume([DXE_CORE, *dxe_files], 0x4000)
-    content = (
-        section(ffs.SECTION_VOLUME_IMAGE, small)
-        + section(ffs.SECTION_RAW, dxe_filler)
-        + section(ffs.SECTION_VOLUME_IMAGE, dxe)
-    )
-    outer = ffs_file(uuid.uuid4(), ffs.FILE_TYPE_VOLUME_IMAGE, [lzma_section(content)])
-    return volume([outer, *trailing_files], outer_length)
-
-
-DXE_CORE = ffs_file(
-    uuid.UUID("D6A2CB7F-6A18-4E2F-B43B-9920A733700A"), ffs.FILE_TYPE_DXE_CORE, [section(0x10, b"MZ" + bytes(30))]
+from synthetic_images import (  # noqa: E402
+    DRIVER,
+    DXE_CORE,
+    EXISTING,
+    LZMA_HEADER,
+    NEW_PICTURE,
+    PICTURE,
+    firmware,
+    ffs_file,
+    nested_firmware,
+    section,
+    volume,
 )
-EXISTING = ffs_file(uuid.UUID("11111111-2222-3333-4444-555555555555"), 0x07, [section(0x10, b"MZ" + bytes(40))])
-DRIVER = ffs_file(uuid.UUID("1E16495C-074B-42D0-884C-5729229B3EEB"), 0x07, [section(0x10, b"MZ" + bytes(61))])
-PICTURE = ffs_file(uuid.UUID("2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6"), 0x02, [section(0x19, b"BM" + bytes(13))])
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+COMMAND = os.path.join(HERE, "notice-insert")
+
+
+def patch_image(base, files, replace=False):
+    """(patched image, names replaced)."""
+    patched = patching.patch_image(base, files, replace)
+    return patched.image, patched.placement.replaced
 
 
 class AppendFiles(unittest.TestCase):
     def test_files_go_on_eight_byte_boundaries_after_the_last_file(self):
         buf = bytearray(volume([EXISTING], 0x1000))
         fv = ffs.read_volume(buf)
-        self.assertEqual(notice_insert.place_files(buf, fv, [DRIVER, PICTURE]), [])
+        self.assertEqual(patching.place_files(buf, fv, [DRIVER, PICTURE]).replaced, [])
         offsets = [f.offset for f in ffs.read_files(buf, fv)[0][1:]]
         self.assertEqual(offsets[0], ffs.align_up(0x48 + len(EXISTING), 8))
         self.assertEqual(offsets[1], ffs.align_up(offsets[0] + len(DRIVER), 8))
@@ -131,23 +82,23 @@ class AppendFiles(unittest.TestCase):
             with self.subTest(label):
                 buf = bytearray(image)
                 with self.assertRaises(ffs.FirmwareFormatError):
-                    notice_insert.place_files(buf, ffs.read_volume(buf), files)
+                    patching.place_files(buf, ffs.read_volume(buf), files)
 
     def test_refuses_a_volume_with_data_in_its_free_space(self):
         buf = bytearray(volume([EXISTING], 0x1000))
         buf[0xF00] = 0x00
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.place_files(buf, ffs.read_volume(buf), [PICTURE])
+            patching.place_files(buf, ffs.read_volume(buf), [PICTURE])
 
 
 class PatchImage(unittest.TestCase):
     def test_patched_image_holds_the_files_and_stays_consistent(self):
         base = firmware([EXISTING])
-        patched, replaced = notice_insert.patch_image(base, [DRIVER, PICTURE])
+        patched, replaced = patch_image(base, [DRIVER, PICTURE])
         self.assertEqual(replaced, [])
         self.assertEqual(len(patched), len(base))
-        dxe = notice_insert.verify_patched(patched, [DRIVER, PICTURE])
-        self.assertTrue(ffs.header_checksum_ok(patched, dxe.outer_file))
+        dxe = patching.verify_patched(patched, [DRIVER, PICTURE])
+        ffs.check_file(patched, dxe.outer_file)  # raises when a checksum is wrong
         self.assertEqual(patched[dxe.outer_file.offset + 17], 0xAA)
         self.assertEqual(patched[dxe.outer_file.offset + 23], 0xF8)
         # The section and file sizes describe the new compressed data exactly.
@@ -159,53 +110,37 @@ class PatchImage(unittest.TestCase):
         # The DXE volume is the larger inner one and keeps its header checksum.
         self.assertEqual(dxe.kind, dxe_volume.COMPRESSED)
         self.assertEqual(dxe.volume.length, 0x4000)
-        self.assertTrue(ffs.read_volume(dxe.buffer, dxe.volume.offset).checksum_valid)
+        ffs.read_volume(dxe.buffer, dxe.volume.offset)  # raises when its checksum is wrong
         outer = ffs.read_volume(patched)
         _, free = ffs.read_files(patched, outer)
         self.assertTrue(ffs.is_erased(patched, free, outer.end))
 
     def test_patching_twice_is_refused(self):
-        patched, _ = notice_insert.patch_image(firmware([EXISTING]), [DRIVER])
+        patched, _ = patch_image(firmware([EXISTING]), [DRIVER])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(patched, [DRIVER])
+            patch_image(patched, [DRIVER])
 
     def test_refuses_to_move_files_that_follow_the_volume_image_file(self):
         base = firmware([EXISTING], trailing_files=[EXISTING])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(base, [PICTURE])
+            patch_image(base, [PICTURE])
 
     def test_refuses_when_the_recompressed_file_outgrows_its_volume(self):
         noise = random.Random(7).randbytes(0x700)
         base = firmware([EXISTING], outer_length=0x1000, dxe_filler=noise)
         incompressible = ffs_file(uuid.uuid4(), 2, [section(0x19, random.Random(8).randbytes(0x900))])
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(base, [incompressible])
+            patch_image(base, [incompressible])
 
     def test_refuses_an_image_without_a_compressed_volume(self):
         with self.assertRaises(ffs.FirmwareFormatError):
-            notice_insert.patch_image(volume([EXISTING], 0x1000), [PICTURE])
+            patch_image(volume([EXISTING], 0x1000), [PICTURE])
 
 
 def dxe_files(image):
     """(name, bytes) of every file in the image's DXE volume, in order."""
     dxe = dxe_volume.find_dxe_volume(bytearray(image))
     return [(f.name, bytes(dxe.buffer[f.offset : f.end])) for f in ffs.read_files(dxe.buffer, dxe.volume)[0]]
-
-
-def nested_firmware(dxe_files=()):
-    """A volume-image file holding the DXE volume in a plain FV-image section."""
-    outer = ffs_file(
-        uuid.uuid4(),
-        ffs.FILE_TYPE_VOLUME_IMAGE,
-        [section(ffs.SECTION_VOLUME_IMAGE, volume([DXE_CORE, *dxe_files], 0x2000))],
-        attributes=ffs.FILE_ATTRIB_CHECKSUM,
-    )
-    outer = bytearray(outer)
-    ffs.seal_file(outer, ffs.read_file(outer, 0, len(outer)))
-    return volume([bytes(outer)], 0x4000)
-
-
-NEW_PICTURE = ffs_file(uuid.UUID("2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6"), 0x02, [section(0x19, b"BM" + bytes(300))])
 
 
 class Layouts(unittest.TestCase):
@@ -219,14 +154,14 @@ class Layouts(unittest.TestCase):
         }
         for kind, base in layouts.items():
             with self.subTest(kind):
-                patched, _ = notice_insert.patch_image(base, [DRIVER, PICTURE])
+                patched, _ = patch_image(base, [DRIVER, PICTURE])
                 self.assertEqual(len(patched), len(base))
-                dxe = notice_insert.verify_patched(patched, [DRIVER, PICTURE])
+                dxe = patching.verify_patched(patched, [DRIVER, PICTURE])
                 self.assertEqual(dxe.kind, kind)
                 self.assertEqual([data for _, data in dxe_files(patched)], [DXE_CORE, EXISTING, DRIVER, PICTURE])
                 if dxe.outer_file is not None:
                     # The enclosing file's checksums cover the new bytes.
-                    self.assertTrue(ffs.header_checksum_ok(patched, dxe.outer_file))
+                    ffs.check_file(patched, dxe.outer_file)  # raises when a checksum is wrong
                     if dxe.outer_file.attributes & ffs.FILE_ATTRIB_CHECKSUM:
                         self.assertEqual(
                             ffs.sum8(
@@ -241,14 +176,14 @@ class Layouts(unittest.TestCase):
 
 class Replace(unittest.TestCase):
     def test_replace_swaps_the_file_and_moves_the_later_ones_up(self):
-        first, _ = notice_insert.patch_image(firmware([EXISTING]), [PICTURE, DRIVER])
-        second, replaced = notice_insert.patch_image(first, [NEW_PICTURE], replace=True)
+        first, _ = patch_image(firmware([EXISTING]), [PICTURE, DRIVER])
+        second, replaced = patch_image(first, [NEW_PICTURE], replace=True)
         self.assertEqual(replaced, [uuid.UUID(bytes_le=PICTURE[:16])])
         self.assertEqual([data for _, data in dxe_files(second)], [DXE_CORE, EXISTING, DRIVER, NEW_PICTURE])
-        notice_insert.verify_patched(second, [NEW_PICTURE, DRIVER])
+        patching.verify_patched(second, [NEW_PICTURE, DRIVER])
 
     def test_replace_of_a_file_not_there_adds_it(self):
-        patched, replaced = notice_insert.patch_image(firmware([EXISTING]), [DRIVER], replace=True)
+        patched, replaced = patch_image(firmware([EXISTING]), [DRIVER], replace=True)
         self.assertEqual(replaced, [])
         self.assertEqual([data for _, data in dxe_files(patched)], [DXE_CORE, EXISTING, DRIVER])
 
@@ -260,7 +195,7 @@ class Replace(unittest.TestCase):
         aligned[16] = (0x100 - ffs.sum8(aligned[:17] + aligned[18:23])) & 0xFF
         buf = bytearray(volume([DXE_CORE, old, bytes(aligned)], 0x1000))
         with self.assertRaisesRegex(ffs.FirmwareFormatError, "aligned to 16 bytes; not supported"):
-            notice_insert.place_files(buf, ffs.read_volume(buf), [PICTURE], replace=True)
+            patching.place_files(buf, ffs.read_volume(buf), [PICTURE], replace=True)
 
 
 class Refusals(unittest.TestCase):
@@ -268,30 +203,30 @@ class Refusals(unittest.TestCase):
         base = volume([DXE_CORE], 0x200)
         free = 0x200 - ffs.align_up(0x48 + len(DXE_CORE), 8)
         big = ffs_file(uuid.uuid4(), 2, [section(0x19, bytes(free))])  # header and section header too many
-        with self.assertRaises(notice_insert.DoesNotFit) as caught:
-            notice_insert.patch_image(base, [big])
-        self.assertIn(
-            "has %d bytes free; the files need %d bytes (%d bytes too many)" % (free, len(big), len(big) - free),
-            str(caught.exception),
-        )
+        with self.assertRaises(patching.DoesNotFit) as caught:
+            patch_image(base, [big])
+        error = caught.exception
+        self.assertEqual((error.limit, error.room, error.need), (patching.DXE_FREE_SPACE, free, len(big)))
 
     def test_recompressed_file_too_big_names_the_sizes(self):
         noise = random.Random(7).randbytes(0x700)
         base = firmware([EXISTING], outer_length=0x1000, dxe_filler=noise)
         incompressible = ffs_file(uuid.uuid4(), 2, [section(0x19, random.Random(8).randbytes(0x900))])
-        with self.assertRaisesRegex(
-            notice_insert.DoesNotFit,
-            r"the recompressed volume-image file is \d+ bytes; its volume has \d+ bytes "
-            r"from the file's start \(\d+ bytes too many\)",
-        ):
-            notice_insert.patch_image(base, [incompressible])
+        with self.assertRaises(patching.DoesNotFit) as caught:
+            patch_image(base, [incompressible])
+        error = caught.exception
+        self.assertEqual((error.limit, error.room), (patching.OUTER_ROOM, 0x1000 - 0x48))
+        self.assertGreater(error.need, error.room)
+        # The new file is about 0x900 bytes of noise: it costs at least that much compressed.
+        self.assertEqual(len(error.costs), 1)
+        self.assertGreater(error.costs[0], 0x800)
 
     def test_unsupported_images_say_what_they_are(self):
         other_method = bytearray(firmware([EXISTING]))
         at = bytes(other_method).index(ffs.LZMA_SECTION_GUID.bytes_le)
         other_method[at : at + 16] = uuid.UUID("A31280AD-481E-41B6-95E8-127F4C984779").bytes_le
         cases = {
-            "leading data": (bytes(0x1000) + firmware([EXISTING]), "no firmware volume at offset 0.*descriptor"),
+            "leading data": (bytes(0x1000) + firmware([EXISTING]), "first firmware volume is at 0x1000, not at 0"),
             "not FFS2": (
                 bytes(volume([EXISTING], 0x1000)).replace(ffs.FFS2_GUID.bytes_le, bytes(16)),
                 "not FFS2; notice-insert handles FFS2 volumes",
@@ -304,8 +239,8 @@ class Refusals(unittest.TestCase):
         }
         for label, (image, message) in cases.items():
             with self.subTest(label):
-                with self.assertRaisesRegex(dxe_volume.UnsupportedImage, message):
-                    notice_insert.patch_image(image, [PICTURE])
+                with self.assertRaisesRegex(ffs.UnsupportedImage, message):
+                    patch_image(image, [PICTURE])
 
 
 class CommandLine(unittest.TestCase):
@@ -340,6 +275,20 @@ class CommandLine(unittest.TestCase):
             for usage in (["--out", out, "--ffs-dir", ffs_dir], ["--base", base, "--out", out], ["--bogus"]):
                 with self.subTest(usage=usage):
                     self.assertEqual(self.run_command(*usage).returncode, 2)
+
+
+class SourceFiles(unittest.TestCase):
+    def test_the_listed_sources_are_the_modules_the_command_loads(self):
+        # Callers that keep notice-insert's output key it on these files: none may be missing.
+        probe = (
+            "import sys, os; sys.path.insert(0, %r); import notice_insert; "
+            "print('\\n'.join(sorted(m.__file__ for m in list(sys.modules.values()) "
+            "if os.path.dirname(getattr(m, '__file__', None) or '') == %r)))" % (HERE, HERE)
+        )
+        loaded = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, check=True)
+        import notice_insert
+
+        self.assertEqual(loaded.stdout.split(), sorted(notice_insert.SOURCE_FILES))
 
 
 class Sections(unittest.TestCase):
