@@ -36,7 +36,7 @@ RUN_OPTIONS := --scenario $(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pict
 E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
-        firmware-checks e2e style format test check run sign preview clean fuzz-seeds
+        firmware-checks e2e style format layers test check run sign preview clean fuzz-seeds
 
 all: host-build image
 
@@ -150,14 +150,20 @@ style: deps
 format: deps
 	@scripts/style.sh --fix
 
+# Every include in the driver points to its own folder or a lower layer
+# (scripts/check-layers.py holds the layers; CONTRIBUTING.md shows them).
+layers:
+	@python3 scripts/check-layers.py
+	@python3 scripts/test_check_layers.py
+
 # Each stage prints its name and wall time; the first failing stage stops the run.
-TEST_STAGES := style host host-clang asan fuzz image firmware-checks e2e
+TEST_STAGES := style layers host host-clang asan fuzz image firmware-checks e2e
 test:
 	@MAKE="$(MAKE)" scripts/run-stages.sh $(TEST_STAGES)
 
-# The fast loop before a commit: the layout check, the host build and its unit
-# tests, and the runner's own unit tests (no sanitizers, no firmware).
-check: style host
+# The fast loop before a commit: the layout and layer checks, the host build
+# and its unit tests, and the runner's own unit tests (no sanitizers, no firmware).
+check: style layers host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 

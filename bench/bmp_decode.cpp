@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base/driver_state.h"
 #include "bench/image_flags/entry_points.h"
 #include "bench/ratios.h"
-#include "core/driver_state.h"
 #include "display/bmp_decode.h"
 #include "sim/pool_only_firmware.h"
 #include "tests/display/bmp_writer.h"

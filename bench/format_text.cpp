@@ -12,7 +12,7 @@
 
 #include "bench/image_flags/entry_points.h"
 #include "bench/ratios.h"
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 #include "print/format_text.h"
 
 namespace {

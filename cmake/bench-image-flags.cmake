@@ -6,7 +6,7 @@
 # Linux program, so this copy targets the host ABI with otherwise the image's
 # flags (cmake/image-flags.cmake): clang, -Oz, link-time optimisation across
 # the copy (ld.lld -r runs the same LTO pipeline lld-link runs for the image)
-# and the image's memcpy/memset (core/runtime). Only the entry points in
+# and the image's memcpy/memset (base/runtime). Only the entry points in
 # bench/image_flags stay global; everything else in the copy is made local.
 include(${CMAKE_SOURCE_DIR}/cmake/image-flags.cmake)
 
@@ -24,7 +24,7 @@ function(notice_image_flags_object OUTPUT_VAR)
 
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/display/bmp_*.cpp ${CMAKE_SOURCE_DIR}/print/*.cpp)
   list(FILTER sources EXCLUDE REGEX "console_print\\.cpp$")
-  list(APPEND sources ${CMAKE_SOURCE_DIR}/core/runtime/compiler_runtime.cpp
+  list(APPEND sources ${CMAKE_SOURCE_DIR}/base/runtime/compiler_runtime.cpp
        ${CMAKE_SOURCE_DIR}/bench/image_flags/entry_points.cpp)
 
   # Ninja makes an output's folder itself; Make does not, so it is made here

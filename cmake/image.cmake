@@ -19,7 +19,7 @@ set(CMAKE_CXX_DEPFILE_FORMAT gcc)
 include(${CMAKE_SOURCE_DIR}/cmake/image-flags.cmake)
 add_compile_options(${NOTICE_IMAGE_COMPILE_FLAGS})
 
-add_executable(notice ${NOTICE_DRIVER_SOURCES} hw/x86/hw_access_x86.cpp core/runtime/compiler_runtime.cpp)
+add_executable(notice ${NOTICE_DRIVER_SOURCES} hw/x86/hw_access_x86.cpp base/runtime/compiler_runtime.cpp)
 set_target_properties(notice PROPERTIES SUFFIX ".efi")
 target_include_directories(notice PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(notice PRIVATE ${NOTICE_WARNINGS})

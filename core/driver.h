@@ -1,7 +1,7 @@
 // Entry point and notify functions of the notice driver.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 

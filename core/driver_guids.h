@@ -1,7 +1,7 @@
 // Identifiers that belong to this driver rather than to UEFI or PI.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // Installing any interface of this protocol starts a notice.
 inline constexpr EFI_GUID NoticeTriggerProtocolGuid = {

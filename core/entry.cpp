@@ -1,7 +1,7 @@
 // Driver entry: keep the firmware tables, find the trace hub, register the
 // two notifications that carry all later work.
+#include "base/driver_state.h"
 #include "core/driver.h"
-#include "core/driver_state.h"
 #include "core/hob_walk.h"
 #include "trace/trace_setup.h"
 

@@ -1,7 +1,7 @@
 // Registration of the end-of-DXE and trigger notifications.
+#include "base/driver_state.h"
 #include "core/driver.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
 
 EFI_STATUS NoticeDriverInit(EFI_HANDLE, EFI_SYSTEM_TABLE *) {
   EFI_BOOT_SERVICES *bs = gDriver.BootServices;

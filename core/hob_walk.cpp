@@ -1,11 +1,11 @@
 #include "core/hob_walk.h"
 
+#include "base/driver_state.h"
+#include "base/memory.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
-#include "core/firmware/efi_guids.h"
-#include "core/firmware/efi_hob.h"
-#include "core/firmware/efi_system_table.h"
-#include "core/memory.h"
+#include "efi/efi_guids.h"
+#include "efi/efi_hob.h"
+#include "efi/efi_system_table.h"
 
 void *FindHobList() {
   if (gDriver.HobList != nullptr) return gDriver.HobList;
@@ -40,9 +40,7 @@ UINT32 FindTraceHubBaseIn(const void *List, UINTN Length) {
       if (GuidEquals(name, TraceHubInfoHobGuid)) {
         // Only the first trace HOB counts, even when it is too short to hold its base.
         if (header.HobLength < kTraceHubBaseOffset + sizeof(UINT32)) return 0;
-        UINT32 base;
-        CopyBytes(&base, hob + kTraceHubBaseOffset, sizeof(base));
-        return base;
+        return ReadLe32(hob + kTraceHubBaseOffset);
       }
     }
     hob += header.HobLength;
@@ -61,8 +59,7 @@ UINT32 FindTraceHubBase(const void *HobList) {
   // up to the top of the address space.
   UINTN length = ~start;
   if (header.HobType == EFI_HOB_TYPE_HANDOFF && header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) {
-    EFI_PHYSICAL_ADDRESS end;
-    CopyBytes(&end, list + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList), sizeof(end));
+    const EFI_PHYSICAL_ADDRESS end = ReadLe64(list + offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList));
     length = end < start ? 0 : end - start;
   }
   return FindTraceHubBaseIn(HobList, length);

@@ -1,7 +1,7 @@
 // Finding the HOB list and reading the trace-hub base address out of it.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // Offset of the 32-bit base value inside the trace HOB (byte 20 of its data).
 constexpr UINTN kTraceHubBaseOffset = 44;

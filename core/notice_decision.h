@@ -5,7 +5,7 @@
 // result.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // Embedded-controller registers the controller's firmware gives meaning to.
 inline constexpr UINT8 kEcStateRegister = 0x80;  // bits 0-1: state code

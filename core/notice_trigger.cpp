@@ -1,11 +1,11 @@
 // The notice decision, run at each installation of the trigger protocol:
 // read the machine's state, choose the notice, show and hold it, mark CMOS,
 // and power off on a critical level.
+#include "base/driver_state.h"
 #include "core/driver.h"
-#include "core/driver_state.h"
-#include "core/firmware/efi_guids.h"
 #include "core/notice_decision.h"
 #include "display/notice_display.h"
+#include "efi/efi_guids.h"
 #include "hw/cmos.h"
 #include "hw/embedded_controller.h"
 

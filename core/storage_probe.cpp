@@ -1,7 +1,8 @@
 #include "core/storage_probe.h"
 
+#include "base/calling_convention.h"
+#include "base/driver_state.h"
 #include "core/driver.h"
-#include "core/driver_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The end-of-DXE probe for NVM Express and SATA controllers.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Collects the PCI I/O handles whose class code is mass storage with the given
 // subclass, packed at the front of the firmware's handle buffer in firmware

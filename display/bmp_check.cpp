@@ -8,24 +8,9 @@
 //   - the pixel data is exactly height x R bytes and ends at the picture's end.
 #include "display/bmp_check.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 
 namespace {
-
-// Header fields are little-endian, as the machine is: each is one unaligned load.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "header fields are read in the machine's byte order");
-
-UINT16 ReadLe16(const UINT8 *Bytes) {
-  UINT16 value;
-  CopyBytes(&value, Bytes, sizeof(value));
-  return value;
-}
-
-UINT32 ReadLe32(const UINT8 *Bytes) {
-  UINT32 value;
-  CopyBytes(&value, Bytes, sizeof(value));
-  return value;
-}
 
 // Entries of the colour map a depth indexes: 2, 16 and 256 for depths 1, 4
 // and 8 (0 for the direct-colour depths).

@@ -3,7 +3,7 @@
 // host tools run the same checks, so a tool can say which one a picture fails.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // The first check a picture fails, in the order the checks run.
 enum class BmpFault : UINT8 {

@@ -9,8 +9,9 @@
 // contents reach the screen.
 #include "display/bmp_decode.h"
 
-#include "core/driver_state.h"
-#include "core/memory.h"
+#include "base/calling_convention.h"
+#include "base/driver_state.h"
+#include "base/memory.h"
 #include "display/streaming_store.h"
 
 namespace {
@@ -19,10 +20,7 @@ constexpr UINT32 kLargestColourMap = 256;
 
 // A pixel's blue, green and red as one little-endian word, reserved byte 0:
 // the byte order of EFI_GRAPHICS_OUTPUT_BLT_PIXEL.
-UINT32 PackColour(const UINT8 *BlueGreenRed) {
-  return static_cast<UINT32>(BlueGreenRed[0]) | (static_cast<UINT32>(BlueGreenRed[1]) << 8) |
-         (static_cast<UINT32>(BlueGreenRed[2]) << 16);
-}
+UINT32 PackColour(const UINT8 *BlueGreenRed) { return static_cast<UINT32>(ReadLittleEndian(BlueGreenRed, 3)); }
 
 // Copies the colour map, which starts at byte 54, into Map. An entry whose
 // blue, green and red bytes do not all lie inside the picture reads as black:
@@ -51,7 +49,7 @@ inline bool IsStreamAligned(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel) {
 inline UINT64 SpreadPair(UINT64 Bytes) { return (Bytes & 0xFFFFFFull) | ((Bytes << 8) & 0x00FFFFFF00000000ull); }
 
 // 24 bits: blue, green and red bytes. One call a row (out of line: inlined,
-// the image is 14 bytes larger).
+// the image is larger).
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8 *Source,
                                                                      EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row, UINT32 Width) {
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *const end = Row + Width;
@@ -63,10 +61,8 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8
   // the fourth pixel: inside the row while a fifth pixel follows.
   const UINTN left = static_cast<UINTN>(end - Row);
   for (UINTN blocks = left > 4 ? (left - 1) / 4 : 0; blocks != 0; --blocks) {
-    UINT64 first;
-    UINT64 second;
-    CopyBytes(&first, Source, sizeof(first));
-    CopyBytes(&second, Source + 6, sizeof(second));
+    const UINT64 first = ReadLe64(Source);
+    const UINT64 second = ReadLe64(Source + 6);
     StreamStore64(Row, SpreadPair(first));
     StreamStore64(Row + 2, SpreadPair(second));
     Row += 4;
@@ -77,14 +73,12 @@ __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertDirectRow(const UINT8
 
 // 8 bits: one colour-map index a byte; four indices per 4-byte read, each
 // pixel in its own 4-byte store (a table lookup leaves nothing to gain from
-// pairing the stores). One call a row (out of line: inlined, the image is 56
-// bytes larger).
+// pairing the stores). One call a row (out of line: inlined, the image is larger).
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void ConvertByteIndexRow(const UINT8 *Source,
                                                                         EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Row,
                                                                         UINT32 Width, const UINT32 *Map) {
   for (UINT32 blocks = Width / 4; blocks != 0; --blocks) {
-    UINT32 indices;
-    CopyBytes(&indices, Source, sizeof(indices));
+    const UINT32 indices = ReadLe32(Source);
     StreamStore32(Row, Map[indices & 0xFF]);
     StreamStore32(Row + 1, Map[(indices >> 8) & 0xFF]);
     StreamStore32(Row + 2, Map[(indices >> 16) & 0xFF]);

@@ -1,8 +1,8 @@
 // Conversion of a raw BMP picture into graphics-output pixels.
 #pragma once
 
-#include "core/firmware/efi.h"
 #include "display/bmp_check.h"
+#include "efi/efi.h"
 
 // Checks (CheckBmp) the BMP picture of BmpImageSize bytes at BmpImage and converts it into
 // a pool buffer (boot-services data) of width x height pixels, top row first.

@@ -1,7 +1,7 @@
 // Locate the graphics output, read and decode the picture, copy it to the screen.
 #include "display/notice_display.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "display/bmp_decode.h"
 #include "display/notice_image_lookup.h"
 #include "display/notice_placement.h"

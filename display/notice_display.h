@@ -1,7 +1,8 @@
 // Drawing the notice picture.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "base/calling_convention.h"
+#include "efi/efi.h"
 
 // Puts the picture chosen by gDriver.NoticeMode on the screen, centred with a
 // shift of 10 pixels to the left. The raw picture is left in

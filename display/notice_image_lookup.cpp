@@ -1,7 +1,7 @@
 // Notice picture table and the firmware-volume read.
 #include "display/notice_image_lookup.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 
 namespace {
 

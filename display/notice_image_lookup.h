@@ -2,7 +2,7 @@
 // firmware volumes.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 inline constexpr EFI_GUID NoticeImage1Guid = {
     0x2F1FF10D, 0xA01F, 0x48D8, {0xAE, 0xFA, 0xA5, 0xDF, 0x02, 0x7B, 0xFB, 0xF6}};

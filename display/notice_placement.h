@@ -4,7 +4,7 @@
 // host tools that explain it.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // The shift left of the centre; the screen must be twice this wider than the picture.
 inline constexpr UINT64 kNoticeLeftShift = 10;

@@ -12,8 +12,8 @@
 // assembly is invisible to them.
 #pragma once
 
-#include "core/firmware/efi_types.h"
-#include "core/memory.h"
+#include "base/memory.h"
+#include "efi/efi_types.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "display/bmp_decode.h"
 #include "sim/driver_reload.h"
 #include "sim/pool_only_firmware.h"

@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "core/driver_guids.h"
-#include "core/firmware/efi_hob.h"
 #include "core/hob_walk.h"
+#include "efi/efi_hob.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "display/notice_display.h"
 #include "display/notice_image_lookup.h"
 #include "sim/platform.h"

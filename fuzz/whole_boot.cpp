@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "core/driver_state.h"
-#include "core/firmware/efi_hob.h"
+#include "base/driver_state.h"
 #include "core/notice_decision.h"
 #include "display/notice_image_lookup.h"
+#include "efi/efi_hob.h"
 #include "hw/tsc.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"

@@ -3,7 +3,7 @@
 // notice started (0x00) and finished (0xAA).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 inline constexpr UINT16 kCmosExtendedIndexPort = 0x72;
 inline constexpr UINT16 kCmosExtendedDataPort = 0x73;

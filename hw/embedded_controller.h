@@ -9,7 +9,7 @@
 // TscDelay after each poll, so a wait gives up after about half a second.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 inline constexpr UINT16 kEcDataPort = 0x62;
 inline constexpr UINT16 kEcCommandPort = 0x66;

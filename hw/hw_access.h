@@ -6,7 +6,7 @@
 // splits, merges, repeats or reads back an access.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 struct CpuidResult {
   UINT32 Eax;

@@ -1,6 +1,6 @@
 #include "hw/tsc.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "hw/hw_access.h"
 
 namespace {

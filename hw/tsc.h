@@ -5,7 +5,7 @@
 // leaf 0x15 on every call (it is not cached).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // Crystal clock assumed when leaf 0x15 reports its ECX as 0.
 inline constexpr UINT64 kTscDefaultCrystalHz = 24000000;

@@ -3,8 +3,8 @@
 // "\r\n"; a line holds at most kConsoleLineCharacters characters.
 #pragma once
 
-#include "core/driver_state.h"
-#include "core/firmware/efi.h"
+#include "base/driver_state.h"
+#include "efi/efi.h"
 #include "print/format_args.h"
 
 // Characters of one console line, terminator excluded.

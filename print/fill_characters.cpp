@@ -1,4 +1,4 @@
-#include "core/memory.h"
+#include "base/memory.h"
 #include "print/format_text.h"
 
 UINT8 *FillCharacters(UINT8 *Position, const UINT8 *End, INT64 Count, CHAR16 Character, UINTN CharacterSize) {

@@ -9,7 +9,7 @@
 // calling convention.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 struct FormatArgs {
   const UINT64 *Slots;

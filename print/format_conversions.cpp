@@ -1,6 +1,8 @@
 // The conversions that prepare numbers, GUIDs, times and status values as
 // elements of the engine. The GUID, time and unlisted-status texts are
 // formatted by the engine itself, one level deep, into the value buffer.
+#include "base/calling_convention.h"
+#include "base/memory.h"
 #include "print/format_element.h"
 #include "print/status_text.h"
 
@@ -14,12 +16,6 @@ constexpr CHAR8 kNullTime[] = "<null time>";
 alignas(1) constexpr CHAR8 kGuidLayout[] = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
 alignas(1) constexpr CHAR8 kTimeLayout[] = "%02d/%02d/%04d  %02d:%02d";
 constexpr CHAR8 kUnlistedStatusLayout[] = "%08X";
-
-UINT16 ReadLe16(const UINT8 *Bytes) { return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8)); }
-
-UINT32 ReadLe32(const UINT8 *Bytes) {
-  return static_cast<UINT32>(ReadLe16(Bytes)) | (static_cast<UINT32>(ReadLe16(Bytes + 2)) << 16);
-}
 
 // Stores a zero byte and then the digits of Value, least significant first;
 // always at least one digit. Returns the digit count.

@@ -4,7 +4,7 @@
 // numbers, GUIDs, times and status values (format_conversions.cpp).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 #include "print/format_text.h"
 
 // The value buffer in the engine's frame: a number is stored as a zero byte

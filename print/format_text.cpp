@@ -2,7 +2,7 @@
 // conversions, and the emitting of each element with its width and precision.
 #include "print/format_text.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "print/format_element.h"
 
 namespace {
@@ -15,14 +15,9 @@ constexpr CHAR8 kEmpty[] = "";
 constexpr UINT64 kNoLimit = ~0ULL;
 
 // Reads one character of a text of the given character size, little-endian.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texts are read and written in the machine's byte order");
-
-// A 16-bit character is one unaligned load.
 CHAR16 ReadCharacter(const UINT8 *Text, UINTN CharacterSize) {
   if (CharacterSize == 1) return Text[0];
-  CHAR16 character;
-  CopyBytes(&character, Text, sizeof(character));
-  return character;
+  return ReadLe16(Text);
 }
 
 // Characters before the terminator, counting no further than Limit.
@@ -146,7 +141,7 @@ __attribute__((noinline)) void SetWidthOrPrecision(FormatElement &Element, UINT6
   Element.Flags |= FMT_WIDTH;
 }
 
-// The text conversions 'a', 's' and 'S' (out of line: inlined, the image is 26 bytes larger).
+// The text conversions 'a', 's' and 'S' (out of line: inlined, the image is larger).
 __attribute__((noinline)) void UseArgumentText(FormatElement &Element, const UINT8 *Text, bool Wide) {
   if (Text == nullptr) {
     UseText(Element, kNullString);
@@ -179,7 +174,7 @@ bool TakesArgument(CHAR16 Conversion) {
 }
 
 // Prepares the element of one conversion character. Kept out of line: inlined
-// into the conversion loop it makes the image 78 bytes larger.
+// into the conversion loop it makes the image larger.
 __attribute__((noinline)) NOTICE_INTERNAL_CALL void UseConversion(FormatElement &Element, CHAR16 Conversion,
                                                                   FormatReader &Format, ArgumentReader &Args,
                                                                   CHAR8 *ValueBuffer) {

@@ -7,7 +7,8 @@
 // characters before the terminator.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "base/calling_convention.h"
+#include "efi/efi_types.h"
 #include "print/format_args.h"
 
 using FormatFlags = UINT32;

@@ -58,7 +58,7 @@ const CHAR8 *NthText(const CHAR8 *Table, UINT64 Index) {
 
 }  // namespace
 
-// Out of line: inlined into the 'r' conversion, the image is 11 bytes larger.
+// Out of line: inlined into the 'r' conversion, the image is larger.
 __attribute__((noinline)) const CHAR8 *FindStatusText(EFI_STATUS Status) {
   if (EFI_ERROR(Status)) {
     const UINT64 code = Status & ~kEfiErrorBit;

@@ -2,7 +2,7 @@
 // text ending in a zero byte (no fixed-width rows: no padding in the image).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 constexpr UINTN kStatusWarningTexts = 6;
 constexpr UINTN kStatusWarningTextBytes = 119;

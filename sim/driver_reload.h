@@ -2,13 +2,13 @@
 // to a firmware's tables, and the record of a loaded driver.
 #pragma once
 
-#include "core/driver_state.h"
-#include "core/firmware/efi.h"
+#include "base/driver_state.h"
+#include "efi/efi.h"
 
 namespace sim {
 
 // Returns every driver-wide value to what the image file holds: the
-// all-zero record of core/driver_state.h, which is not yet a loaded driver's
+// all-zero record of base/driver_state.h, which is not yet a loaded driver's
 // (see LoadedDriverState).
 void ReloadDriver();
 

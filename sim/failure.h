@@ -35,7 +35,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/driver_guids.h"
-#include "core/firmware/efi_hob.h"
+#include "efi/efi_hob.h"
 
 namespace sim {
 

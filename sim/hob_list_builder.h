@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 namespace sim {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/driver.h"
-#include "core/firmware/efi_hob.h"
+#include "efi/efi_hob.h"
 #include "sim/driver_reload.h"
 #include "sim/machine/hardware.h"
 

@@ -2,7 +2,7 @@
 //
 // A Platform fills real EFI_SYSTEM_TABLE, EFI_BOOT_SERVICES,
 // EFI_RUNTIME_SERVICES and protocol tables (the declarations in
-// core/firmware/) with EFIAPI thunks that forward to the one active Platform,
+// efi/) with EFIAPI thunks that forward to the one active Platform,
 // so a test calls exactly what the driver image calls. Services the driver has
 // no business calling are filled too: they answer EFI_UNSUPPORTED and are
 // counted as unexpected. Calls that real firmware would reject or crash on
@@ -42,7 +42,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 #include "sim/call_log.h"
 #include "sim/failure.h"
 

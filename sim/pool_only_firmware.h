@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 namespace sim {
 

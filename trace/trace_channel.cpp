@@ -1,6 +1,6 @@
 #include "trace/trace_channel.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 
 namespace {
 constexpr UINT32 kChannelsPerMaster = 128;

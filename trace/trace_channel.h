@@ -5,7 +5,7 @@
 // one after another from TraceHubBase.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // The driver's own channel.
 constexpr UINT32 kTraceMaster = 72;

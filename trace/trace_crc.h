@@ -3,7 +3,7 @@
 // and is complemented when sent.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 constexpr UINT32 kTraceCrcPreset = 0xFFFFFFFFu;
 

@@ -1,6 +1,6 @@
 #include "trace/trace_handle.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "trace/trace_state.h"
 
 namespace {

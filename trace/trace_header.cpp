@@ -1,6 +1,6 @@
 #include "trace/trace_header.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "trace/trace_state.h"
 #include "trace/trace_writer.h"
 

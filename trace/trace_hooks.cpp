@@ -1,6 +1,6 @@
 #include "trace/trace_hooks.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "hw/hw_access.h"
 #include "trace/trace_channel.h"
 

@@ -7,7 +7,7 @@
 // tables do.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 struct TraceHeader;
 struct TraceHandle;

@@ -1,6 +1,6 @@
 #include "trace/trace_setup.h"
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "trace/trace_crc.h"
 #include "trace/trace_handle.h"
 #include "trace/trace_header.h"

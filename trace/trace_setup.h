@@ -3,7 +3,7 @@
 // written and no message is sent.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // AllocatePool of runtime-services data; empty when the allocation fails.
 void *AllocateRuntimePool(UINTN Size);

@@ -3,7 +3,7 @@
 // global constructor. A host test reloads the driver by assigning a fresh record.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 #include "trace/trace_records.h"
 
 constexpr UINTN kTraceCrcTableEntries = 256;

@@ -1,6 +1,7 @@
 #include "trace/trace_writer.h"
 
-#include "core/memory.h"
+#include "base/calling_convention.h"
+#include "base/memory.h"
 #include "trace/trace_crc.h"
 
 namespace {
@@ -12,13 +13,6 @@ struct Message {
   bool Checksum;
   UINT32 Crc;
 };
-
-// A little-endian value of 1, 2, 4 or 8 bytes at any alignment.
-UINT64 LoadValue(const UINT8 *Source, UINTN Bytes) {
-  UINT64 value = 0;
-  CopyBytes(&value, Source, Bytes);
-  return value;
-}
 
 // One store of Bytes bytes to the plain data register, then into the CRC.
 void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
@@ -42,7 +36,7 @@ void SendValue(Message &M, UINT64 Value, UINTN Bytes) {
 // Count values of Bytes bytes each, read one after another from Source;
 // returns the position after the last.
 NOTICE_INTERNAL_CALL const UINT8 *SendItems(Message &M, const UINT8 *Source, UINTN Bytes, UINTN Count) {
-  for (; Count != 0; --Count, Source += Bytes) SendValue(M, LoadValue(Source, Bytes), Bytes);
+  for (; Count != 0; --Count, Source += Bytes) SendValue(M, ReadLittleEndian(Source, Bytes), Bytes);
   return Source;
 }
 
@@ -63,7 +57,7 @@ void EFIAPI TraceScatterWrite(TraceHandle *Handle, const TraceScatterEntry *Prog
   Message m{Handle, Handle->Header, (Handle->Tag & kTraceTagChecksum) != 0, kTraceCrcPreset};
   if (m.Checksum) TraceCrcPrepareTable();
 
-  UINT32 message_header = static_cast<UINT32>(LoadValue(descriptor, sizeof(UINT32)));
+  UINT32 message_header = ReadLe32(descriptor);
   m.Hooks->Write32Stamped(Handle, message_header);
   if (m.Checksum) m.Crc = TraceCrcAdd(m.Crc, message_header, sizeof(message_header));
 
@@ -82,7 +76,7 @@ void EFIAPI TraceScatterWrite(TraceHandle *Handle, const TraceScatterEntry *Prog
         SendItems(m, field, e.Opcode, e.Count);
         break;
       case kTraceScatterBlob:
-        SendBlob(m, reinterpret_cast<const UINT8 *>(static_cast<UINTN>(LoadValue(field, sizeof(UINT64)))), e.Count);
+        SendBlob(m, reinterpret_cast<const UINT8 *>(static_cast<UINTN>(ReadLe64(field))), e.Count);
         break;
       default:
         break;  // unknown opcode: nothing sent, CRC unchanged

@@ -3,7 +3,7 @@
 // host benchmarks to measure beside the host-flags build of the same sources.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 #include "print/format_args.h"
 
 extern "C" EFI_STATUS ImageFlagsConvertBmpToGopBlt(const void *BmpImage, UINTN BmpImageSize,

@@ -1,7 +1,7 @@
 // The firmware tables the test application keeps for all its parts.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 struct AppState {
   EFI_HANDLE ImageHandle = nullptr;

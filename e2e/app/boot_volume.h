@@ -1,8 +1,8 @@
 // Reading whole files from the volume the application was loaded from.
 #pragma once
 
-#include "core/firmware/efi.h"
 #include "e2e/app/efi_file_protocols.h"
+#include "efi/efi.h"
 
 // Opens the root directory of the application's own boot volume.
 EFI_STATUS OpenBootVolume(EFI_FILE_PROTOCOL **Root);

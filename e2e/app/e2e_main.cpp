@@ -4,7 +4,6 @@
 // its picture of the screen, and powers the machine off. Every step's status
 // goes to COM1 for the host to check.
 #include "core/driver_guids.h"
-#include "core/firmware/efi.h"
 #include "e2e/app/app_state.h"
 #include "e2e/app/boot_volume.h"
 #include "e2e/app/picture_volume.h"
@@ -12,6 +11,7 @@
 #include "e2e/app/serial_report.h"
 #include "e2e/app/storage_report.h"
 #include "e2e/app/volume_self_check.h"
+#include "efi/efi.h"
 
 AppState gApp;
 

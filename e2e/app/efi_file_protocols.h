@@ -3,8 +3,8 @@
 // Only the application needs them, so they live beside it.
 #pragma once
 
-#include "core/firmware/efi_boot_services.h"
-#include "core/firmware/efi_types.h"
+#include "efi/efi_boot_services.h"
+#include "efi/efi_types.h"
 
 // Service tables keep the layout of the UEFI and PI specifications' own
 // declarations: one member a line, arguments wrapped under the first.

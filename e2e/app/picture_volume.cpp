@@ -1,6 +1,6 @@
 #include "e2e/app/picture_volume.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "e2e/app/app_state.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // firmware-volume protocol the way a platform's volume does.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 constexpr UINTN kNoticePictureCount = 6;
 

@@ -5,7 +5,7 @@
 // firmware-volume protocol of its own and no PCI I/O protocol).
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Writes "E2E HobList 0x<0|1>", "E2E FirmwareVolumeHandles 0x<n>",
 // "E2E PciIoHandles 0x<n>", "E2E GopModes 0x<n>" (0 without a graphics

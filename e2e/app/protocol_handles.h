@@ -2,7 +2,7 @@
 // firmware's own drivers install on a controller they have started.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 inline constexpr EFI_GUID kNvmExpressPassThruProtocolGuid = {
     0x52C78312, 0x8EDC, 0x4233, {0x98, 0xF2, 0x1A, 0x1A, 0xA5, 0xE3, 0x88, 0xA5}};

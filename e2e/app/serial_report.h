@@ -5,7 +5,7 @@
 // starting on a fresh line.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Writes "E2E <step> 0x<status in hex>".
 void ReportStatus(const char *Step, EFI_STATUS Status);

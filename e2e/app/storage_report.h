@@ -3,7 +3,7 @@
 // NVMe controller a driver has been connected to) and the block I/O protocol.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Writes "E2E NvmePassThruHandles 0x<n>" and "E2E BlockIoHandles 0x<n>".
 void ReportStorageBindings();

@@ -1,6 +1,6 @@
 #include "e2e/app/volume_self_check.h"
 
-#include "core/memory.h"
+#include "base/memory.h"
 #include "e2e/app/app_state.h"
 #include "e2e/app/picture_volume.h"
 

@@ -3,7 +3,7 @@
 // truncation warning, unknown names and sections, file listing).
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Returns 0 when every check passed, otherwise the number of the first
 // check that failed.

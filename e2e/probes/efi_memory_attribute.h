@@ -2,7 +2,7 @@
 // reports. Only the protection probes use it, so it lives beside them.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // clang-format off
 

@@ -5,7 +5,7 @@
 // "E2E Probe.text.Pages 0x20000".
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Reports the image loaded at ImageBase, read from the PE headers the loader
 // keeps at its start; Who names the image in the report (a few characters).

@@ -5,7 +5,7 @@
 // read-only, EFI_MEMORY_XP for one mapped non-executable.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // The attribute bits the page tables give the page holding Address. Read-only
 // and non-executable take effect only with CR0.WP and EFER.NXE set

@@ -16,7 +16,7 @@
 // processor faults at <address> instead, and "Survived" never comes.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 // Each probe image defines it: breaks the image's one rule through one of the
 // three below.

@@ -4,6 +4,6 @@
 // QEMU's machines uses it; without the stand-in the port reads 0xFF).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 constexpr UINT16 kProbeSelectPort = 0x440;

@@ -1,7 +1,7 @@
 // Report step names put together from parts ("Section" "text" ".Pages").
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 using StepBuffer = char[64];
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/driver_state.h"
 #include "core/driver.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
 #include "sim/platform.h"
 
 namespace {

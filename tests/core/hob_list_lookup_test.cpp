@@ -1,7 +1,7 @@
 // FindHobList: the HOB list from the configuration table, cached once found.
 #include <gtest/gtest.h>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "core/hob_walk.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/firmware/efi_hob.h"
 #include "core/hob_walk.h"
+#include "efi/efi_hob.h"
 #include "sim/hob_list_builder.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/driver_state.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
-#include "core/firmware/efi_hob.h"
+#include "efi/efi_hob.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"
 

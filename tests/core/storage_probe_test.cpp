@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "sim/platform.h"
 
 namespace {

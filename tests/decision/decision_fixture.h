@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/driver_state.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
 #include "core/notice_decision.h"
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"

@@ -1,5 +1,5 @@
 // Several notifications in one boot: the driver-wide values carry over.
-#include "core/firmware/efi_guids.h"
+#include "efi/efi_guids.h"
 #include "tests/decision/decision_fixture.h"
 
 namespace decisiontest {

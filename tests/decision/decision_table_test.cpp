@@ -3,7 +3,7 @@
 // the variable reads and whether the machine is powered off.
 #include <optional>
 
-#include "core/firmware/efi_guids.h"
+#include "efi/efi_guids.h"
 #include "tests/decision/decision_fixture.h"
 
 namespace decisiontest {

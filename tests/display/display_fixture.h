@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "display/bmp_decode.h"
 #include "sim/platform.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/driver_guids.h"
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 #include "sim/call_log.h"
 
 namespace {

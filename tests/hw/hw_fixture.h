@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "sim/machine/hardware.h"
 #include "sim/platform.h"
 

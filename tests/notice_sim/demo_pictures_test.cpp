@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "bmp_encode.h"
-#include "core/firmware/efi.h"
 #include "demo_pictures.h"
 #include "display/bmp_decode.h"
+#include "efi/efi.h"
 #include "sim/platform.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "print/console_print.h"
 #include "print/format_text.h"
 #include "sim/platform.h"

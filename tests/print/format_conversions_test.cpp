@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/firmware/efi_guids.h"
+#include "efi/efi_guids.h"
 #include "tests/print/format_test_support.h"
 
 namespace {

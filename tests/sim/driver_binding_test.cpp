@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "sim/driver_reload.h"
 #include "sim/platform.h"
 #include "sim/pool_only_firmware.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/driver_state.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
-#include "core/firmware/efi_hob.h"
 #include "display/notice_image_lookup.h"
 #include "sim/driver_reload.h"
+#include "efi/efi_hob.h"
 #include "sim/embedded_controller.h"
 #include "sim/hob_list_builder.h"
 #include "sim/platform.h"

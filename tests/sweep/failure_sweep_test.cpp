@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "display/notice_image_lookup.h"
 #include "sim/cmos.h"
 #include "sim/embedded_controller.h"

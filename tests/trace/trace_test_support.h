@@ -9,7 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "core/driver_state.h"
+#include "base/driver_state.h"
 #include "sim/driver_reload.h"
 #include "sim/machine/hardware.h"
 #include "trace/trace_handle.h"

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "core/firmware/efi_graphics_output.h"
 #include "display/bmp_check.h"
+#include "efi/efi_graphics_output.h"
 
 namespace picture_tools {
 

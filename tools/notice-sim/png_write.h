@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/firmware/efi_graphics_output.h"
+#include "efi/efi_graphics_output.h"
 
 namespace preview {
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/driver_state.h"
 #include "core/driver_guids.h"
-#include "core/driver_state.h"
 #include "display/notice_image_lookup.h"
 #include "ec_read_tracker.h"
 #include "hw/cmos.h"

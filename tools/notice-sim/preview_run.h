@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 #include "options.h"
 
 namespace preview {

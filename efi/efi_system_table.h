@@ -1,10 +1,10 @@
 // EFI_SYSTEM_TABLE and its configuration table.
 #pragma once
 
-#include "core/firmware/efi_boot_services.h"
-#include "core/firmware/efi_console.h"
-#include "core/firmware/efi_runtime_services.h"
-#include "core/firmware/efi_types.h"
+#include "efi/efi_boot_services.h"
+#include "efi/efi_console.h"
+#include "efi/efi_runtime_services.h"
+#include "efi/efi_types.h"
 
 struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL;
 

@@ -1,7 +1,7 @@
 // EFI_GRAPHICS_OUTPUT_PROTOCOL.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 // Service tables keep the layout of the UEFI and PI specifications' own
 // declarations: one member a line, arguments wrapped under the first.

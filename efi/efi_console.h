@@ -1,7 +1,7 @@
 // EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 struct EFI_SIMPLE_TEXT_OUTPUT_MODE {
   INT32 MaxMode;

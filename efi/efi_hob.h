@@ -1,7 +1,7 @@
 // Hand-off block (HOB) list headers (PI volume 3).
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 constexpr UINT16 EFI_HOB_TYPE_HANDOFF = 0x0001;
 constexpr UINT16 EFI_HOB_TYPE_GUID_EXTENSION = 0x0004;

@@ -11,13 +11,6 @@
 
 #define EFIAPI __attribute__((ms_abi))
 
-// For a few routines inside the driver, called only from its own code and
-// never through a pointer: the System V convention passes six arguments in
-// registers and needs no shadow space, which makes their calls smaller. The
-// driver uses no vector registers, so the registers the two conventions
-// preserve differently are never in use. (The host's own convention.)
-#define NOTICE_INTERNAL_CALL __attribute__((sysv_abi))
-
 typedef uint8_t UINT8;
 typedef uint16_t UINT16;
 typedef uint32_t UINT32;

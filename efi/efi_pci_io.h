@@ -1,7 +1,7 @@
 // EFI_PCI_IO_PROTOCOL.
 #pragma once
 
-#include "core/firmware/efi_types.h"
+#include "efi/efi_types.h"
 
 enum EFI_PCI_IO_PROTOCOL_WIDTH : UINT32 {
   EfiPciIoWidthUint8 = 0,

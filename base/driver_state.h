@@ -9,7 +9,7 @@
 // the first thing DriverEntry does, before anything reads them.
 #pragma once
 
-#include "core/firmware/efi.h"
+#include "efi/efi.h"
 
 struct DriverState {
   // Kept by DriverEntry for every other routine.

@@ -1,0 +1,3 @@
+#include "base/driver_state.h"
+
+DriverState gDriver;

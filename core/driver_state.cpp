@@ -1,3 +1,0 @@
-#include "core/driver_state.h"
-
-DriverState gDriver;
