@@ -47,6 +47,9 @@ SECTION_PE32 = 0x10
 SECTION_USER_INTERFACE = 0x15
 SECTION_VOLUME_IMAGE = 0x17
 SECTION_RAW = 0x19
+# Every section type the PI specification defines: compression, GUID-defined,
+# disposable; PE32 to MM dependency (0x1A is unassigned).
+SECTION_TYPES = frozenset([0x01, 0x02, 0x03] + [t for t in range(0x10, 0x1D) if t != 0x1A])
 GUIDED_HEADER_SIZE = 20  # after the common section header
 
 MAX_SIZE24 = 0xFFFFFF
@@ -305,6 +308,8 @@ def read_sections(buf, start, end):
             header_size = 8
         if size < header_size or offset + size > end:
             raise FirmwareFormatError("section at 0x%x: size 0x%x, room to 0x%x" % (offset, size, end))
+        if section_type not in SECTION_TYPES:
+            raise FirmwareFormatError("section at 0x%x: type 0x%02x, which is no section type" % (offset, section_type))
         sections.append(Section(offset, section_type, size, header_size))
         offset = start + align_up(offset + size - start, SECTION_ALIGNMENT)
     if sections and sections[-1].end != end:

@@ -153,6 +153,10 @@ def damaged_images():
             with_damaged_dxe_volume((DXE_SECOND_FILE + 24, b"\x2d")),
             r"section at 0x%x ends at 0x%x, short of" % (DXE_SECOND_FILE + 24, DXE_SECOND_FILE + 24 + 0x2D),
         ),
+        "DXE file section of no known type": (
+            with_damaged_dxe_volume((DXE_SECOND_FILE + 27, b"\x1d")),
+            r"section at 0x%x: type 0x1d, which is no section type" % (DXE_SECOND_FILE + 24),
+        ),
         "DXE volume free space written": (
             with_damaged_dxe_volume((DXE_VOLUME + 0x3000, b"\x00")),
             r"data after its last file",
