@@ -32,6 +32,7 @@ FILE_TYPE_PAD = 0xF0
 # File types whose data is a list of sections (the others hold raw bytes).
 SECTIONED_FILE_TYPES = range(0x02, 0x10)
 FILE_ATTRIB_LARGE = 0x01
+FILE_ATTRIB_DATA_ALIGNMENT_2 = 0x02  # with the three bits below: 128 KiB to 16 MiB
 FILE_ATTRIB_DATA_ALIGNMENT = 0x38
 FILE_ATTRIB_CHECKSUM = 0x40
 FILE_CHECKSUM_NOT_USED = 0xAA
@@ -39,6 +40,8 @@ FILE_CHECKSUM_NOT_USED = 0xAA
 FILE_STATE_COMPLETE = 0x07
 # What the three data-alignment attribute bits ask for, in bytes.
 DATA_ALIGNMENTS = (1, 16, 128, 512, 1024, 4 * 1024, 32 * 1024, 64 * 1024)
+DATA_ALIGNMENTS_2 = tuple(128 * 1024 << n for n in range(8))
+FV_ALIGNMENT_SHIFT, FV_ALIGNMENT_MASK = 16, 0x1F  # the volume's alignment is 2 to that power
 
 SECTION_HEADER_SIZE = 4
 SECTION_ALIGNMENT = 4
@@ -109,6 +112,10 @@ class Volume:
     @property
     def erased_byte(self):
         return ERASED if self.attributes & FV_ERASE_POLARITY else 0x00
+
+    @property
+    def alignment(self):
+        return 1 << ((self.attributes >> FV_ALIGNMENT_SHIFT) & FV_ALIGNMENT_MASK)
 
 
 def has_volume_signature(buf, offset):
@@ -189,7 +196,8 @@ class FfsFile:
 
     @property
     def data_alignment(self):
-        return DATA_ALIGNMENTS[(self.attributes & FILE_ATTRIB_DATA_ALIGNMENT) >> 3]
+        table = DATA_ALIGNMENTS_2 if self.attributes & FILE_ATTRIB_DATA_ALIGNMENT_2 else DATA_ALIGNMENTS
+        return table[(self.attributes & FILE_ATTRIB_DATA_ALIGNMENT) >> 3]
 
     def describe(self):
         return "file %s at 0x%x" % (guid_text(self.name), self.offset)
@@ -256,6 +264,21 @@ def is_erased(buf, start, end, erased=ERASED):
     return buf[start:end].count(erased) == end - start
 
 
+def check_file_alignment(ffs, volume):
+    """A file's data sits on the boundary its attributes ask for, counted from
+    the volume's start, and the volume itself is aligned at least as much."""
+    wanted = ffs.data_alignment
+    if wanted > volume.alignment:
+        raise FirmwareFormatError(
+            "%s: asks for its data aligned to 0x%x bytes, more than its volume's 0x%x"
+            % (ffs.describe(), wanted, volume.alignment)
+        )
+    if (ffs.data_offset - volume.offset) % wanted:
+        raise FirmwareFormatError(
+            "%s: its data is not on the 0x%x-byte boundary its attributes ask for" % (ffs.describe(), wanted)
+        )
+
+
 def read_files(buf, volume):
     """The checked files of a volume, in order, up to its free space; the free
     space starts at the returned offset and must be erased to the volume's
@@ -267,6 +290,7 @@ def read_files(buf, volume):
         if is_erased(buf, offset, offset + FILE_HEADER_SIZE, volume.erased_byte):
             break
         ffs = read_file(buf, offset, volume.end, volume.erased_byte)
+        check_file_alignment(ffs, volume)
         files.append(ffs)
         offset = volume.offset + align_up(ffs.end - volume.offset, FILE_ALIGNMENT)
     free = min(offset, volume.end)

@@ -67,7 +67,7 @@ def check_new_file(data):
     if ffs_file.size != len(data):
         raise fv.FirmwareFormatError("its header gives size 0x%x, the file has 0x%x bytes" % (ffs_file.size, len(data)))
     fv.read_file(data, 0, len(data), where="its header")
-    if ffs_file.attributes & fv.FILE_ATTRIB_DATA_ALIGNMENT:
+    if ffs_file.attributes & (fv.FILE_ATTRIB_DATA_ALIGNMENT | fv.FILE_ATTRIB_DATA_ALIGNMENT_2):
         raise fv.UnsupportedImage(
             "asks for its data aligned to %d bytes; notice-insert places files on 8-byte boundaries only"
             % ffs_file.data_alignment

@@ -188,12 +188,15 @@ class Replace(unittest.TestCase):
         self.assertEqual([data for _, data in dxe_files(patched)], [DXE_CORE, EXISTING, DRIVER])
 
     def test_a_later_file_that_needs_alignment_is_not_moved(self):
+        # A 40-byte filler puts the aligned file's data on a 16-byte boundary; the replaced
+        # file's 40-byte slot becomes PICTURE's 48, which would move it off that boundary.
+        filler = ffs_file(uuid.uuid4(), 0x02, [section(0x19, bytes(8))])
         old = ffs_file(uuid.UUID(bytes_le=PICTURE[:16]), 0x02, [section(0x19, bytes(8))])  # 36 bytes: a 40-byte slot
         aligned = bytearray(ffs_file(uuid.uuid4(), 0x02, [section(0x19, bytes(8))]))
         aligned[19] = 0x08  # data aligned to 16 bytes
         aligned[16] = 0
         aligned[16] = (0x100 - ffs.sum8(aligned[:17] + aligned[18:23])) & 0xFF
-        buf = bytearray(volume([DXE_CORE, old, bytes(aligned)], 0x1000))
+        buf = bytearray(volume([DXE_CORE, filler, old, bytes(aligned)], 0x1000))
         with self.assertRaisesRegex(ffs.FirmwareFormatError, "aligned to 16 bytes; not supported"):
             patching.place_files(buf, ffs.read_volume(buf), [PICTURE], replace=True)
 

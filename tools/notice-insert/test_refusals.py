@@ -157,12 +157,29 @@ def damaged_images():
             with_damaged_dxe_volume((DXE_SECOND_FILE + 27, b"\x1d")),
             r"section at 0x%x: type 0x1d, which is no section type" % (DXE_SECOND_FILE + 24),
         ),
+        "DXE file aligned beyond its volume": (
+            with_damaged_dxe_volume((DXE_SECOND_FILE + 19, b"\x02"), resealed_file(DXE_SECOND_FILE)),
+            r"file 11111111-.*: asks for its data aligned to 0x20000 bytes, more than its volume's 0x10",
+        ),
         "DXE volume free space written": (
             with_damaged_dxe_volume((DXE_VOLUME + 0x3000, b"\x00")),
             r"data after its last file",
         ),
         "top-level DXE volume header checksum": (changed(top_level_firmware([EXISTING]), xor(51)), r"header checksum"),
     }
+
+
+class FileAlignment(unittest.TestCase):
+    def test_a_file_off_the_boundary_it_asks_for_is_refused(self):
+        volume = ffs.Volume(offset=0x1000, length=0x10000, header_length=0x48, attributes=0x0004FEFF)
+        for offset, sound in ((0x1048, True), (0x1050, False), (0x1058, True)):
+            with self.subTest(offset=hex(offset)):
+                aligned_16 = ffs.FfsFile(offset, ffs.FFS2_GUID, 2, 0x08, 0x40, 0xF8)
+                if sound:
+                    ffs.check_file_alignment(aligned_16, volume)
+                else:
+                    with self.assertRaisesRegex(ffs.FirmwareFormatError, "not on the 0x10-byte boundary"):
+                        ffs.check_file_alignment(aligned_16, volume)
 
 
 class Work(tool_run.WorkFolder):
