@@ -104,6 +104,7 @@ class Volume:
     length: int
     header_length: int
     attributes: int
+    ext_header: tuple = (0, 0)  # the extended header's span (start, end) in the buffer, if it has one
 
     @property
     def end(self):
@@ -150,9 +151,11 @@ def read_volume(buf, offset=0, limit=None):
         raise FirmwareFormatError(
             "%s: block map covers 0x%x bytes, the header's length is 0x%x" % (where, covered, length)
         )
+    ext_header = (0, 0)
     if ext_offset:
-        _check_ext_header(buf, offset, length, header_length, ext_offset, where)
-    return Volume(offset, length, header_length, attributes)
+        ext_size = _check_ext_header(buf, offset, length, header_length, ext_offset, where)
+        ext_header = (offset + ext_offset, offset + ext_offset + ext_size)
+    return Volume(offset, length, header_length, attributes, ext_header)
 
 
 def _block_map_length(header, where):
@@ -175,6 +178,7 @@ def _check_ext_header(buf, offset, length, header_length, ext_offset, where):
     (ext_size,) = struct.unpack_from("<I", buf, offset + ext_offset + 16)
     if ext_size < FV_EXT_HEADER_SIZE or ext_offset + ext_size > length:
         raise FirmwareFormatError("%s: extended header at +0x%x has size 0x%x" % (where, ext_offset, ext_size))
+    return ext_size
 
 
 @dataclasses.dataclass
@@ -279,6 +283,19 @@ def check_file_alignment(ffs, volume):
         )
 
 
+def check_pad_file(buf, ffs, volume):
+    """A pad file holds nothing but erased bytes, or the volume's extended header."""
+    ext_start, ext_end = volume.ext_header
+    spans = [(ffs.data_offset, ffs.end)]
+    if ffs.data_offset <= ext_start < ffs.end:
+        spans = [(ffs.data_offset, ext_start), (min(ext_end, ffs.end), ffs.end)]
+    for start, end in spans:
+        if not is_erased(buf, start, end, volume.erased_byte):
+            raise FirmwareFormatError(
+                "%s: a pad file holding data other than its volume's extended header" % ffs.describe()
+            )
+
+
 def read_files(buf, volume):
     """The checked files of a volume, in order, up to its free space; the free
     space starts at the returned offset and must be erased to the volume's
@@ -291,6 +308,8 @@ def read_files(buf, volume):
             break
         ffs = read_file(buf, offset, volume.end, volume.erased_byte)
         check_file_alignment(ffs, volume)
+        if ffs.type == FILE_TYPE_PAD:
+            check_pad_file(buf, ffs, volume)
         files.append(ffs)
         offset = volume.offset + align_up(ffs.end - volume.offset, FILE_ALIGNMENT)
     free = min(offset, volume.end)

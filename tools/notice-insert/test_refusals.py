@@ -26,11 +26,13 @@ from synthetic_images import (  # noqa: E402
     EXISTING,
     PICTURE,
     dxe_content,
+    ffs_file,
     firmware,
     nested_firmware,
     reseal_file_header,
     reseal_volume_header,
     top_level_firmware,
+    volume,
 )
 
 OUTER_FILE = 0x48  # the volume-image file, right after the first volume's header
@@ -180,6 +182,21 @@ class FileAlignment(unittest.TestCase):
                 else:
                     with self.assertRaisesRegex(ffs.FirmwareFormatError, "not on the 0x10-byte boundary"):
                         ffs.check_file_alignment(aligned_16, volume)
+
+
+class PadFiles(unittest.TestCase):
+    def test_a_pad_file_holds_only_erased_bytes(self):
+        for body, sound in ((b"\xff" * 16, True), (b"\xff" * 15 + b"\x00", False)):
+            with self.subTest(sound=sound):
+                pad = bytearray(ffs_file(ffs.FFS2_GUID, ffs.FILE_TYPE_PAD, []) + body)
+                pad[20:23] = len(pad).to_bytes(3, "little")
+                reseal_file_header(pad, 0)
+                buf = volume([DXE_CORE, bytes(pad)], 0x1000)
+                if sound:
+                    ffs.read_files(buf, ffs.read_volume(buf))
+                else:
+                    with self.assertRaisesRegex(ffs.FirmwareFormatError, "a pad file holding data"):
+                        ffs.read_files(buf, ffs.read_volume(buf))
 
 
 class Work(tool_run.WorkFolder):
