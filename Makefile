@@ -124,7 +124,7 @@ image-quiet: $(IMAGE_DIR)/build.ninja
 firmware-checks: host-build image
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
-	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(INSERT_FUZZ_SECONDS)
+	$(SYSTEM_PYTHON) tools/notice-insert/fuzz_notice_insert.py --seconds $(INSERT_FUZZ_SECONDS) --seed 1
 	python3 -m unittest discover -s e2e/firmware -p 'test_*.py'
 	python3 e2e/firmware/make_images.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi \
 	  --out $(BUILD)/firmware

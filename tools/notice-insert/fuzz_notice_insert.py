@@ -406,7 +406,7 @@ def written_faults(result, out, inputs, base, marks, work, stats):
     return faults
 
 
-def run_property(all_marks, seconds, database, scratch):
+def run_property(all_marks, seconds, database, scratch, seed=None):
     stats = Stats()
     started = time.monotonic()
     settings = hypothesis.settings(
@@ -435,8 +435,12 @@ def run_property(all_marks, seconds, database, scratch):
             stats.failing = True
             raise
 
+    batch = 0
     while time.monotonic() - started < seconds:
-        property_holds()
+        # With a seed every batch of examples is the same on every run (CI's short
+        # run stays reproducible); without one each run tries new ones.
+        (hypothesis.seed(seed + batch)(property_holds) if seed is not None else property_holds)()
+        batch += 1
     return stats, time.monotonic() - started
 
 
@@ -444,6 +448,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=60, help="how long to generate examples (default 60)")
     parser.add_argument("--database", help="folder keeping failing examples between runs")
+    parser.add_argument("--seed", type=int, help="the same examples on every run, from this seed (default: new ones)")
     parser.add_argument("--image", action="append", help="a firmware image to start from (default: OVMF's)")
     args = parser.parse_args(argv)
     images = args.image or list(IMAGES)
@@ -465,7 +470,7 @@ def main(argv=None):
             all_marks.append(marks)
         database = DirectoryBasedExampleDatabase(args.database) if args.database else None
         try:
-            stats, elapsed = run_property(all_marks, args.seconds, database, scratch)
+            stats, elapsed = run_property(all_marks, args.seconds, database, scratch, args.seed)
         except Findings as finding:
             print("fuzz_notice_insert: FAIL: %s" % finding, file=sys.stderr)
             return 1
