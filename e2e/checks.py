@@ -58,6 +58,8 @@ class Report:
         self.seen = "-"
         self.screen = "-"
         self.compared = True  # whether notice-sim explains the run (not when the driver died)
+        self.label = None  # the case's name with its firmware and placement where they tell it apart
+        self.workdir = None  # the run's folder
 
     def check(self, ok, problem):
         if not ok:

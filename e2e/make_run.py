@@ -189,8 +189,8 @@ def run_in_qemu(config, case, notice_pack, notice_sim, pictures_dir, pictures_li
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "report.txt"), "w") as f:
         f.write(log.getvalue())
-    have_screen, console = keep_results(os.path.join(root, case.name), config.out)
     report = reports[0] if reports else None
+    have_screen, console = keep_results(report.workdir if report else os.path.join(root, case.name), config.out)
     if report is None or report.status != "pass":
         print(log.getvalue(), end="")
         print("make_run: the %s run failed (see above); files in %s" % (case.name, root))

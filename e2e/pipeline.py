@@ -191,19 +191,20 @@ def prepare_case(case, settings, sse):
 
 
 def prepare_all(cases, settings):
-    """Builds (or finds cached) every firmware image the cases boot: {case name: Prepared}."""
+    """Builds (or finds cached) every firmware image the cases boot: {case label: Prepared}."""
     started = time.monotonic()
     uboot = any(settings.firmware_of(c).kind == UBOOT for c in cases)
     sse = {path: sse_instructions(path) for path in {settings.driver, settings.uboot_driver}} if uboot else {}
-    prepared = {c.name: prepare_case(c, settings, sse) for c in cases if not c.skip_reason()}
+    prepared = {case_label(c, settings): prepare_case(c, settings, sse) for c in cases if not c.skip_reason()}
     if any(c.in_firmware() for c in cases):
         print("== firmware images ready in %.1f s (%s)" % (time.monotonic() - started, settings.firmware_cache))
     return prepared, sse
 
 
 def prepare_disks(case, settings, firmware, workdir, app_volume):
-    """The boot disk (application, driver, pictures, trigger count; signed for Secure Boot) and the NVMe
-    disk; returns them and the host files of the pictures on the boot disk."""
+    """The boot disk (application, driver, pictures, trigger count; signed for Secure Boot) and a blank
+    disk for each added storage controller; returns the boot disk, {controller name: disk} and the host
+    files of the pictures on the boot disk."""
     app, driver = settings.app, None
     if not case.in_firmware():
         driver = settings.uboot_driver if firmware.kind == UBOOT and not case.shipped_driver else settings.driver
@@ -219,11 +220,11 @@ def prepare_disks(case, settings, firmware, workdir, app_volume):
     esp = build_esp(workdir, app, driver, boot_files)
     if firmware.kind == UBOOT:
         esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
-    nvme = blank_disk(os.path.join(workdir, "nvme.img")) if case.has_nvme() else ""
-    return esp, nvme, files
+    disks = {c.name: blank_disk(os.path.join(workdir, c.name + ".img")) for c in case.controllers()}
+    return esp, disks, files
 
 
-def machine_config(case, firmware, settings, code, esp, nvme, log_interrupts=False):
+def machine_config(case, firmware, settings, code, esp, disks, log_interrupts=False):
     # The shipped driver's cell logs every exception (about 16 MB) while the driver holds SSE
     # instructions: an invalid opcode shows where it happened and with which CR4.
     return qemu.MachineConfig(
@@ -235,7 +236,7 @@ def machine_config(case, firmware, settings, code, esp, nvme, log_interrupts=Fal
         esp_image=esp,
         esp_interface=case.boot_disk(),
         esp_bootindex=0 if case.boot_disk_only and firmware.boot_index else None,
-        nvme_image=nvme,
+        controllers=[arg for c in case.controllers() for arg in c.qemu_args(disks[c.name])],
         port_standins=case.port_answers(),
         display=case.display_args(),
         memory_mb=firmware.memory_mb,
@@ -348,10 +349,10 @@ def run_case(case, settings, prepared, sse, workdir):
     os.makedirs(workdir, exist_ok=True)
     sim = None
     try:
-        esp, nvme, disk_files = prepare_disks(case, settings, firmware, workdir, app_pictures[1])
+        esp, disks, disk_files = prepare_disks(case, settings, firmware, workdir, app_pictures[1])
         steps = expected_app_steps(case, disk_files)
         dies = firmware.kind == UBOOT and case.shipped_driver and sse.get(settings.driver)
-        config = machine_config(case, firmware, settings, prepared.code, esp, nvme, log_interrupts=bool(dies))
+        config = machine_config(case, firmware, settings, prepared.code, esp, disks, log_interrupts=bool(dies))
         with qemu.Machine(config, workdir) as machine:
             record = boot(machine, os.path.join(workdir, "screen.ppm"), firmware, take_picture=not dies)
         if dies:
@@ -389,7 +390,7 @@ def print_report(report, workdir):
     case = report.case
     print(
         "== %s: %s (%.1f s) - %s; expected notice %d"
-        % (case.name, VERDICTS[report.status], report.elapsed, case.about, case.notice)
+        % (report.label or case.name, VERDICTS[report.status], report.elapsed, case.about, case.notice)
     )
     if report.problems and report.app_lines:
         print("   app: " + " ".join("%s=%s" % (s, "-" if v is None else "0x%X" % v) for s, v in report.app_lines))
@@ -400,10 +401,36 @@ def print_report(report, workdir):
     sys.stdout.flush()
 
 
+def case_label(case, settings):
+    """The case's name with what tells it apart from the same case on another firmware or, for a
+    scenario, with its driver elsewhere: "plain [driver in firmware, ovmf-2025.02]"."""
+    firmware = settings.firmware_of(case).name
+    parts = ["driver in firmware"] if case.in_firmware() and not case.matrix else []
+    parts += [firmware] if firmware != firmwares.DEFAULT else []
+    return case.name + (" [%s]" % ", ".join(parts) if parts else "")
+
+
+def case_folder(root, label):
+    """A case's run folder: its label in characters every shell takes as they are."""
+    return os.path.join(root, re.sub(r"[^A-Za-z0-9.+-]+", "-", label).strip("-"))
+
+
+def distinct(cases, settings):
+    """The cases, each once: two that boot the same firmware with the same driver are one run."""
+    seen, kept = set(), []
+    for case in cases:
+        label = case_label(case, settings)
+        if label not in seen:
+            seen.add(label)
+            kept.append(case)
+    return kept
+
+
 def run_cases(cases, settings):
     """Runs the cases, `settings.jobs` at a time (U-Boot's, the slowest, first, so the lanes end
     together), printing each report as it ends; returns (reports in case order, run root)."""
     settings = settings.absolute()
+    cases = distinct(cases, settings)
     for path in (settings.app, settings.notice_sim):
         if not os.path.isfile(path):
             raise RuntimeError("%s not found (build it first: make host-tools image)" % path)
@@ -414,9 +441,11 @@ def run_cases(cases, settings):
     printing = threading.Lock()
 
     def one(case):
-        workdir = os.path.join(root, case.name)
+        label = case_label(case, settings)
+        workdir = case_folder(root, label)
         shutil.rmtree(workdir, ignore_errors=True)
-        report = run_case(case, settings, prepared[case.name], sse, workdir)
+        report = run_case(case, settings, prepared[label], sse, workdir)
+        report.label, report.workdir = label, workdir
         with printing:
             print_report(report, workdir)
         return report
@@ -424,11 +453,11 @@ def run_cases(cases, settings):
     runnable = [c for c in cases if not c.skip_reason()]
     for case in cases:
         if case.skip_reason():
-            print("== %s: skipped (%s)" % (case.name, case.skip_reason()))
+            print("== %s: skipped (%s)" % (case_label(case, settings), case.skip_reason()))
     order = sorted(runnable, key=lambda c: settings.firmware_of(c).kind != UBOOT)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, settings.jobs)) as pool:
-        reports = dict(zip((c.name for c in order), pool.map(one, order)))
-    return [reports[c.name] for c in runnable], root
+        reports = dict(zip((case_label(c, settings) for c in order), pool.map(one, order)))
+    return [reports[case_label(c, settings)] for c in runnable], root
 
 
 # ---- what the runs add up to -----------------------------------------------------
@@ -444,6 +473,8 @@ def result_record(report):
         "case": case.name,
         "about": case.about,
         "firmware": report.firmware,
+        "driver": case.driver,
+        "matrix": case.matrix,
         "display": case.display,
         "resolution": report.screen if report.screen != "-" else resolution_label(case),
         "storage": case.storage,
@@ -503,8 +534,9 @@ def update_readme(path, table):
     write_file(path, head + README_BEGIN + "\n" + table + README_END + tail)
 
 
-def write_results(records, wall_time_s, json_path=None, table_path=None, readme=None):
-    table = markdown_table(records)
+def write_results(records, rows, wall_time_s, json_path=None, table_path=None, readme=None):
+    """Writes every record as JSON and the rows as the table; returns the table."""
+    table = markdown_table(rows)
     if json_path:
         write_file(json_path, json.dumps({"cases": records, "wall_time_s": round(wall_time_s, 1)}, indent=1))
     if table_path:

@@ -23,8 +23,8 @@ import simulator  # noqa: E402
 def command_line(case, firmware=None, code=None):
     code = code or CODE
     firmware = firmware or firmwares.Firmware("test", "ovmf", code, code, (VARS,), (VARS,))
-    nvme = "nvme.img" if case.has_nvme() else ""
-    config = pipeline.machine_config(case, firmware, pipeline.Settings(timeout=1.0), code, "esp.img", nvme)
+    disks = {c.name: c.name + ".img" for c in case.controllers()}
+    config = pipeline.machine_config(case, firmware, pipeline.Settings(timeout=1.0), code, "esp.img", disks)
     with tempfile.TemporaryDirectory() as work:
         return qemu.Machine(config, work).command_line()
 
@@ -69,8 +69,23 @@ class TablesTest(unittest.TestCase):
         runnable = {name: [c for c in members if not c.skip_reason()] for name, members in cases.SETS.items()}
         self.assertEqual(
             {name: len(members) for name, members in runnable.items()},
-            {"scenarios": 10, "scenarios-in-firmware": 10, "matrix": 36},
+            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 63},
         )
+        # Each set's cases on their firmware and placement, every one a distinct run.
+        for name, firmware_names, drivers in (
+            ("scenarios", {"ovmf-2022.11"}, {"disk"}),
+            ("scenarios-in-firmware", {"ovmf-2022.11"}, {"firmware"}),
+            ("scenarios-2025", {"ovmf-2025.02"}, {"disk", "firmware"}),
+            ("secure-strictnx", {"ovmf-2025.02-strictnx"}, {"disk", "firmware"}),
+            ("matrix", {"ovmf-2022.11", "ovmf-2025.02", "u-boot"}, {"disk", "firmware"}),
+        ):
+            with self.subTest(set=name):
+                members = runnable[name]
+                self.assertEqual({c.firmware for c in members}, firmware_names)
+                self.assertEqual({c.driver for c in members}, drivers)
+                self.assertEqual(len({(c.name, c.firmware, c.driver) for c in members}), len(members))
+                self.assertEqual({c.matrix for c in members}, {name == "matrix"})
+        self.assertTrue(all(c.secure_boot for c in cases.SETS["secure-strictnx"]))
         self.assertEqual(cases.named("plain", driver_in_firmware=True).driver, "firmware")
         self.assertEqual(
             [c.skip_reason() for c in cases.SETS["scenarios"] if c.skip_reason()],
