@@ -40,6 +40,8 @@ DISPLAYS = {
     "vmware-svga": (("-device", "vmware-svga"), False),
     "ati-vga": (("-device", "ati-vga"), False),
 }
+SECOND_DISPLAY_ID = "display1"  # QEMU's id of a second display, to take its screenshot by
+
 
 @dataclasses.dataclass(frozen=True)
 class Controller:
@@ -109,6 +111,8 @@ class Case:
     # The machine.
     display: str = "std"
     resolution: tuple = None  # (width, height) for the display's xres/yres, None: its default
+    second_display: str = None  # a second display at once, QEMU device SECOND_DISPLAY_ID
+    second_resolution: tuple = None  # its xres/yres
     storage: str = "nvme+ahci"
     boot_disk_only: bool = False  # the boot disk alone has a boot index: the boot manager connects only it
     secure_boot: bool = False
@@ -159,11 +163,21 @@ class Case:
         return functions + ["%s=%s" % (c.name, c.class_code) for c in self.controllers()]
 
     def display_args(self):
-        args, sized = DISPLAYS[self.display]
-        if self.resolution and not sized:
-            raise ValueError("%s: the %s display has no xres/yres" % (self.name, self.display))
-        if self.resolution:
-            return [args[0], args[1] + ",xres=%d,yres=%d" % self.resolution]
+        """QEMU's options of the display (first, QEMU's primary one) and of the second display."""
+        args = self._one_display(self.display, self.resolution)
+        if self.second_display:
+            second = self._one_display(self.second_display, self.second_resolution)
+            if second[0] != "-device":
+                raise ValueError("%s: a second display is a device, not %s" % (self.name, " ".join(second)))
+            args += [second[0], second[1] + ",id=" + SECOND_DISPLAY_ID]
+        return args
+
+    def _one_display(self, display, resolution):
+        args, sized = DISPLAYS[display]
+        if resolution and not sized:
+            raise ValueError("%s: the %s display has no xres/yres" % (self.name, display))
+        if resolution:
+            return [args[0], args[1] + ",xres=%d,yres=%d" % resolution]
         return list(args)
 
     def port_answers(self):
@@ -313,6 +327,15 @@ CELLS = [
         drawn=False,
         console=NO_GOP_LINE,
         why="OVMF binds no graphics output to the ATI display: the driver prints its line, nothing is drawn",
+    ),
+    # Two displays at once, each at its own resolution.
+    cell(
+        "ovmf-two-displays",
+        "standard VGA at 1024x768 and virtio-gpu at 800x600 at once",
+        5,
+        resolution=(1024, 768),
+        second_display="virtio-gpu",
+        second_resolution=(800, 600),
     ),
     # Resolutions, chosen through the display's xres/yres.
     cell("ovmf-std-vga-800x600", "standard VGA at 800x600", 5, resolution=(800, 600)),

@@ -29,7 +29,8 @@ import firmwares  # noqa: E402
 import pictures  # noqa: E402
 import qemu  # noqa: E402
 from boot_disks import blank_disk, build_esp, sign, with_partition_table  # noqa: E402
-from cases import CMOS_DATA, CMOS_INDEX, EC_COMMAND, EC_DATA, UBOOT, expected_app_steps  # noqa: E402
+from cases import CMOS_DATA, CMOS_INDEX, EC_COMMAND, EC_DATA, SECOND_DISPLAY_ID, UBOOT  # noqa: E402
+from cases import expected_app_steps  # noqa: E402
 from check_image import PICTURE_GUIDS  # noqa: E402
 from simulator import run_simulator, simulator_arguments, volume_order  # noqa: E402
 
@@ -264,15 +265,19 @@ def end_without_power_off(machine, record):
             pass  # QEMU may close the socket before it answers
 
 
-def boot(machine, shot, firmware, take_picture=True):
-    """Runs the machine to its end, taking the screenshot when the application asks for it; returns the record."""
+def boot(machine, shot, firmware, take_picture=True, second_display=None):
+    """Runs the machine to its end, taking the screenshot (and one of the second display, QEMU's device
+    of that id, when there is one) when the application asks for it; returns the record."""
     record = checks.RunRecord(shot=shot)
+    second_shot = os.path.splitext(shot)[0] + "-" + second_display + ".ppm" if second_display else None
     try:
         machine.start()
         if take_picture:
             machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
             if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
                 machine.screendump(shot)
+                if second_shot:
+                    machine.screendump(second_shot, device=second_display)
                 machine.send_serial(HOST_ACK)
             if firmware.ending == "host-qmp-quit":
                 end_without_power_off(machine, record)
@@ -287,6 +292,8 @@ def boot(machine, shot, firmware, take_picture=True):
         record.port_writes = {port: machine.port_writes(port) for port in STANDIN_PORTS}
     if os.path.exists(shot):
         record.screen = qemu.read_ppm(shot)
+    if second_shot and os.path.exists(second_shot):
+        record.second_screen = qemu.read_ppm(second_shot)
     return record
 
 
@@ -354,7 +361,8 @@ def run_case(case, settings, prepared, sse, workdir):
         dies = firmware.kind == UBOOT and case.shipped_driver and sse.get(settings.driver)
         config = machine_config(case, firmware, settings, prepared.code, esp, disks, log_interrupts=bool(dies))
         with qemu.Machine(config, workdir) as machine:
-            record = boot(machine, os.path.join(workdir, "screen.ppm"), firmware, take_picture=not dies)
+            second = SECOND_DISPLAY_ID if case.second_display else None
+            record = boot(machine, os.path.join(workdir, "screen.ppm"), firmware, not dies, second)
         if dies:
             record_fault(record, workdir, settings.driver)
             report = checks.check_sse_death(case, record, steps)
@@ -475,7 +483,7 @@ def result_record(report):
         "firmware": report.firmware,
         "driver": case.driver,
         "matrix": case.matrix,
-        "display": case.display,
+        "display": case.display + ("+" + case.second_display if case.second_display else ""),
         "resolution": report.screen if report.screen != "-" else resolution_label(case),
         "storage": case.storage,
         "pictures": case.pictures_label(),

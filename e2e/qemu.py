@@ -261,9 +261,10 @@ class Machine:
             raise MachineFailure("QMP %s failed: %s" % (command, reply["error"]))
         return reply.get("return")
 
-    def screendump(self, path):
-        """Writes the current screen as a binary PPM and returns the path."""
-        self.qmp("screendump", filename=os.path.abspath(path))
+    def screendump(self, path, device=None):
+        """Writes the current screen (QEMU's primary display, or the display device of that id) as a
+        binary PPM and returns the path."""
+        self.qmp("screendump", filename=os.path.abspath(path), **({"device": device} if device else {}))
         return path
 
     def wait_for_exit(self, timeout=None):
