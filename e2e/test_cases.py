@@ -69,7 +69,7 @@ class TablesTest(unittest.TestCase):
         runnable = {name: [c for c in members if not c.skip_reason()] for name, members in cases.SETS.items()}
         self.assertEqual(
             {name: len(members) for name, members in runnable.items()},
-            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 63},
+            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 65},
         )
         # Each set's cases on their firmware and placement, every one a distinct run.
         for name, firmware_names, drivers in (
@@ -155,6 +155,127 @@ class MachineTest(unittest.TestCase):
         ovmf = " ".join(command_line(cases.named("ovmf-std-vga")))
         self.assertIn("if=pflash,format=raw,unit=0,readonly=on,file=" + CODE, ovmf)
         self.assertIn("-m 256", ovmf)
+
+    def test_each_storage_layout_makes_its_controllers_and_tells_notice_sim_their_classes(self):
+        # (layout, the machine type, the -device options of the added controllers in order, notice-sim's functions)
+        for storage, machine, devices, functions in (
+            ("ahci", "q35", [], ["virtio=01.00.00", "sata=01.06.01"]),
+            ("ide", "pc", [], ["ide=01.01.80"]),
+            ("virtio-blk", "pc", [], ["ide=01.01.80", "virtio=01.00.00"]),
+            ("nvme", "pc", ["nvme,serial=n0,drive=nvme0-disk"], ["ide=01.01.80", "nvme0=01.08.02"]),
+            (
+                "nvme-on-root-port+ahci",
+                "q35",
+                ["pcie-root-port,id=rp0,chassis=1,slot=1", "nvme,serial=n0,drive=nvme0-disk,bus=rp0"],
+                ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02"],
+            ),
+            (
+                "2nvme+ahci",
+                "q35",
+                ["nvme,serial=n0,drive=nvme0-disk", "nvme,serial=n1,drive=nvme1-disk"],
+                ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02", "nvme1=01.08.02"],
+            ),
+            (
+                "2ahci",
+                "q35",
+                ["ahci,id=ahci1", "ide-hd,drive=sata1-disk,bus=ahci1.0"],
+                ["virtio=01.00.00", "sata=01.06.01", "sata1=01.06.01"],
+            ),
+            (
+                "raid",
+                "pc",
+                ["megasas,id=raid0", "scsi-hd,drive=raid0-disk,bus=raid0.0"],
+                ["ide=01.01.80", "raid0=01.04.00"],
+            ),
+            (
+                "scsi+usb",
+                "pc",
+                [
+                    "lsi53c895a,id=scsi0",
+                    "scsi-hd,drive=scsi0-disk,bus=scsi0.0",
+                    "qemu-xhci,id=xhci0",
+                    "usb-storage,drive=xhci0-disk,bus=xhci0.0",
+                ],
+                ["ide=01.01.80", "scsi0=01.00.00", "xhci0=0C.03.30"],
+            ),
+        ):
+            with self.subTest(storage=storage):
+                case = dataclasses.replace(cases.named("ovmf-std-vga"), storage=storage)
+                line = command_line(case)
+                self.assertEqual(line[line.index("-machine") + 1], machine)
+                added = [line[i + 1] for i, a in enumerate(line) if a == "-device"][1:]  # after the display
+                added = [d for d in added if not d.startswith(("virtio-blk-pci", "ide-hd,bus=ide.0", "isa-debugcon"))]
+                self.assertEqual(added, devices)
+                self.assertEqual(case.pci_functions(), functions)
+                # Every controller's disk is its own image, attached under the id its device names.
+                for controller in case.controllers():
+                    drive = "file=%s.img,if=none,id=%s-disk,format=raw" % (controller.name, controller.name)
+                    self.assertEqual(line.count(drive), 1)
+
+    def test_a_second_display_is_a_device_of_its_own_resolution_and_id(self):
+        two = cases.named("ovmf-two-displays")
+        self.assertEqual(
+            two.display_args(),
+            ["-device", "VGA,xres=1024,yres=768", "-device", "virtio-gpu-pci,xres=800,yres=600,id=display1"],
+        )
+        with self.assertRaises(ValueError):  # QEMU's -vga form takes no id
+            dataclasses.replace(two, second_display="std", second_resolution=None).display_args()
+        with self.assertRaises(ValueError):
+            dataclasses.replace(two, second_display="ramfb").display_args()
+
+
+class FirmwareRowsTest(unittest.TestCase):
+    def test_a_cell_left_off_debian_13_is_a_scenario_s_machine(self):
+        # What tells the two apart must be nothing the driver or the checks look at.
+        fields = ("storage", "boot_disk_only", "secure_boot", "ec_byte", "pictures", "variant", "triggers", "notice")
+        for cell, scenario in (("ovmf-std-vga", "end-of-dxe-probe"), ("ovmf-ide-only", "no-storage")):
+            with self.subTest(cell=cell):
+                a, b = cases.named(cell), cases.named(scenario)
+                self.assertIn(cell, cases.COVERED_BY_SCENARIOS)
+                differing = [f for f in fields if getattr(a, f) != getattr(b, f)]
+                self.assertEqual(differing, [] if cell == "ovmf-std-vga" else ["boot_disk_only"])
+                self.assertEqual(a.pci_functions(), b.pci_functions())
+                # -vga std and -device VGA make the same device.
+                self.assertEqual(
+                    {tuple(a.display_args()), tuple(b.display_args())}, {("-device", "VGA"), ("-vga", "std")}
+                )
+
+    def test_debian_13_boots_the_display_and_storage_rows_alone(self):
+        on_2025 = {c.name for c in cases.SETS["matrix"] if c.firmware == cases.OVMF_2025}
+        self.assertIn("ovmf-two-displays", on_2025)
+        self.assertIn("ovmf-raid-class", on_2025)
+        self.assertIn("ovmf-std-vga-1920x1080", on_2025)
+        for name in ("ovmf-std-vga", "ovmf-ide-only", "ovmf-too-wide", "ovmf-two-triggers", "ovmf-both-volumes"):
+            self.assertNotIn(name, on_2025)
+        self.assertFalse(any(c.firmware == cases.UBOOT for c in cases.CELLS_2025))
+
+
+class LabelTest(unittest.TestCase):
+    def test_a_label_names_what_tells_a_run_apart(self):
+        settings = pipeline.Settings()
+        for case, label in (
+            (cases.named("plain"), "plain"),
+            (cases.named("plain", driver_in_firmware=True), "plain [driver in firmware]"),
+            (dataclasses.replace(cases.named("plain"), firmware="ovmf-2025.02"), "plain [ovmf-2025.02]"),
+            (
+                dataclasses.replace(cases.named("plain", True), firmware="ovmf-2025.02-strictnx"),
+                "plain [driver in firmware, ovmf-2025.02-strictnx]",
+            ),
+            (cases.named("ovmf-both-volumes"), "ovmf-both-volumes"),  # a cell's placement is its own
+            (dataclasses.replace(cases.named("ovmf-ramfb"), firmware="ovmf-2025.02"), "ovmf-ramfb [ovmf-2025.02]"),
+        ):
+            with self.subTest(label=label):
+                self.assertEqual(pipeline.case_label(case, settings), label)
+        folder = pipeline.case_folder("/r", "plain [driver in firmware, ovmf-2025.02]")
+        self.assertEqual(folder, "/r/plain-driver-in-firmware-ovmf-2025.02")
+
+    def test_every_run_of_make_e2e_is_distinct_and_one_firmware_for_all_drops_the_repeats(self):
+        batch = [c for name in ("scenarios", "scenarios-2025", "matrix") for c in cases.SETS[name]]
+        self.assertEqual(pipeline.distinct(batch, pipeline.Settings()), batch)
+        one = pipeline.Settings(firmware=firmwares.by_name("ovmf-2025.02"))
+        kept = pipeline.distinct(batch, one)
+        self.assertEqual(len(kept), len(batch) - len(cases.SETS["scenarios"]) - len(cases.CELLS_2025))
+        self.assertEqual(len({pipeline.case_label(c, one) for c in kept}), len(kept))
 
 
 def probe_case():

@@ -54,7 +54,7 @@ class SettingsTest(unittest.TestCase):
         self.assertEqual(
             names("--driver-in-firmware", "plain", "ovmf-ramfb"), [("plain", "firmware"), ("ovmf-ramfb", "disk")]
         )
-        self.assertEqual(len(names("--set", "matrix")), 63)
+        self.assertEqual(len(names("--set", "matrix")), 65)
         with self.assertRaises(SystemExit), open(os.devnull, "w") as quiet:
             stderr, sys.stderr = sys.stderr, quiet
             try:
