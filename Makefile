@@ -33,8 +33,10 @@ HOST_TOOLS  := notice-pack notice-sim demo_pictures
 FIRMWARE_OPTION := $(if $(FIRMWARE),--firmware $(FIRMWARE))
 RUN_OPTIONS := --scenario $(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures $(PICTURES)) \
                $(if $(SCREEN),--screen $(SCREEN))
-# What make e2e runs, as one batch (two QEMU at a time across the sets).
+# What make e2e runs, as one batch (two QEMU at a time across the sets);
+# E2E_README=README.md also writes the compatibility table into the README.
 E2E_SETS    := scenarios scenarios-in-firmware scenarios-2025 secure-strictnx matrix
+E2E_README  ?=
 E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
@@ -143,7 +145,7 @@ firmware-checks: host-build image
 # boots every OVMF case on that build, each distinct run once (e2e/run.py --list).
 e2e: host-build image newer-ovmf
 	python3 e2e/run.py $(E2E_OPTIONS) $(foreach set,$(E2E_SETS),--set $(set)) \
-	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
+	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md $(if $(E2E_README),--update-readme $(E2E_README))
 
 # Debian 13's OVMF, unpacked into build/debian-firmware once (make deps fetches it too).
 newer-ovmf:
