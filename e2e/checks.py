@@ -61,6 +61,7 @@ class Report:
         self.compared = True  # whether notice-sim explains the run (not when the driver died)
         self.label = None  # the case's name with its firmware and placement where they tell it apart
         self.workdir = None  # the run's folder
+        self.same_run_as = None  # the label of the case whose run this case's is, when one run stands for both
 
     def check(self, ok, problem):
         if not ok:

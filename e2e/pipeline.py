@@ -7,6 +7,7 @@ the same Reports.
 """
 
 import concurrent.futures
+import copy
 import dataclasses
 import json
 import os
@@ -102,6 +103,7 @@ class Prepared:
     code: str  # the code image to boot
     volumes: list  # the firmware's own volumes in handle order, each mode -> host file
     reason: str = None  # why the case cannot run as it is (a U-Boot driver holding SSE, say)
+    pending: bool = False  # its firmware image is still to be built (or found in the cache)
 
 
 # ---- preparing ----------------------------------------------------------------
@@ -147,9 +149,10 @@ def pictures_in_image(code, out):
     return pictures.write_bmps(out, found)
 
 
-def prepare_case(case, settings, sse):
+def prepare_case(case, settings, sse, build=True):
     """The code image a case boots and the picture files of the firmware's own volumes; refuses a case
-    whose firmware is not there before anything boots."""
+    whose firmware is not there before anything boots. Without `build`, a case whose firmware image
+    carries the driver is only checked: its Prepared has no code image yet (`pending`)."""
     firmware = settings.firmware_of(case)
     missing = firmware.missing(case.secure_boot)
     if missing:
@@ -174,6 +177,8 @@ def prepare_case(case, settings, sse):
         raise RuntimeError(
             "%s not found: %s boots a firmware image with the driver inside" % (settings.notice_pack, case.name)
         )
+    if not build:
+        return Prepared(None, [], pending=True)
     firmware_volumes = case.volumes(settings.pictures_dir)[0]
     own, inner = firmware_volumes[0][1], (firmware_volumes[1:] or [(None, {})])[0][1]
     folder = make_images.ensure_image(
@@ -192,14 +197,24 @@ def prepare_case(case, settings, sse):
 
 
 def prepare_all(cases, settings):
-    """Builds (or finds cached) every firmware image the cases boot: {case label: Prepared}."""
-    started = time.monotonic()
+    """Checks that every case can run before any boots: {case label: Prepared}. The firmware images
+    with the driver inside are built later, each by the first case that boots it, while the other
+    lane boots a case that needs none."""
     uboot = any(settings.firmware_of(c).kind == UBOOT for c in cases)
     sse = {path: sse_instructions(path) for path in {settings.driver, settings.uboot_driver}} if uboot else {}
-    prepared = {case_label(c, settings): prepare_case(c, settings, sse) for c in cases if not c.skip_reason()}
-    if any(c.in_firmware() for c in cases):
-        print("== firmware images ready in %.1f s (%s)" % (time.monotonic() - started, settings.firmware_cache))
+    prepared = {case_label(c, settings): prepare_case(c, settings, sse, False) for c in cases if not c.skip_reason()}
     return prepared, sse
+
+
+def lane_order(cases, settings):
+    """The order the lanes take the cases in: U-Boot's (the slowest) first, then the ones whose firmware
+    image is built alternating with ones that need none, so one lane builds while the other boots."""
+    uboot = [c for c in cases if settings.firmware_of(c).kind == UBOOT]
+    rest = [c for c in cases if settings.firmware_of(c).kind != UBOOT]
+    built, plain = [c for c in rest if c.in_firmware()], [c for c in rest if not c.in_firmware()]
+    mixed = [c for pair in zip(built, plain) for c in pair]
+    shorter = min(len(built), len(plain))
+    return uboot + mixed + built[shorter:] + plain[shorter:]
 
 
 def prepare_disks(case, settings, firmware, workdir, app_volume):
@@ -423,6 +438,27 @@ def case_folder(root, label):
     return os.path.join(root, re.sub(r"[^A-Za-z0-9.+-]+", "-", label).strip("-"))
 
 
+def run_key(case, settings):
+    """What a run is made of: two cases of one key boot the same machine on the same firmware and are
+    checked alike; only their names and words differ (and how QEMU is asked for the standard VGA:
+    -vga std and -device VGA make the same device)."""
+    display = "std-vga" if case.display == "std" else case.display
+    plain = dataclasses.replace(case, name="", about="", why="", matrix=False, placements=(), display=display)
+    return plain, settings.firmware_of(case).name
+
+
+def shared_runs(cases, settings):
+    """{label of a case that need not boot: label of the earlier case whose run it is}."""
+    first, shared = {}, {}
+    for case in cases:
+        key = run_key(case, settings)
+        if key in first:
+            shared[case_label(case, settings)] = first[key]
+        else:
+            first[key] = case_label(case, settings)
+    return shared
+
+
 def distinct(cases, settings):
     """The cases, each once: two that boot the same firmware with the same driver are one run."""
     seen, kept = set(), []
@@ -446,13 +482,31 @@ def run_cases(cases, settings):
         raise RuntimeError("%s not found (build it first: make image)" % settings.driver)
     prepared, sse = prepare_all(cases, settings)
     root = settings.workdir or tempfile.mkdtemp(prefix="notice-e2e-")
-    printing = threading.Lock()
+    printing, building = threading.Lock(), threading.Lock()
+    image_time = [0.0]
+
+    def built(case, label):
+        """The case's Prepared, its firmware image built (one build at a time: two cases may share one)."""
+        if not prepared[label].pending:
+            return prepared[label]
+        with building:
+            started = time.monotonic()
+            prepared[label] = prepare_case(case, settings, sse)
+            image_time[0] += time.monotonic() - started
+        return prepared[label]
 
     def one(case):
         label = case_label(case, settings)
         workdir = case_folder(root, label)
         shutil.rmtree(workdir, ignore_errors=True)
-        report = run_case(case, settings, prepared[label], sse, workdir)
+        try:
+            ready = built(case, label)
+        except (RuntimeError, OSError, ValueError, firmwares.FirmwareError, subprocess.SubprocessError) as error:
+            report = checks.Report(case)
+            report.status, report.firmware = "fail", settings.firmware_of(case).name
+            report.check(False, "could not build its firmware image: %s" % error)
+        else:
+            report = run_case(case, settings, ready, sse, workdir)
         report.label, report.workdir = label, workdir
         with printing:
             print_report(report, workdir)
@@ -462,9 +516,22 @@ def run_cases(cases, settings):
     for case in cases:
         if case.skip_reason():
             print("== %s: skipped (%s)" % (case_label(case, settings), case.skip_reason()))
-    order = sorted(runnable, key=lambda c: settings.firmware_of(c).kind != UBOOT)
+    shared = shared_runs(runnable, settings)
+    order = lane_order([c for c in runnable if case_label(c, settings) not in shared], settings)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, settings.jobs)) as pool:
         reports = dict(zip((case_label(c, settings) for c in order), pool.map(one, order)))
+    for case in runnable:
+        label = case_label(case, settings)
+        if label in shared:
+            reports[label] = copy.copy(reports[shared[label]])
+            reports[label].case, reports[label].label, reports[label].same_run_as = case, label, shared[label]
+            reports[label].notes = ["the same run as %s" % shared[label]] + reports[label].notes
+            print_report(reports[label], reports[label].workdir)
+    if any(c.in_firmware() for c in runnable):
+        print(
+            "== firmware images built or found in %.1f s beside the runs (%s)"
+            % (image_time[0], settings.firmware_cache)
+        )
     return [reports[case_label(c, settings)] for c in runnable], root
 
 
@@ -493,6 +560,7 @@ def result_record(report):
         "equals_notice_sim": report.status == "pass" if report.compared else None,
         "status": report.status,
         "wall_time_s": round(report.elapsed, 1),
+        "same_run_as": report.same_run_as,
         "why": case.why,
         "firmware_offers": report.facts,
         "problems": report.problems,
@@ -511,7 +579,8 @@ def markdown_table(records):
             verdict = "n/a: died as expected"
         triggers = " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else ""
         cells = [r[k] for k in ("case", "firmware", "display", "resolution", "storage")] + [r["pictures"] + triggers]
-        cells += [", ".join(str(m) for m in r["notice_sim"]) or "-", r["seen"], verdict, "%.0f s" % r["wall_time_s"]]
+        wall_time = "%.0f s" % r["wall_time_s"] + (", %s's run" % r["same_run_as"] if r.get("same_run_as") else "")
+        cells += [", ".join(str(m) for m in r["notice_sim"]) or "-", r["seen"], verdict, wall_time]
         lines.append("| " + " | ".join(cells) + " |")
     reasons = {}
     for r in records:

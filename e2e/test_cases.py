@@ -69,7 +69,7 @@ class TablesTest(unittest.TestCase):
         runnable = {name: [c for c in members if not c.skip_reason()] for name, members in cases.SETS.items()}
         self.assertEqual(
             {name: len(members) for name, members in runnable.items()},
-            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 65},
+            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 66},
         )
         # Each set's cases on their firmware and placement, every one a distinct run.
         for name, firmware_names, drivers in (
@@ -225,29 +225,60 @@ class MachineTest(unittest.TestCase):
 
 
 class FirmwareRowsTest(unittest.TestCase):
-    def test_a_cell_left_off_debian_13_is_a_scenario_s_machine(self):
-        # What tells the two apart must be nothing the driver or the checks look at.
-        fields = ("storage", "boot_disk_only", "secure_boot", "ec_byte", "pictures", "variant", "triggers", "notice")
-        for cell, scenario in (("ovmf-std-vga", "end-of-dxe-probe"), ("ovmf-ide-only", "no-storage")):
-            with self.subTest(cell=cell):
-                a, b = cases.named(cell), cases.named(scenario)
-                self.assertIn(cell, cases.COVERED_BY_SCENARIOS)
-                differing = [f for f in fields if getattr(a, f) != getattr(b, f)]
-                self.assertEqual(differing, [] if cell == "ovmf-std-vga" else ["boot_disk_only"])
-                self.assertEqual(a.pci_functions(), b.pci_functions())
-                # -vga std and -device VGA make the same device.
-                self.assertEqual(
-                    {tuple(a.display_args()), tuple(b.display_args())}, {("-device", "VGA"), ("-vga", "std")}
-                )
+    def test_the_cell_left_off_debian_13_is_a_scenario_s_machine_but_for_the_boot_index(self):
+        fields = ("storage", "secure_boot", "ec_byte", "pictures", "variant", "triggers", "notice", "console")
+        cell, scenario = cases.named("ovmf-ide-only"), cases.named("no-storage")
+        self.assertEqual(cases.COVERED_BY_SCENARIOS, ("ovmf-ide-only",))
+        self.assertEqual([f for f in fields if getattr(cell, f) != getattr(scenario, f)], [])
+        self.assertEqual((cell.boot_disk_only, scenario.boot_disk_only), (True, False))
+        self.assertEqual(cell.pci_functions(), scenario.pci_functions())
+
+    def test_one_run_stands_for_a_cell_and_a_scenario_of_the_same_machine(self):
+        settings = pipeline.Settings()
+        probe, std_vga = cases.named("end-of-dxe-probe"), cases.named("ovmf-std-vga")
+        self.assertEqual(pipeline.run_key(probe, settings), pipeline.run_key(std_vga, settings))
+        on_2025 = [dataclasses.replace(c, firmware=cases.OVMF_2025) for c in (probe, std_vga)]
+        self.assertEqual(
+            pipeline.shared_runs([probe, std_vga] + on_2025, settings),
+            {"ovmf-std-vga": "end-of-dxe-probe", "ovmf-std-vga [ovmf-2025.02]": "end-of-dxe-probe [ovmf-2025.02]"},
+        )
+        # Anything a check or the machine looks at keeps them apart.
+        for other in (
+            cases.named("end-of-dxe-probe", driver_in_firmware=True),
+            dataclasses.replace(probe, firmware=cases.OVMF_2025),
+            dataclasses.replace(probe, boot_disk_only=False),
+            dataclasses.replace(probe, resolution=(800, 600), display="std-vga"),
+            cases.named("ovmf-virtio-gpu"),
+            cases.named("ovmf-ide-only"),
+        ):
+            with self.subTest(other=pipeline.case_label(other, settings)):
+                self.assertNotEqual(pipeline.run_key(other, settings), pipeline.run_key(std_vga, settings))
+        self.assertEqual(pipeline.shared_runs([cases.named("ovmf-ide-only"), cases.named("no-storage")], settings), {})
+        # In make e2e's batch the shared ones are exactly the standard VGA's cells.
+        batch = [c for name in ("scenarios", "scenarios-2025", "matrix") for c in cases.SETS[name]]
+        self.assertEqual(
+            sorted(pipeline.shared_runs([c for c in batch if not c.skip_reason()], settings)),
+            ["ovmf-std-vga", "ovmf-std-vga [ovmf-2025.02]"],
+        )
 
     def test_debian_13_boots_the_display_and_storage_rows_alone(self):
         on_2025 = {c.name for c in cases.SETS["matrix"] if c.firmware == cases.OVMF_2025}
-        self.assertIn("ovmf-two-displays", on_2025)
-        self.assertIn("ovmf-raid-class", on_2025)
-        self.assertIn("ovmf-std-vga-1920x1080", on_2025)
-        for name in ("ovmf-std-vga", "ovmf-ide-only", "ovmf-too-wide", "ovmf-two-triggers", "ovmf-both-volumes"):
+        for name in ("ovmf-two-displays", "ovmf-raid-class", "ovmf-std-vga-1920x1080", "ovmf-std-vga", "ovmf-ati-vga"):
+            self.assertIn(name, on_2025)
+        for name in ("ovmf-ide-only", "ovmf-too-wide", "ovmf-two-triggers", "ovmf-both-volumes"):
             self.assertNotIn(name, on_2025)
         self.assertFalse(any(c.firmware == cases.UBOOT for c in cases.CELLS_2025))
+
+    def test_lanes_alternate_image_builds_with_boots(self):
+        settings = pipeline.Settings()
+        chosen = [cases.named(n, f) for n, f in (("plain", True), ("no-storage", True), ("plain", False))]
+        chosen += [cases.named("u-boot-nvme"), cases.named("ovmf-ramfb")]
+        order = [pipeline.case_label(c, settings) for c in pipeline.lane_order(chosen, settings)]
+        self.assertEqual(
+            order,
+            ["u-boot-nvme [u-boot]", "plain [driver in firmware]", "plain", "no-storage [driver in firmware]"]
+            + ["ovmf-ramfb"],
+        )
 
 
 class LabelTest(unittest.TestCase):
