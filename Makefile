@@ -143,9 +143,13 @@ firmware-checks: host-build image
 # and controllers, two displays, two volumes, two triggers), written to
 # $(BUILD)/matrix.json and .md. One batch, two QEMU at a time; FIRMWARE=NAME
 # boots every OVMF case on that build, each distinct run once (e2e/run.py --list).
+# Last, each memory-protection probe where its finding shows (--lean: once where
+# the firmware protects, once where it does not; 20 short runs).
 e2e: host-build image newer-ovmf
 	python3 e2e/run.py $(E2E_OPTIONS) $(foreach set,$(E2E_SETS),--set $(set)) \
 	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md $(if $(E2E_README),--update-readme $(E2E_README))
+	python3 e2e/protection_probes.py --lean --build-dir $(IMAGE_DIR) --notice-pack $(NOTICE_PACK) \
+	  --json $(BUILD)/protection-probes.json
 
 # Debian 13's OVMF, unpacked into build/debian-firmware once (make deps fetches it too).
 newer-ovmf:
