@@ -244,8 +244,9 @@ TEST_F(NoticePackCli, SuccessSaysWhatWasWrittenInPlainWords) {
   for (const std::string &folder : {Path("ffs"), Path("ffs") + "//", Path(".") + "/ffs"}) {
     const tool_test::CommandResult again =
         Run({"--picture", "1=" + Path("notice5.bmp"), "--picture", "5=" + Path("notice5.bmp"), "--ffs-out", folder});
-    EXPECT_NE(again.standard_output.find("notice-pack: wrote 2 FFS files into " + Path("ffs") + "/, each named GUID.ffs\n"),
-              std::string::npos)
+    EXPECT_NE(
+        again.standard_output.find("notice-pack: wrote 2 FFS files into " + Path("ffs") + "/, each named GUID.ffs\n"),
+        std::string::npos)
         << folder << ": " << again.standard_output << again.standard_error;
   }
   EXPECT_NE(pack.standard_output.find("Room in Debian's OVMF 4 MiB images: the files fit"), std::string::npos);
