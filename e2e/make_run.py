@@ -196,9 +196,29 @@ class Chosen:
     changes: dict = dataclasses.field(default_factory=dict)
 
 
+def refuse_code_without_driver(code):
+    """Raises RuntimeError unless the code image's DXE volume holds the driver's file (stock OVMF does not)."""
+    from check_image import DRIVER_GUID  # e2e/firmware, on the path once pipeline is imported
+
+    with open(code, "rb") as f:
+        image = bytearray(f.read())
+    try:
+        dxe = pipeline.dxe_volume.find_dxe_volume(image)
+        files, _ = pipeline.firmware_volume.read_files(dxe.buffer, dxe.volume)
+    except pipeline.firmware_volume.FirmwareFormatError as error:
+        raise RuntimeError("CODE=%s cannot be read: %s" % (code, error)) from None
+    if not any(str(f.name).upper() == DRIVER_GUID for f in files):
+        raise RuntimeError(
+            "CODE=%s holds no driver file (%s) in its DXE volume, so no notice can appear: put the driver and "
+            "pictures in with notice-insert (README: Getting the driver and pictures into a firmware)"
+            % (code, DRIVER_GUID)
+        )
+
+
 def choose_pictures(config, demo_dir):
     """The pictures to use and a line saying where they came from."""
     if config.code:
+        refuse_code_without_driver(config.code)
         return Chosen(None, "the pictures inside %s" % config.code)
     if not config.pictures:
         return Chosen(demo_dir, "the demo pictures")
@@ -457,6 +477,9 @@ def main(argv=None):
     except (user_pictures.PictureError, OSError) as error:
         print("%s: %s" % (label, error), file=sys.stderr)
         return 2
+    except RuntimeError as error:  # the user's code image
+        print("%s: %s" % (label, error), file=sys.stderr)
+        return 1
     try:
         if config.preview:
             return preview(config, case, notice_sim, chosen)

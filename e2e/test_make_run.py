@@ -9,6 +9,7 @@ import contextlib
 import io
 import os
 import random
+import re
 import shutil
 import struct
 import sys
@@ -242,7 +243,29 @@ class Options(unittest.TestCase):
         self.assertTrue(settings.firmware.given)
         self.assertEqual(settings.firmware.code, os.path.abspath(__file__))
         self.assertIsNone(settings.pictures_dir)  # the image's own pictures, not the demo ones
-        self.assertEqual(make_run.choose_pictures(config, "demo").folder, None)
+
+
+class OwnCodeImage(unittest.TestCase):
+    def test_an_image_without_the_driver_is_refused_before_booting(self):
+        sys.path.insert(0, os.path.join(ROOT, "tools", "notice-insert"))
+        import synthetic_images
+
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work)
+        for label, image, words in (
+            ("with the driver", synthetic_images.firmware([synthetic_images.DRIVER, synthetic_images.PICTURE]), None),
+            ("stock", synthetic_images.firmware([synthetic_images.PICTURE]), "holds no driver file (1E16495C-"),
+            ("not firmware", b"\xff" * 4096, "cannot be read: holds no firmware volume"),
+        ):
+            with self.subTest(label):
+                path = os.path.join(work, label + ".fd")
+                with open(path, "wb") as f:
+                    f.write(image)
+                if words is None:
+                    make_run.refuse_code_without_driver(path)
+                    continue
+                with self.assertRaisesRegex(RuntimeError, "^CODE=%s %s" % (re.escape(path), re.escape(words))):
+                    make_run.refuse_code_without_driver(path)
 
 
 def sim_record(modes=(5,), blts=({"x": 310},), reasons=("",), console=()):
