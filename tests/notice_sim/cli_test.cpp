@@ -2,6 +2,7 @@
 // decision produces and every failure line, checked through its files.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "bmp_encode.h"
@@ -445,30 +446,59 @@ TEST(NoticeSim, AFailedWriteLeavesEveryOutputAsItWas) {
   for (const std::string &name : outputs) EXPECT_GT(tool_test::ReadBytes(dir + "/" + name).size(), 100u) << name;
 }
 
-TEST(NoticeSim, APictureLargerThanAnySimulatedScreenIsRefusedUndecoded) {
+TEST(NoticeSim, APictureWithMorePixelsThanAnySimulatedScreenIsRefusedUndecoded) {
   const std::string dir = FreshDir("huge-picture");
   bmptest::Picture picture;
   picture.width = 8193;
-  picture.height = 2;
+  picture.height = 8192;
   picture.bits_per_pixel = 1;
   picture.colour_map = {0, 0xFFFFFF};
-  picture.pixels.assign(8193 * 2, 1);
-  tool_test::WriteBytes(dir + "/wide.bmp", bmptest::Encode(picture));
-  const ToolRun run = RunNoticeSimRaw({"--picture", "5=" + dir + "/wide.bmp", "--out", dir + "/out"}, "huge-run");
+  picture.pixels.assign(size_t{8193} * 8192, 1);
+  tool_test::WriteBytes(dir + "/huge.bmp", bmptest::Encode(picture));
+  const ToolRun run = RunNoticeSimRaw({"--picture", "5=" + dir + "/huge.bmp", "--out", dir + "/out"}, "huge-run");
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.standard_error, "notice-sim: --picture 5=" + dir +
-                                    "/wide.bmp: a picture of 8,193 x 2 pixels is larger than 8192x8192, the largest "
-                                    "screen notice-sim simulates: no screen shows it; make it at most that size\n");
+                                    "/huge.bmp: a picture of 8,193 x 8,192 pixels holds more pixels than 8192x8192, "
+                                    "the largest screen notice-sim simulates: no screen shows it; make it at most "
+                                    "that size\n");
   EXPECT_FALSE(std::filesystem::exists(dir + "/out"));
-  // One pixel narrower it is simulated: too wide for the screen, so not drawn.
-  picture.width = 8192;
-  picture.pixels.assign(8192 * 2, 1);
-  tool_test::WriteBytes(dir + "/wide.bmp", bmptest::Encode(picture));
+}
+
+// Pictures no screen shows but whose pixels are few are simulated as the
+// driver handles them: one wider than any screen is not drawn, one of no width
+// but 0x7FFFFFFF rows reaches GraphicsOutput->Blt, which refuses it.
+TEST(NoticeSim, APictureNoScreenShowsButWithFewPixelsIsSimulated) {
+  const std::string dir = FreshDir("few-pixels");
+  bmptest::Picture wide;
+  wide.width = 8193;
+  wide.height = 2;
+  wide.bits_per_pixel = 1;
+  wide.colour_map = {0, 0xFFFFFF};
+  wide.pixels.assign(8193 * 2, 1);
+  tool_test::WriteBytes(dir + "/wide.bmp", bmptest::Encode(wide));
   const ToolRun sheet =
-      RunNoticeSimRaw({"--picture", "5=" + dir + "/wide.bmp", "--contact-sheet", dir + "/s.png"}, "huge-run");
+      RunNoticeSimRaw({"--picture", "5=" + dir + "/wide.bmp", "--contact-sheet", dir + "/s.png"}, "wide-run");
   EXPECT_EQ(sheet.exit_code, 0) << sheet.standard_error;
-  EXPECT_NE(sheet.standard_output.find("notice 5: not drawn: 8,192 pixels wide"), std::string::npos)
+  EXPECT_NE(sheet.standard_output.find("notice 5: not drawn: 8,193 pixels wide"), std::string::npos)
       << sheet.standard_output;
+
+  bmptest::Picture empty;
+  empty.width = 1;
+  empty.height = 1;
+  empty.bits_per_pixel = 24;
+  empty.pixels.assign(1, 0);
+  std::vector<uint8_t> tall = bmptest::Encode(empty);
+  tall.resize(54);  // headers only: rows of no width hold no bytes
+  const uint32_t file_size = 54, no_width = 0, rows = 0x7FFFFFFF, no_pixel_bytes = 0;
+  std::memcpy(&tall[2], &file_size, 4);
+  std::memcpy(&tall[18], &no_width, 4);
+  std::memcpy(&tall[22], &rows, 4);
+  std::memcpy(&tall[34], &no_pixel_bytes, 4);
+  tool_test::WriteBytes(dir + "/tall.bmp", tall);
+  const ToolRun run =
+      RunNoticeSimRaw({"--secure-boot", "0", "--picture", "5=" + dir + "/tall.bmp", "--out", dir + "/out"}, "tall-run");
+  EXPECT_EQ(run.exit_code, 0) << run.standard_error;
+  EXPECT_NE(run.standard_output.find("GraphicsOutput->Blt failure..."), std::string::npos) << run.standard_output;
 }
 
 TEST(NoticeSim, AnOutputFolderThatCannotBeMadeIsRefused) {

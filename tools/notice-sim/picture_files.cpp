@@ -10,14 +10,17 @@ namespace preview {
 namespace {
 
 // A picture the driver accepts but no simulated screen shows: its decoded
-// pixels could take gigabytes, for nothing to see.
+// pixels could take gigabytes, for nothing to see. What binds is the number of
+// pixels the driver would convert, so a picture of no width, however tall,
+// is simulated as the driver handles it.
 std::string TooLargeToSimulate(const std::vector<uint8_t> &bytes) {
   BmpLayout layout;
   if (CheckBmp(bytes.data(), bytes.size(), &layout) != BmpFault::None) return {};
-  if (layout.Width <= kMaxScreenSide && layout.Height <= kMaxScreenSide) return {};
+  const uint64_t pixels = uint64_t{layout.Width} * layout.Height;
+  if (pixels <= uint64_t{kMaxScreenSide} * kMaxScreenSide) return {};
   return "a picture of " + picture_tools::GroupDigits(layout.Width) + " x " +
-         picture_tools::GroupDigits(layout.Height) + " pixels is larger than " + std::to_string(kMaxScreenSide) + "x" +
-         std::to_string(kMaxScreenSide) +
+         picture_tools::GroupDigits(layout.Height) + " pixels holds more pixels than " +
+         std::to_string(kMaxScreenSide) + "x" + std::to_string(kMaxScreenSide) +
          ", the largest screen notice-sim simulates: no screen shows it; make it at most that size";
 }
 
