@@ -159,6 +159,34 @@ class FlashRoom(unittest.TestCase):
         self.assertIsNone(self.refusal({5: self.bmp(5, 300, 200, bytes(300 * 200 * 3))}, {}, "/x/OVMF_CODE_4M.ms.fd"))
 
 
+@unittest.skipUnless(os.path.exists(NOTICE_PACK) and os.path.exists(DRIVER), "needs notice-pack and notice.efi")
+class ImageBuild(unittest.TestCase):
+    """notice-insert's words reach make run: the room that binds on success, its refusal as the error."""
+
+    def test_the_room_that_binds_is_kept_and_a_refusal_is_notice_inserts_line(self):
+        sys.path.insert(0, os.path.join(ROOT, "tools", "notice-insert"))
+        import synthetic_images
+
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work)
+        base = os.path.join(work, "base.fd")
+        with open(base, "wb") as f:
+            f.write(synthetic_images.firmware())  # a DXE volume of 16 KiB: the driver fits, little else
+        small, large = bmp24(2, 2, bytes(12)), bmp24(60, 60, bytes(60 * 60 * 3))
+        with contextlib.redirect_stdout(io.StringIO()):
+            image = make_run.pipeline.make_images.build(NOTICE_PACK, DRIVER, base, {5: small}, work + "/a", "x.fd")
+        with open(os.path.join(work, "a", make_run.pipeline.make_images.INSERT_REPORT)) as f:
+            self.assertRegex(f.read(), r"^notice-insert: wrote .*; room left: [\d,]+ bytes free in the DXE volume")
+        report = checks.Report(cases.named("plain"))
+        report.code_image = image
+        self.assertRegex(make_run.room_line(report), r"^room left: [\d,]+ bytes free in the DXE volume$")
+        with self.assertRaisesRegex(
+            make_run.pipeline.make_images.InsertRefused, r"^notice-insert: .*base\.fd: the files do not fit"
+        ):
+            make_run.pipeline.make_images.build(NOTICE_PACK, DRIVER, base, {5: large}, work + "/b", "x.fd")
+        self.assertFalse(os.path.exists(os.path.join(work, "b", "x.fd")))
+
+
 def usage_error(argv):
     """(exit status, standard error) of parsing make_run's command line."""
     error = io.StringIO()
