@@ -309,6 +309,18 @@ def preview(config, case, notice_sim, chosen):
     return 0
 
 
+FFS_PATH = re.compile(r"\S*/ffs/([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\.ffs")
+
+
+def by_picture(text, chosen):
+    """notice-insert's words with each FFS file of the image build named by what it holds."""
+    from check_image import DRIVER_GUID, PICTURE_GUIDS  # e2e/firmware, on the path once pipeline is imported
+
+    names = {guid: "picture %d (%s)" % (mode, chosen.own.get(mode, "demo")) for mode, guid in PICTURE_GUIDS.items()}
+    names[DRIVER_GUID] = "the driver"
+    return FFS_PATH.sub(lambda match: names.get(match.group(1), match.group(0)), text)
+
+
 def room_line(report):
     """notice-insert's words on the room that binds in the image booted, kept beside the image."""
     path = os.path.join(os.path.dirname(getattr(report, "code_image", "") or ""), pipeline.make_images.INSERT_REPORT)
@@ -368,7 +380,7 @@ def run_in_qemu(config, case, notice_pack, notice_sim, chosen):
         try:
             reports, _ = pipeline.run_cases([case], settings_of(config, notice_pack, notice_sim, chosen.folder, root))
         except pipeline.make_images.InsertRefused as error:
-            reports, status = [], ("%s; nothing was booted" % error, 1)
+            reports, status = [], ("%s; nothing was booted" % by_picture(str(error), chosen), 1)
         except (RuntimeError, OSError, firmwares.FirmwareError) as error:
             reports, status = [], (str(error), 2)
     os.makedirs(root, exist_ok=True)

@@ -187,6 +187,24 @@ class ImageBuild(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(work, "b", "x.fd")))
 
 
+class InsertRefusal(unittest.TestCase):
+    def test_notice_inserts_refusal_names_each_file_by_what_it_holds(self):
+        folder = "/b/firmware-images/demo/ovmf-2025.02/20d0/ffs/"
+        text = (
+            "the files do not fit: ...; each file, inside and compressed: %s1E16495C-074B-42D0-884C-5729229B3EEB.ffs "
+            "8,244 bytes, ~5,593 compressed; %sC6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs 6,220,882 bytes, ~6,304,053 "
+            "compressed; %s2F1FF10D-A01F-48D8-AEFA-A5DF027BFBF6.ffs 15,290 bytes, ~336 compressed; "
+            "%s00000000-0000-0000-0000-000000000000.ffs 1 bytes" % (folder, folder, folder, folder)
+        )
+        chosen = make_run.Chosen("out", "", {5: "art/notice5.png"})
+        self.assertEqual(
+            make_run.by_picture(text, chosen),
+            "the files do not fit: ...; each file, inside and compressed: the driver 8,244 bytes, ~5,593 compressed; "
+            "picture 5 (art/notice5.png) 6,220,882 bytes, ~6,304,053 compressed; picture 1 (demo) 15,290 bytes, "
+            "~336 compressed; %s00000000-0000-0000-0000-000000000000.ffs 1 bytes" % folder,
+        )
+
+
 def usage_error(argv):
     """(exit status, standard error) of parsing make_run's command line."""
     error = io.StringIO()
