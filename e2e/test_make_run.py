@@ -12,6 +12,7 @@ import random
 import re
 import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -203,6 +204,33 @@ class InsertRefusal(unittest.TestCase):
             "picture 5 (art/notice5.png) 6,220,882 bytes, ~6,304,053 compressed; picture 1 (demo) 15,290 bytes, "
             "~336 compressed; %s00000000-0000-0000-0000-000000000000.ffs 1 bytes" % folder,
         )
+
+
+def make(*args):
+    """`make -s ARGS` in the repository, without the caller's make flags."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    return subprocess.run(["make", "-s", "-C", ROOT] + list(args), capture_output=True, text=True, env=env)
+
+
+@unittest.skipUnless(shutil.which("make"), "needs make")
+class MakeTargets(unittest.TestCase):
+    def test_make_sign_without_a_key_says_its_usage_before_building_anything(self):
+        for args in ((), ("KEY=k.pem",), ("CERT=c.pem",)):
+            with self.subTest(args):
+                dry = make("-n", "sign", "KEY=", "CERT=", *args)
+                self.assertNotIn("cmake", dry.stdout)
+                result = make("sign", "KEY=", "CERT=", *args)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("usage: make sign KEY=key.pem CERT=cert.pem", result.stderr)
+                self.assertEqual(result.stdout, "")
+
+    def test_make_run_hands_each_value_on_as_option_equals_value(self):
+        # A value starting with "-" must reach make_run's own check, not be taken for an option.
+        dry = make("-n", "run", "SCREEN=-5x600", "PICTURES=-art", "CODE=-my.fd", "SCENARIO=plain")
+        line = [text for text in dry.stdout.splitlines() if "make_run.py" in text]
+        self.assertEqual(len(line), 1, dry.stdout)
+        for option in ("--screen=-5x600", "--pictures=-art", "--code=-my.fd", "--scenario=plain"):
+            self.assertIn(" " + option, line[0])
 
 
 def usage_error(argv):
