@@ -90,7 +90,8 @@ def host_tools(host_build):
 # display's 16 MiB of video memory and each side is below 4096 (2560x1600, 2048x2048, 4088x1024 and
 # 16x16 started as asked; 2560x1640 and 2049x2048 started in 800x600, 4096x1024, 3840x2160 and
 # 8000x8000 in 1280x800), and QEMU's display shows the width rounded down to 8 pixels (1366 and 100
-# wide showed 1360 and 96 columns while the graphics output reported 1366 and 100).
+# wide showed 1360 and 96 columns while the graphics output reported 1366 and 100). 8x8 started in
+# 1280x800; 8x16 and 16x15 started as asked, but sides below 16 are refused: no picture fits them.
 VIDEO_MEMORY_BYTES = 16 << 20
 MAX_SCREEN_SIDE = 4095
 MIN_SCREEN_SIDE = 16
@@ -172,11 +173,16 @@ def keep_results(workdir, out):
     if not os.path.exists(shot):
         return False, text
     width, height, pixels = read_ppm(shot)
-    write_png_rgb(os.path.join(out, "screen.png"), width, height, pixels)
+    partial = os.path.join(out, "screen.png.partial")
+    write_png_rgb(partial, width, height, pixels)
+    with open(partial, "rb") as f:
+        os.fsync(f.fileno())
+    os.replace(partial, os.path.join(out, "screen.png"))
     return True, text
 
 
 def write_atomically(path, data):
+    """Writes beside the target, syncs, then renames over it: a failure leaves the old file whole."""
     partial = path + ".partial"
     with open(partial, "wb") as f:
         f.write(data)
@@ -321,6 +327,14 @@ def by_picture(text, chosen):
     return FFS_PATH.sub(lambda match: names.get(match.group(1), match.group(0)), text)
 
 
+def other_mode(screen, facts):
+    """The mode the firmware started in ("WxH") when it is not the screen asked, else None."""
+    started = (facts.get("GopWidth"), facts.get("GopHeight"))
+    if screen is None or None in started or started == tuple(screen):
+        return None
+    return "%dx%d" % started
+
+
 def room_line(report):
     """notice-insert's words on the room that binds in the image booted, kept beside the image."""
     path = os.path.join(os.path.dirname(getattr(report, "code_image", "") or ""), pipeline.make_images.INSERT_REPORT)
@@ -391,6 +405,15 @@ def run_in_qemu(config, case, notice_pack, notice_sim, chosen):
         return status[1]
     have_screen, console = keep_results(os.path.join(root, case.name), config.out)
     report = reports[0]
+    started_in = other_mode(config.screen, report.facts)
+    if started_in:
+        print(
+            "make_run: SCREEN=%dx%d was asked, but %s started its display in %s, so the run shows another screen "
+            "than the one foreseen; give %s (files in %s)"
+            % (config.screen + (firmware.name, started_in, SCREEN_RULE, root)),
+            file=sys.stderr,
+        )
+        return 1
     if report.status != "pass":
         print(log.getvalue(), end="")
         print("make_run: the %s run failed (see above); files in %s" % (case.name, root))

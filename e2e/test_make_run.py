@@ -273,6 +273,16 @@ class Options(unittest.TestCase):
             if "WIDTHxHEIGHT" not in fault:
                 self.assertIn(make_run.SCREEN_RULE, str(caught.exception))
 
+    def test_a_firmware_that_starts_in_another_mode_is_caught(self):
+        for screen, facts, started in (
+            ((1024, 768), {"GopWidth": 1024, "GopHeight": 768}, None),
+            ((16, 16), {"GopWidth": 1280, "GopHeight": 800}, "1280x800"),
+            (None, {"GopWidth": 1280, "GopHeight": 800}, None),  # the default screen: whatever it starts in
+            ((1024, 768), {}, None),  # no graphics output: no mode to compare
+        ):
+            with self.subTest(screen=screen, facts=facts):
+                self.assertEqual(make_run.other_mode(screen, facts), started)
+
     def test_usage_errors_are_one_line_with_exit_status_2(self):
         for argv, words in (
             (["--screen=-5x600"], "make_run: SCREEN=-5x600 is not WIDTHxHEIGHT"),
