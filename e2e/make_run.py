@@ -291,7 +291,22 @@ def screen_words(report):
     return "no screen to compare (no graphics output)"
 
 
-def preview(config, case, notice_sim, chosen):
+def flash_refusal(config, case, notice_pack, files, chosen, workdir):
+    """Why the driver and these pictures (mode -> BMP) will not fit the image make run builds, or None.
+    notice-pack knows the room of Debian 12's OVMF images, the default firmware; on another the image
+    build itself says (by notice-insert)."""
+    firmware = firmware_of(config)
+    if not (case.in_firmware() and files) or config.code or firmware.name != firmwares.DEFAULT:
+        return None
+    driver = os.path.join(config.build_dir, "notice.efi")
+    if not os.path.isfile(driver):
+        return None  # make preview does not build the image; make run does
+    return user_pictures.flash_refusal(
+        notice_pack, driver, files, chosen.own, firmware.code_image(case.secure_boot), workdir
+    )
+
+
+def preview(config, case, notice_pack, notice_sim, chosen):
     """The case's machine on notice-sim alone."""
     if not case.driver_runs():
         print(
@@ -300,7 +315,7 @@ def preview(config, case, notice_sim, chosen):
         )
         return 0
     out = os.path.join(config.out, "preview")
-    record, _ = foresee(config, case, notice_sim, chosen, out)
+    record, files = foresee(config, case, notice_sim, chosen, out)
     if record.failure:
         print("make_preview: " + record.failure, file=sys.stderr)
         return 1
@@ -312,6 +327,9 @@ def preview(config, case, notice_sim, chosen):
     for line in change_lines("make_preview", chosen):
         print(line)
     print("make_preview: " + record.sentence)
+    refusal = flash_refusal(config, case, notice_pack, files, chosen, os.path.join(out, "flash-check"))
+    if refusal:
+        print("make_preview: make run would refuse these files: " + refusal)
     print(
         "make_preview: %s, %s, %s" % tuple(os.path.join(out, n) for n in ("screen.png", "summary.json", "events.jsonl"))
     )
@@ -374,18 +392,10 @@ def run_in_qemu(config, case, notice_pack, notice_sim, chosen):
         if config.pictures or config.screen or config.code:
             # The scenario's expectations hold for its own pictures and screen; with the user's, notice-sim's.
             case = expecting(case, sim)
-    if case.in_firmware() and not config.code and firmware.name == firmwares.DEFAULT and files:
-        refusal = user_pictures.flash_refusal(
-            notice_pack,
-            os.path.join(config.build_dir, "notice.efi"),
-            files,
-            chosen.own,
-            firmware.code_image(case.secure_boot),
-            os.path.join(root, "flash-check"),
-        )
-        if refusal:
-            print("make_run: %s; nothing was built or booted" % refusal, file=sys.stderr)
-            return 1
+    refusal = flash_refusal(config, case, notice_pack, files, chosen, os.path.join(root, "flash-check"))
+    if refusal:
+        print("make_run: %s; nothing was built or booted" % refusal, file=sys.stderr)
+        return 1
     print(
         "make_run: booting scenario %s (%s) with %s, %s screen; takes a minute or two"
         % (case.name, case.about, how, "%dx%d" % config.screen if config.screen else "the default")
@@ -520,7 +530,7 @@ def main(argv=None):
         return 1
     try:
         if config.preview:
-            return preview(config, case, notice_sim, chosen)
+            return preview(config, case, notice_pack, notice_sim, chosen)
         return run_in_qemu(config, case, notice_pack, notice_sim, chosen)
     except RuntimeError as error:  # the user's code image cannot be read
         print("%s: %s" % (label, error), file=sys.stderr)
