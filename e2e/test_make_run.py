@@ -275,6 +275,28 @@ class Options(unittest.TestCase):
             if "WIDTHxHEIGHT" not in fault:
                 self.assertIn(make_run.SCREEN_RULE, str(caught.exception))
 
+    def test_the_flash_check_is_made_only_where_notice_pack_knows_the_room(self):
+        def gate(argv, scenario="plain"):
+            build = os.path.dirname(DRIVER)
+            config = make_run.parse_arguments(
+                ["--build-dir", build, "--host-build", "h", "--scenario", scenario] + argv
+            )
+            case = make_run.case_of(config)
+            return make_run.flash_refusal(config, case, "/no/notice-pack", {5: "x.bmp"}, make_run.Chosen("d", ""), "w")
+
+        # Each returns before running the (absent) notice-pack: another firmware build, the user's own
+        # image, a driver loaded from disk.
+        for label, argv, scenario in (
+            ("Debian 13's OVMF", ["--firmware", "ovmf-2025.02"], "plain"),
+            ("own image", ["--code", __file__], "plain"),
+            ("from disk", [], "secure-unsigned-driver"),
+        ):
+            with self.subTest(label):
+                self.assertIsNone(gate(argv, scenario))
+        if os.path.exists(DRIVER):  # the default firmware with the driver built: notice-pack is asked
+            with self.assertRaises(FileNotFoundError):
+                gate([])
+
     def test_a_firmware_that_starts_in_another_mode_is_caught(self):
         for screen, facts, started in (
             ((1024, 768), {"GopWidth": 1024, "GopHeight": 768}, None),
