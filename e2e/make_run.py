@@ -99,7 +99,7 @@ MIN_SCREEN = (640, 480)
 SCREEN_RULE = (
     "a width that is a multiple of 8 from %d to %d, a height from %d to %d, and width x height x 4 bytes "
     "within the standard VGA's 16 MiB (2560x1600 is the largest 16:10 screen, 3840x2160 does not fit)"
-    % (MIN_SCREEN[0], MAX_SCREEN_SIDE, MIN_SCREEN[1], MAX_SCREEN_SIDE)
+    % (MIN_SCREEN[0], MAX_SCREEN_SIDE // 8 * 8, MIN_SCREEN[1], MAX_SCREEN_SIDE)
 )
 
 

@@ -274,6 +274,7 @@ class Options(unittest.TestCase):
                 make_run.screen_size(bad)
             if "WIDTHxHEIGHT" not in fault:
                 self.assertIn(make_run.SCREEN_RULE, str(caught.exception))
+        self.assertIn("a multiple of 8 from 640 to 4088, a height from 480 to 4095", make_run.SCREEN_RULE)
 
     def test_the_flash_check_is_made_only_where_notice_pack_knows_the_room(self):
         def gate(argv, scenario="plain"):
