@@ -379,6 +379,7 @@ def run_case(case, settings, prepared, sse, workdir):
         report.check(False, "could not prepare the run: %s" % error)
     report.sim = sim
     report.firmware = firmware.name
+    report.code_image = prepared.code
     report.elapsed = time.monotonic() - started
     if report.problems:
         report.status = "fail"
