@@ -9,6 +9,8 @@ INSERT_FUZZ_SECONDS ?= 60
 SCENARIO     ?= plain
 PICTURES     ?=
 SCREEN       ?=
+# make run CODE=MY.fd: boot your own code image (notice-insert's, the driver and pictures inside).
+CODE         ?=
 # Empty: each case's own firmware (ovmf-2022.11 unless the case says); e2e/run.py --list names them.
 FIRMWARE     ?=
 OUT          ?= out
@@ -31,8 +33,9 @@ NOTICE_SIM  := $(HOST_GCC)/tools/notice-sim/notice-sim
 # What make run and make preview need from the host build: no tests, no benchmarks.
 HOST_TOOLS  := notice-pack notice-sim demo_pictures
 FIRMWARE_OPTION := $(if $(FIRMWARE),--firmware $(FIRMWARE))
-RUN_OPTIONS := --scenario $(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures $(PICTURES)) \
-               $(if $(SCREEN),--screen $(SCREEN))
+# Values are passed as --option=VALUE, so that one starting with "-" reaches the option's own check.
+RUN_OPTIONS := --scenario=$(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures=$(PICTURES)) \
+               $(if $(SCREEN),--screen=$(SCREEN)) $(if $(CODE),--code=$(CODE))
 # What make e2e runs, as one batch (two QEMU at a time across the sets);
 # E2E_README=README.md also writes the compatibility table into the README.
 E2E_SETS    := scenarios scenarios-in-firmware scenarios-2025 secure-strictnx matrix
@@ -40,7 +43,7 @@ E2E_README  ?=
 E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
-        firmware-checks e2e newer-ovmf style format layers test check run sign preview clean fuzz-seeds
+        firmware-checks e2e newer-ovmf style format layers test check run sign sign-usage preview clean fuzz-seeds
 
 all: host-build image
 
@@ -180,9 +183,9 @@ check: style layers host
 	python3 -m unittest discover -s e2e -p 'test_*.py'
 	python3 -m unittest discover -s tools/notice-insert -p 'test_*.py'
 
-# Boots the firmware (FIRMWARE=NAME, an OVMF build) with the driver and the
-# demo pictures (or PICTURES=DIR: notice1.bmp ... notice6.bmp) on a SCREEN=WxH display; leaves
-# $(OUT)/screen.png and $(OUT)/console.log. Builds only what it runs.
+# Boots the firmware (FIRMWARE=NAME, an OVMF build, or CODE=IMAGE, your own code image) with the
+# driver and the demo pictures (or PICTURES=DIR: notice1.bmp ... notice6.bmp) on a SCREEN=WxH display;
+# leaves $(OUT)/screen.png and $(OUT)/console.log. Builds only what it runs.
 run: build-log-note host-tools image-quiet
 	@python3 e2e/make_run.py --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
@@ -190,9 +193,13 @@ run: build-log-note host-tools image-quiet
 preview: build-log-note host-tools
 	@python3 e2e/make_run.py --preview --build-dir $(IMAGE_DIR) --host-build $(HOST_GCC) --out $(OUT) $(RUN_OPTIONS)
 
-sign: image
-	@test -n "$(KEY)" -a -n "$(CERT)" || { echo "usage: make sign KEY=key.pem CERT=cert.pem" >&2; exit 2; }
+# The usage is checked before anything is built.
+sign: $(if $(and $(KEY),$(CERT)),image,sign-usage)
 	e2e/sign.sh $(KEY) $(CERT) $(IMAGE_DIR)/notice.efi $(IMAGE_DIR)/notice.signed.efi
+
+sign-usage:
+	@echo "usage: make sign KEY=key.pem CERT=cert.pem (the key and certificate to sign $(IMAGE_DIR)/notice.efi with)" >&2
+	@exit 2
 
 clean:
 	rm -rf $(BUILD) $(OUT)

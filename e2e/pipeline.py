@@ -403,6 +403,7 @@ def run_case(case, settings, prepared, sse, workdir):
         report.check(False, "could not prepare the run: %s" % error)
     report.sim = sim
     report.firmware = firmware.name
+    report.code_image = prepared.code
     report.elapsed = time.monotonic() - started
     if report.problems:
         report.status = "fail"
@@ -501,6 +502,8 @@ def run_cases(cases, settings):
         shutil.rmtree(workdir, ignore_errors=True)
         try:
             ready = built(case, label)
+        except make_images.InsertRefused:
+            raise  # the files given do not fit the firmware: the caller says so, nothing more boots
         except (RuntimeError, OSError, ValueError, firmwares.FirmwareError, subprocess.SubprocessError) as error:
             report = checks.Report(case)
             report.status, report.firmware = "fail", settings.firmware_of(case).name
@@ -519,7 +522,11 @@ def run_cases(cases, settings):
     shared = shared_runs(runnable, settings)
     order = lane_order([c for c in runnable if case_label(c, settings) not in shared], settings)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, settings.jobs)) as pool:
-        reports = dict(zip((case_label(c, settings) for c in order), pool.map(one, order)))
+        try:
+            reports = dict(zip((case_label(c, settings) for c in order), pool.map(one, order)))
+        except make_images.InsertRefused:
+            pool.shutdown(cancel_futures=True)
+            raise
     for case in runnable:
         label = case_label(case, settings)
         if label in shared:

@@ -31,6 +31,7 @@ class SimulatorRecord:
     port_writes: dict = dataclasses.field(default_factory=dict)
     connected: list = dataclasses.field(default_factory=list)
     blts: list = dataclasses.field(default_factory=list)  # whether each notification drew
+    reasons: list = dataclasses.field(default_factory=list)  # each notification's why-not-drawn, "" when drawn
     screen: tuple = None  # (width, height, RGB bytes) when the machine has a graphics output
     sentence: str = ""  # notice-sim's own account, its last output line
 
@@ -112,6 +113,7 @@ def read_record(out, output, want_screen):
         port_writes=simulated_port_writes(out),
         connected=summary.get("connected", []),
         blts=[n.get("blt") for n in notifications],
+        reasons=[n.get("reason") or "" for n in notifications],
         screen=read_png_rgb(os.path.join(out, "screen.png")) if want_screen else None,
         sentence=lines[-1] if lines else "",
     )

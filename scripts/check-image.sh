@@ -4,7 +4,13 @@
 # and the LZMA-compressed size (what the image adds to a compressed firmware
 # volume).
 set -euo pipefail
-image=${1:?usage: check-image.sh notice.efi}
+usage="usage: check-image.sh IMAGE.efi (checks the driver image: headers, registers, page protection, size)"
+case "${1:-}" in
+  -h | --help) echo "$usage"; exit 0 ;;
+  "" | -*) echo "check-image: ${1:-no image given}: $usage" >&2; exit 2 ;;
+esac
+[ $# -eq 1 ] || { echo "check-image: one image at a time; $usage" >&2; exit 2; }
+image=$1
 [ -f "$image" ] || { echo "check-image: $image: no such file; build it with 'make image'" >&2; exit 2; }
 
 readonly SIZE_BUDGET=8192

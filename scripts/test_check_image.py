@@ -99,6 +99,28 @@ class CheckImageTest(unittest.TestCase):
         self.assert_refused(self.image, "not on a page boundary")
 
 
+class CheckImageUsageTest(unittest.TestCase):
+    """The command line: --help is an answer, not a file name; every other misuse is one line, status 2."""
+
+    def test_usage(self):
+        missing = os.path.join(tempfile.gettempdir(), "no-such-notice.efi")
+        for args, status, stream, words in (
+            (["--help"], 0, "stdout", "usage: check-image.sh IMAGE.efi"),
+            (["-h"], 0, "stdout", "usage: check-image.sh IMAGE.efi"),
+            ([], 2, "stderr", "no image given: usage"),
+            (["--bogus"], 2, "stderr", "--bogus: usage"),
+            ([missing, missing], 2, "stderr", "one image at a time"),
+            ([missing], 2, "stderr", "no such file; build it with 'make image'"),
+        ):
+            with self.subTest(args=args):
+                result = subprocess.run([CHECK] + args, capture_output=True, text=True)
+                self.assertEqual(result.returncode, status)
+                text = getattr(result, stream)
+                self.assertIn(words, text)
+                self.assertEqual(len(text.splitlines()), 1, text)
+                self.assertEqual(getattr(result, "stderr" if stream == "stdout" else "stdout"), "")
+
+
 if __name__ == "__main__":
     if len(sys.argv) > 1:
         IMAGE = sys.argv.pop(1)

@@ -23,7 +23,9 @@ plain and the Secure Boot code image of a firmware, in OUT:
 """
 
 import argparse
+import contextlib
 import hashlib
+import io
 import os
 import shutil
 import struct
@@ -51,6 +53,11 @@ SCRIPTS = (
 )
 INNER_FILE_NAME = uuid.UUID("5B1E6C1A-93D0-4E7E-A6B5-3C0F2D7E9A41")  # the file carrying the inner volume
 FILE_STATE_COMPLETE = 0xF8  # header and data valid, stored inverted (erase polarity 1)
+INSERT_REPORT = "notice-insert.txt"  # what notice-insert said when it built the image (the room that binds)
+
+
+class InsertRefused(RuntimeError):
+    """notice-insert refused the files (they do not fit, say); the message is its own line."""
 
 
 def volume_image_file(volume, name=INNER_FILE_NAME):
@@ -120,8 +127,14 @@ def build(notice_pack, driver, base, chosen, out, image_name, pack_args=(), inne
             f.write(wrapped)
     image = os.path.join(out, image_name)
     partial = image + ".partial"
-    if notice_insert.main(["--base", base, "--out", partial, *files]) != 0:
-        raise RuntimeError("notice-insert could not put the files into %s" % base)
+    said = io.StringIO()
+    with contextlib.redirect_stdout(said), contextlib.redirect_stderr(said):
+        status = notice_insert.main(["--base", base, "--out", partial, *files])
+    if status != 0:
+        raise InsertRefused(said.getvalue().strip() or "notice-insert could not put the files into %s" % base)
+    print(said.getvalue(), end="")
+    with open(os.path.join(out, INSERT_REPORT), "w") as f:
+        f.write(said.getvalue())
     os.replace(partial, image)
     return image
 

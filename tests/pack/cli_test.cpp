@@ -237,8 +237,18 @@ TEST_F(NoticePackCli, SuccessSaysWhatWasWrittenInPlainWords) {
   const tool_test::CommandResult pack = Run({"--picture", "5=" + Path("notice5.bmp"), "--ffs-out", Path("ffs") + "/"});
   ASSERT_EQ(pack.exit_code, 0) << pack.standard_error;
   EXPECT_EQ(pack.standard_error, "");
-  EXPECT_NE(pack.standard_output.find("notice-pack: wrote " + Path("ffs") + "/<file GUID>.ffs\n"), std::string::npos)
+  EXPECT_NE(pack.standard_output.find("notice-pack: wrote 1 FFS file into " + Path("ffs") + "/, each named GUID.ffs\n"),
+            std::string::npos)
       << pack.standard_output;
+  // The folder is named once, with one slash, however it was given.
+  for (const std::string &folder : {Path("ffs"), Path("ffs") + "//", Path(".") + "/ffs"}) {
+    const tool_test::CommandResult again =
+        Run({"--picture", "1=" + Path("notice5.bmp"), "--picture", "5=" + Path("notice5.bmp"), "--ffs-out", folder});
+    EXPECT_NE(
+        again.standard_output.find("notice-pack: wrote 2 FFS files into " + Path("ffs") + "/, each named GUID.ffs\n"),
+        std::string::npos)
+        << folder << ": " << again.standard_output << again.standard_error;
+  }
   EXPECT_NE(pack.standard_output.find("Room in Debian's OVMF 4 MiB images: the files fit"), std::string::npos);
   EXPECT_EQ(ReadBytes(Path("ffs/C6E37D95-A12F-4321-AB6C-A0EB9708100A.ffs")).size(), 24u + 4 + 90);
 

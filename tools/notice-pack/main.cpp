@@ -145,7 +145,10 @@ void Run(const notice_pack::PackRequest &request) {
             << (request.DriverPath ? "the driver, " : "") << request.Pictures.size() << " picture"
             << (request.Pictures.size() == 1 ? "" : "s") << "), " << total << " bytes\n";
   if (request.FfsOutDir) {
-    std::cout << "notice-pack: wrote " << (*request.FfsOutDir / "<file GUID>.ffs").string();
+    // Each file is named by its GUID: say how many and where, not a placeholder path.
+    const std::string folder = request.FfsOutDir->lexically_normal().string();
+    std::cout << "notice-pack: wrote " << packed.Files.size() << " FFS file" << (packed.Files.size() == 1 ? "" : "s")
+              << " into " << folder << (folder.ends_with('/') ? "" : "/") << ", each named GUID.ffs";
     for (const std::string &name : removed) std::cout << "; removed " << name << " left from an earlier run";
     std::cout << "\n";
   }
