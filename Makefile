@@ -36,10 +36,14 @@ FIRMWARE_OPTION := $(if $(FIRMWARE),--firmware $(FIRMWARE))
 # Values are passed as --option=VALUE, so that one starting with "-" reaches the option's own check.
 RUN_OPTIONS := --scenario=$(SCENARIO) $(FIRMWARE_OPTION) $(if $(PICTURES),--pictures=$(PICTURES)) \
                $(if $(SCREEN),--screen=$(SCREEN)) $(if $(CODE),--code=$(CODE))
+# What make e2e runs, as one batch (two QEMU at a time across the sets);
+# E2E_README=README.md also writes the compatibility table into the README.
+E2E_SETS    := scenarios scenarios-in-firmware scenarios-2025 secure-strictnx matrix
+E2E_README  ?=
 E2E_OPTIONS := --build-dir $(IMAGE_DIR) --notice-sim $(NOTICE_SIM) --notice-pack $(NOTICE_PACK) $(FIRMWARE_OPTION)
 
 .PHONY: all deps build-log-note host-build host-tools host host-clang asan fuzz fuzz-long image image-quiet \
-        firmware-checks e2e style format layers test check run sign sign-usage preview clean fuzz-seeds
+        firmware-checks e2e newer-ovmf style format layers test check run sign sign-usage preview clean fuzz-seeds
 
 all: host-build image
 
@@ -134,16 +138,25 @@ firmware-checks: host-build image
 	python3 e2e/firmware/check_image.py --dir $(BUILD)/firmware --driver $(IMAGE_DIR)/notice.efi
 	python3 e2e/firmware/check_flash_room.py --notice-pack $(NOTICE_PACK) --driver $(IMAGE_DIR)/notice.efi
 
-# Every scenario twice: the driver loaded from disk by the test application,
-# and the driver dispatched from inside the firmware; each checked against
+# Every scenario twice (the driver loaded from disk by the test application,
+# and dispatched from inside the firmware) on Debian 12's and Debian 13's
+# OVMF, the Secure Boot ones on the strict-NX build too; each checked against
 # the simulator on the same machine state. Then the compatibility matrix
-# (OVMF and U-Boot, displays, resolutions, storage layouts, two volumes, two
-# triggers), written to $(BUILD)/matrix.json and .md. Two QEMU at a time;
-# FIRMWARE=NAME boots every OVMF case on that build (e2e/run.py --list).
-e2e: host-build image
-	python3 e2e/run.py $(E2E_OPTIONS) --set scenarios
-	python3 e2e/run.py $(E2E_OPTIONS) --set scenarios-in-firmware
-	python3 e2e/run.py $(E2E_OPTIONS) --set matrix --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md
+# (OVMF 2022.11 and 2025.02, U-Boot: displays, resolutions, storage layouts
+# and controllers, two displays, two volumes, two triggers), written to
+# $(BUILD)/matrix.json and .md. One batch, two QEMU at a time; FIRMWARE=NAME
+# boots every OVMF case on that build, each distinct run once (e2e/run.py --list).
+# Last, each memory-protection probe where its finding shows (--lean: once where
+# the firmware protects, once where it does not; 20 short runs).
+e2e: host-build image newer-ovmf
+	python3 e2e/run.py $(E2E_OPTIONS) $(foreach set,$(E2E_SETS),--set $(set)) \
+	  --json $(BUILD)/matrix.json --table $(BUILD)/matrix.md $(if $(E2E_README),--update-readme $(E2E_README))
+	python3 e2e/protection_probes.py --lean --build-dir $(IMAGE_DIR) --notice-pack $(NOTICE_PACK) \
+	  --json $(BUILD)/protection-probes.json
+
+# Debian 13's OVMF, unpacked into build/debian-firmware once (make deps fetches it too).
+newer-ovmf:
+	@scripts/fetch-newer-ovmf.sh
 
 # The tree's one layout (.clang-format, pyproject.toml, .flake8): `make style`
 # checks it, `make format` applies it.

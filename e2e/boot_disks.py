@@ -69,7 +69,7 @@ def with_partition_table(fat_image, disk_image):
 
 
 def blank_disk(path, size=1 << 20):
-    """An empty disk image (the NVMe controller's)."""
+    """An empty disk image (an added storage controller's)."""
     with open(path, "wb") as f:
         f.truncate(size)
     return path

@@ -40,18 +40,65 @@ DISPLAYS = {
     "vmware-svga": (("-device", "vmware-svga"), False),
     "ati-vga": (("-device", "ati-vga"), False),
 }
+SECOND_DISPLAY_ID = "display1"  # QEMU's id of a second display, to take its screenshot by
 
-# Storage layouts: the machine type, whether an NVMe disk is attached, and
-# how the boot disk is. notice-sim gets the PCI functions with their class
-# codes; the probe counts NVMe (01/08) and SATA (01/06) only. q35 always has
-# its AHCI controller (01/06/01); the i440FX machine (`pc`) always has its
-# PIIX IDE controller (01/01/80).
+
+@dataclasses.dataclass(frozen=True)
+class Controller:
+    """A storage controller added to the machine: the name notice-sim knows it by, its PCI class code
+    (CC.SS.PI, as notice-sim takes it) and the QEMU devices that make it, in order; "{drive}" in a
+    device stands for the controller's disk (a blank image, one per controller)."""
+
+    name: str
+    class_code: str
+    devices: tuple
+
+    def qemu_args(self, disk):
+        drive = self.name + "-disk"
+        args = ["-drive", "file=%s,if=none,id=%s,format=raw" % (disk, drive)]
+        for device in self.devices:
+            args += ["-device", device.format(drive=drive)]
+        return args
+
+
+NVME = Controller("nvme0", "01.08.02", ("nvme,serial=n0,drive={drive}",))
+SECOND_NVME = Controller("nvme1", "01.08.02", ("nvme,serial=n1,drive={drive}",))
+# NVMe as a laptop has it: on a PCIe root port, its own bus behind the host bridge (q35 only).
+NVME_ON_ROOT_PORT = Controller(
+    "nvme0", "01.08.02", ("pcie-root-port,id=rp0,chassis=1,slot=1", "nvme,serial=n0,drive={drive},bus=rp0")
+)
+SECOND_AHCI = Controller("sata1", "01.06.01", ("ahci,id=ahci1", "ide-hd,drive={drive},bus=ahci1.0"))
+# The class a laptop's storage shows in RAID mode (01/04), a SCSI host adapter (01/00) and USB mass
+# storage (the xHCI controller is 0C/03/30; the disk is a USB device, not a PCI function).
+RAID = Controller("raid0", "01.04.00", ("megasas,id=raid0", "scsi-hd,drive={drive},bus=raid0.0"))
+SCSI = Controller("scsi0", "01.00.00", ("lsi53c895a,id=scsi0", "scsi-hd,drive={drive},bus=scsi0.0"))
+USB_STORAGE = Controller("xhci0", "0C.03.30", ("qemu-xhci,id=xhci0", "usb-storage,drive={drive},bus=xhci0.0"))
+
+
+@dataclasses.dataclass(frozen=True)
+class Storage:
+    """A storage layout: the machine type, how the boot disk is attached and the controllers added.
+    notice-sim gets the PCI functions with their class codes; the probe counts NVMe (01/08) and
+    SATA (01/06) only. q35 always has its AHCI controller (01/06/01); the i440FX machine (`pc`)
+    always has its PIIX IDE controller (01/01/80)."""
+
+    machine: str
+    boot_disk: str  # "virtio" (virtio-blk, 01/00) or "ide"
+    controllers: tuple = ()
+
+
 STORAGE = {
-    "nvme+ahci": ("q35", True, "virtio"),
-    "ahci": ("q35", False, "virtio"),
-    "nvme": ("pc", True, "ide"),
-    "ide": ("pc", False, "ide"),
-    "virtio-blk": ("pc", False, "virtio"),
+    "nvme+ahci": Storage("q35", "virtio", (NVME,)),
+    "ahci": Storage("q35", "virtio"),
+    "nvme": Storage("pc", "ide", (NVME,)),
+    "ide": Storage("pc", "ide"),
+    "virtio-blk": Storage("pc", "virtio"),
+    # Shapes of real platforms.
+    "nvme-on-root-port+ahci": Storage("q35", "virtio", (NVME_ON_ROOT_PORT,)),
+    "2nvme+ahci": Storage("q35", "virtio", (NVME, SECOND_NVME)),
+    "2ahci": Storage("q35", "virtio", (SECOND_AHCI,)),
+    "raid": Storage("pc", "ide", (RAID,)),
+    "scsi+usb": Storage("pc", "ide", (SCSI, USB_STORAGE)),
 }
 
 
@@ -64,6 +111,8 @@ class Case:
     # The machine.
     display: str = "std"
     resolution: tuple = None  # (width, height) for the display's xres/yres, None: its default
+    second_display: str = None  # a second display at once, QEMU device SECOND_DISPLAY_ID
+    second_resolution: tuple = None  # its xres/yres
     storage: str = "nvme+ahci"
     boot_disk_only: bool = False  # the boot disk alone has a boot index: the boot manager connects only it
     secure_boot: bool = False
@@ -86,6 +135,7 @@ class Case:
     drawn: bool = True  # whether a picture lands on the screen
     left: int = None  # the drawn picture's left edge, when the case is about it
     why: str = ""  # what the firmware lacks, when that decides the outcome
+    matrix: bool = False  # a cell of the compatibility matrix (its table row), not a scenario
 
     def in_firmware(self):
         return self.driver == "firmware"
@@ -94,29 +144,40 @@ class Case:
         return self.sign_driver or not self.secure_boot
 
     def machine_type(self):
-        return STORAGE[self.storage][0]
-
-    def has_nvme(self):
-        return STORAGE[self.storage][1]
+        return STORAGE[self.storage].machine
 
     def boot_disk(self):
-        return STORAGE[self.storage][2]
+        return STORAGE[self.storage].boot_disk
+
+    def controllers(self):
+        return STORAGE[self.storage].controllers
 
     def pci_functions(self):
-        """The machine's PCI storage functions as notice-sim names them (name=CC.SS.PI), in bus order."""
+        """The machine's PCI storage functions as notice-sim names them (name=CC.SS.PI): the chipset's
+        and the boot disk's, then the added controllers in the order QEMU is given them."""
         functions = ["virtio=01.00.00"] if self.boot_disk() == "virtio" else []
         if self.machine_type() == "pc":
             functions.insert(0, "ide=01.01.80")
         else:
             functions.append("sata=01.06.01")
-        return functions + (["nvme0=01.08.02"] if self.has_nvme() else [])
+        return functions + ["%s=%s" % (c.name, c.class_code) for c in self.controllers()]
 
     def display_args(self):
-        args, sized = DISPLAYS[self.display]
-        if self.resolution and not sized:
-            raise ValueError("%s: the %s display has no xres/yres" % (self.name, self.display))
-        if self.resolution:
-            return [args[0], args[1] + ",xres=%d,yres=%d" % self.resolution]
+        """QEMU's options of the display (first, QEMU's primary one) and of the second display."""
+        args = self._one_display(self.display, self.resolution)
+        if self.second_display:
+            second = self._one_display(self.second_display, self.second_resolution)
+            if second[0] != "-device":
+                raise ValueError("%s: a second display is a device, not %s" % (self.name, " ".join(second)))
+            args += [second[0], second[1] + ",id=" + SECOND_DISPLAY_ID]
+        return args
+
+    def _one_display(self, display, resolution):
+        args, sized = DISPLAYS[display]
+        if resolution and not sized:
+            raise ValueError("%s: the %s display has no xres/yres" % (self.name, display))
+        if resolution:
+            return [args[0], args[1] + ",xres=%d,yres=%d" % resolution]
         return list(args)
 
     def port_answers(self):
@@ -159,7 +220,8 @@ class Case:
 def cell(name, about, notice, **fields):
     """A cell of the compatibility matrix: a standard VGA unless said, the boot disk alone in the boot
     order, so what is bound after end of DXE is the driver's doing."""
-    fields = dict(dict(display="std-vga", boot_disk_only=True, placements=(fields.get("driver", "disk"),)), **fields)
+    defaults = dict(display="std-vga", boot_disk_only=True, placements=(fields.get("driver", "disk"),), matrix=True)
+    fields = dict(defaults, **fields)
     return Case(name, about, notice, **fields)
 
 
@@ -266,6 +328,15 @@ CELLS = [
         console=NO_GOP_LINE,
         why="OVMF binds no graphics output to the ATI display: the driver prints its line, nothing is drawn",
     ),
+    # Two displays at once, each at its own resolution.
+    cell(
+        "ovmf-two-displays",
+        "standard VGA at 1024x768 and virtio-gpu at 800x600 at once",
+        5,
+        resolution=(1024, 768),
+        second_display="virtio-gpu",
+        second_resolution=(800, 600),
+    ),
     # Resolutions, chosen through the display's xres/yres.
     cell("ovmf-std-vga-800x600", "standard VGA at 800x600", 5, resolution=(800, 600)),
     cell("ovmf-std-vga-1024x768", "standard VGA at 1024x768", 5, resolution=(1024, 768)),
@@ -304,6 +375,29 @@ CELLS = [
         "i440FX whose only disk is virtio-blk (01/00): no controller counts",
         4,
         storage="virtio-blk",
+    ),
+    # Storage controllers as real platforms have them. The probe takes every NVMe controller, and the
+    # SATA ones only when there is none; a RAID-class controller (01/04, how a laptop's storage shows in
+    # RAID mode), SCSI (01/00) and USB mass storage are none of these.
+    cell(
+        "ovmf-nvme-on-root-port",
+        "q35, NVMe behind a PCIe root port: found and connected",
+        5,
+        storage="nvme-on-root-port+ahci",
+    ),
+    cell("ovmf-two-nvme", "q35, two NVMe controllers and AHCI: both NVMe connected, AHCI not", 5, storage="2nvme+ahci"),
+    cell("ovmf-two-ahci", "q35, two AHCI controllers, no NVMe: both connected", 5, storage="2ahci"),
+    cell(
+        "ovmf-raid-class",
+        "i440FX with a RAID-class controller (megasas, 01/04) and a disk on it: no controller counts",
+        4,
+        storage="raid",
+    ),
+    cell(
+        "ovmf-scsi-and-usb",
+        "i440FX with a SCSI controller (lsi53c895a, 01/00) and USB mass storage: no controller counts",
+        4,
+        storage="scsi+usb",
     ),
     # Pictures in two firmware volumes: the firmware's own DXE volume (first in
     # handle order) and the application's (installed later), or one inside it.
@@ -361,10 +455,41 @@ CELLS = [
     ),
 ]
 
+OVMF_2025, STRICT_NX = "ovmf-2025.02", "ovmf-2025.02-strictnx"
+
+
+def scenarios(firmware, driver, which=lambda scenario: True):
+    return [dataclasses.replace(s, firmware=firmware, driver=driver) for s in SCENARIOS if which(s)]
+
+
+def secure(scenario):
+    return scenario.secure_boot
+
+
+# On Debian 13's OVMF: every display (at its default mode and at the resolutions) and every storage
+# layout but ovmf-ide-only, whose machine is no-storage's there but for the boot index, which no check
+# of an IDE machine looks at (nothing is connected either way). ovmf-std-vga's machine is
+# end-of-dxe-probe's (the same VGA device): the runner boots it once for both (pipeline.run_key).
+COVERED_BY_SCENARIOS = ("ovmf-ide-only",)
+FIRMWARE_ROWS = [
+    c
+    for c in CELLS
+    if c.firmware == firmwares.DEFAULT
+    and c.name not in COVERED_BY_SCENARIOS
+    and c.pictures == "test"
+    and c.triggers == 1
+    and not c.in_firmware()
+]
+CELLS_2025 = [dataclasses.replace(c, firmware=OVMF_2025) for c in FIRMWARE_ROWS]
+
+# The strict-NX build differs from the plain 2025.02 one in its Secure Boot image only, so only the
+# scenarios with Secure Boot on boot it.
 SETS = {
-    "scenarios": [dataclasses.replace(s, driver="disk") for s in SCENARIOS],
-    "scenarios-in-firmware": [dataclasses.replace(s, driver="firmware") for s in SCENARIOS],
-    "matrix": CELLS,
+    "scenarios": scenarios(firmwares.DEFAULT, "disk"),
+    "scenarios-in-firmware": scenarios(firmwares.DEFAULT, "firmware"),
+    "scenarios-2025": scenarios(OVMF_2025, "disk") + scenarios(OVMF_2025, "firmware"),
+    "secure-strictnx": scenarios(STRICT_NX, "disk", secure) + scenarios(STRICT_NX, "firmware", secure),
+    "matrix": CELLS + CELLS_2025,
 }
 NAMES = [s.name for s in SCENARIOS] + [c.name for c in CELLS]
 DEFAULT_CASES = ["plain"]

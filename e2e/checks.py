@@ -21,6 +21,7 @@ FAILURE_LINES += ("ConvertBmpToGopBltofTarvex failure...", "GraphicsOutput->Blt 
 # What the application reports about the firmware it runs on (values, not statuses).
 PLATFORM_REPORTS = tuple(
     "NvmePassThruHandles BlockIoHandles HobList FirmwareVolumeHandles PciIoHandles GopModes GopWidth GopHeight "
+    "GopHandles GopOnDevice "
     "NvmeBoundBefore AtaBoundBefore NvmeBoundAfter AtaBoundAfter PictureVolumeIndex DriverImageBase DriverSize".split()
 )
 # The application's steps with the serial pattern that marks each, for the timeline.
@@ -58,6 +59,9 @@ class Report:
         self.seen = "-"
         self.screen = "-"
         self.compared = True  # whether notice-sim explains the run (not when the driver died)
+        self.label = None  # the case's name with its firmware and placement where they tell it apart
+        self.workdir = None  # the run's folder
+        self.same_run_as = None  # the label of the case whose run this case's is, when one run stands for both
 
     def check(self, ok, problem):
         if not ok:
@@ -90,6 +94,7 @@ class RunRecord:
     port_writes: dict = None  # port -> bytes the guest wrote; None when QEMU never started
     screen: tuple = None  # (width, height, RGB bytes) of the screenshot, None when none was taken
     shot: str = ""  # where the screenshot is, for messages
+    second_screen: tuple = None  # the second display's screenshot, when the machine has two
     notes: list = dataclasses.field(default_factory=list)  # what the boot itself saw
     fault: tuple = None  # (offset in notice.efi, CR4, instruction) of an invalid opcode, when logged
 
@@ -405,6 +410,34 @@ def simulator_findings(case, record, facts, console, sim, expect, boot_index):
     return notes + screen_notes, problems + screen_problem_list
 
 
+# ---- a second display ---------------------------------------------------------
+
+GOP_OWNERS = {1: "a display's own (its handle has a device path)", 0: "the console splitter's (no device path)"}
+
+
+def second_display_findings(record, facts, candidates, first_found):
+    """(notes, problems, size, seen) of the second display. The driver draws through the one graphics
+    output LocateProtocol gives: the console splitter's draws on every display, at the same place, a
+    display's own on that display alone. So the second display must show the picture where the first
+    does when the application found the splitter's output, and none of the pictures otherwise (the
+    first display's screen is notice-sim's, checked as on any machine)."""
+    if record.second_screen is None:
+        return [], ["no screenshot of the second display taken"], "-", "-"
+    owner = facts.get("GopOnDevice")
+    size, seen, found = describe_screen(record.second_screen, 1, candidates)
+    notes = [
+        "second display: %s, %s; the graphics output found is %s, one of %d"
+        % (size, seen, GOP_OWNERS.get(owner, "on no handle listed for it"), facts.get("GopHandles", 0))
+    ]
+    if owner not in GOP_OWNERS:
+        return notes, ["the application found no handle holding the graphics output it located"], size, seen
+    expected = first_found if owner == 0 else []
+    if found == expected:
+        return notes, [], size, seen
+    want = ", ".join("%s at (%d, %d)" % (label, x, y) for label, (x, y) in expected) or "no picture"
+    return notes, ["the second display shows %s, expected %s" % (seen, want)], size, seen
+
+
 # ---- one run as a whole ------------------------------------------------------
 
 
@@ -442,6 +475,11 @@ def check_run(case, record, expect, sim=None, boot_index=True):
                 [at[0] for _, at in found] == [case.left],
                 "the picture's left edge is at %s, the case is about x = %d" % ([at[0] for _, at in found], case.left),
             )
+    if case.second_display and case.driver_runs():
+        notes, problems, size, seen = second_display_findings(record, report.facts, expect.candidates, found)
+        report.add(notes, problems)
+        report.screen += " + " + size
+        report.seen += "; second display: " + seen
     return report
 
 

@@ -416,8 +416,8 @@ def run_in_qemu(config, case, notice_pack, notice_sim, chosen):
     if status:
         print("make_run: %s" % status[0], file=sys.stderr)
         return status[1]
-    have_screen, console = keep_results(os.path.join(root, case.name), config.out)
     report = reports[0]
+    have_screen, console = keep_results(report.workdir, config.out)
     started_in = other_mode(config.screen, report.facts)
     if started_in:
         print(

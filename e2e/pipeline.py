@@ -7,6 +7,7 @@ the same Reports.
 """
 
 import concurrent.futures
+import copy
 import dataclasses
 import json
 import os
@@ -29,7 +30,8 @@ import firmwares  # noqa: E402
 import pictures  # noqa: E402
 import qemu  # noqa: E402
 from boot_disks import blank_disk, build_esp, sign, with_partition_table  # noqa: E402
-from cases import CMOS_DATA, CMOS_INDEX, EC_COMMAND, EC_DATA, UBOOT, expected_app_steps  # noqa: E402
+from cases import CMOS_DATA, CMOS_INDEX, EC_COMMAND, EC_DATA, SECOND_DISPLAY_ID, UBOOT  # noqa: E402
+from cases import expected_app_steps  # noqa: E402
 from check_image import PICTURE_GUIDS  # noqa: E402
 from simulator import run_simulator, simulator_arguments, volume_order  # noqa: E402
 
@@ -101,6 +103,7 @@ class Prepared:
     code: str  # the code image to boot
     volumes: list  # the firmware's own volumes in handle order, each mode -> host file
     reason: str = None  # why the case cannot run as it is (a U-Boot driver holding SSE, say)
+    pending: bool = False  # its firmware image is still to be built (or found in the cache)
 
 
 # ---- preparing ----------------------------------------------------------------
@@ -146,9 +149,10 @@ def pictures_in_image(code, out):
     return pictures.write_bmps(out, found)
 
 
-def prepare_case(case, settings, sse):
+def prepare_case(case, settings, sse, build=True):
     """The code image a case boots and the picture files of the firmware's own volumes; refuses a case
-    whose firmware is not there before anything boots."""
+    whose firmware is not there before anything boots. Without `build`, a case whose firmware image
+    carries the driver is only checked: its Prepared has no code image yet (`pending`)."""
     firmware = settings.firmware_of(case)
     missing = firmware.missing(case.secure_boot)
     if missing:
@@ -173,6 +177,8 @@ def prepare_case(case, settings, sse):
         raise RuntimeError(
             "%s not found: %s boots a firmware image with the driver inside" % (settings.notice_pack, case.name)
         )
+    if not build:
+        return Prepared(None, [], pending=True)
     firmware_volumes = case.volumes(settings.pictures_dir)[0]
     own, inner = firmware_volumes[0][1], (firmware_volumes[1:] or [(None, {})])[0][1]
     folder = make_images.ensure_image(
@@ -191,19 +197,30 @@ def prepare_case(case, settings, sse):
 
 
 def prepare_all(cases, settings):
-    """Builds (or finds cached) every firmware image the cases boot: {case name: Prepared}."""
-    started = time.monotonic()
+    """Checks that every case can run before any boots: {case label: Prepared}. The firmware images
+    with the driver inside are built later, each by the first case that boots it, while the other
+    lane boots a case that needs none."""
     uboot = any(settings.firmware_of(c).kind == UBOOT for c in cases)
     sse = {path: sse_instructions(path) for path in {settings.driver, settings.uboot_driver}} if uboot else {}
-    prepared = {c.name: prepare_case(c, settings, sse) for c in cases if not c.skip_reason()}
-    if any(c.in_firmware() for c in cases):
-        print("== firmware images ready in %.1f s (%s)" % (time.monotonic() - started, settings.firmware_cache))
+    prepared = {case_label(c, settings): prepare_case(c, settings, sse, False) for c in cases if not c.skip_reason()}
     return prepared, sse
 
 
+def lane_order(cases, settings):
+    """The order the lanes take the cases in: U-Boot's (the slowest) first, then the ones whose firmware
+    image is built alternating with ones that need none, so one lane builds while the other boots."""
+    uboot = [c for c in cases if settings.firmware_of(c).kind == UBOOT]
+    rest = [c for c in cases if settings.firmware_of(c).kind != UBOOT]
+    built, plain = [c for c in rest if c.in_firmware()], [c for c in rest if not c.in_firmware()]
+    mixed = [c for pair in zip(built, plain) for c in pair]
+    shorter = min(len(built), len(plain))
+    return uboot + mixed + built[shorter:] + plain[shorter:]
+
+
 def prepare_disks(case, settings, firmware, workdir, app_volume):
-    """The boot disk (application, driver, pictures, trigger count; signed for Secure Boot) and the NVMe
-    disk; returns them and the host files of the pictures on the boot disk."""
+    """The boot disk (application, driver, pictures, trigger count; signed for Secure Boot) and a blank
+    disk for each added storage controller; returns the boot disk, {controller name: disk} and the host
+    files of the pictures on the boot disk."""
     app, driver = settings.app, None
     if not case.in_firmware():
         driver = settings.uboot_driver if firmware.kind == UBOOT and not case.shipped_driver else settings.driver
@@ -219,11 +236,11 @@ def prepare_disks(case, settings, firmware, workdir, app_volume):
     esp = build_esp(workdir, app, driver, boot_files)
     if firmware.kind == UBOOT:
         esp = with_partition_table(esp, os.path.join(workdir, "disk.img"))
-    nvme = blank_disk(os.path.join(workdir, "nvme.img")) if case.has_nvme() else ""
-    return esp, nvme, files
+    disks = {c.name: blank_disk(os.path.join(workdir, c.name + ".img")) for c in case.controllers()}
+    return esp, disks, files
 
 
-def machine_config(case, firmware, settings, code, esp, nvme, log_interrupts=False):
+def machine_config(case, firmware, settings, code, esp, disks, log_interrupts=False):
     # The shipped driver's cell logs every exception (about 16 MB) while the driver holds SSE
     # instructions: an invalid opcode shows where it happened and with which CR4.
     return qemu.MachineConfig(
@@ -235,7 +252,7 @@ def machine_config(case, firmware, settings, code, esp, nvme, log_interrupts=Fal
         esp_image=esp,
         esp_interface=case.boot_disk(),
         esp_bootindex=0 if case.boot_disk_only and firmware.boot_index else None,
-        nvme_image=nvme,
+        controllers=[arg for c in case.controllers() for arg in c.qemu_args(disks[c.name])],
         port_standins=case.port_answers(),
         display=case.display_args(),
         memory_mb=firmware.memory_mb,
@@ -263,15 +280,19 @@ def end_without_power_off(machine, record):
             pass  # QEMU may close the socket before it answers
 
 
-def boot(machine, shot, firmware, take_picture=True):
-    """Runs the machine to its end, taking the screenshot when the application asks for it; returns the record."""
+def boot(machine, shot, firmware, take_picture=True, second_display=None):
+    """Runs the machine to its end, taking the screenshot (and one of the second display, QEMU's device
+    of that id, when there is one) when the application asks for it; returns the record."""
     record = checks.RunRecord(shot=shot)
+    second_shot = os.path.splitext(shot)[0] + "-" + second_display + ".ppm" if second_display else None
     try:
         machine.start()
         if take_picture:
             machine.wait_for_serial(rb"E2E (TakePicture|ResetSystem)")
             if re.search(r"^E2E TakePicture$", machine.serial_text(), re.M):
                 machine.screendump(shot)
+                if second_shot:
+                    machine.screendump(second_shot, device=second_display)
                 machine.send_serial(HOST_ACK)
             if firmware.ending == "host-qmp-quit":
                 end_without_power_off(machine, record)
@@ -286,6 +307,8 @@ def boot(machine, shot, firmware, take_picture=True):
         record.port_writes = {port: machine.port_writes(port) for port in STANDIN_PORTS}
     if os.path.exists(shot):
         record.screen = qemu.read_ppm(shot)
+    if second_shot and os.path.exists(second_shot):
+        record.second_screen = qemu.read_ppm(second_shot)
     return record
 
 
@@ -348,12 +371,13 @@ def run_case(case, settings, prepared, sse, workdir):
     os.makedirs(workdir, exist_ok=True)
     sim = None
     try:
-        esp, nvme, disk_files = prepare_disks(case, settings, firmware, workdir, app_pictures[1])
+        esp, disks, disk_files = prepare_disks(case, settings, firmware, workdir, app_pictures[1])
         steps = expected_app_steps(case, disk_files)
         dies = firmware.kind == UBOOT and case.shipped_driver and sse.get(settings.driver)
-        config = machine_config(case, firmware, settings, prepared.code, esp, nvme, log_interrupts=bool(dies))
+        config = machine_config(case, firmware, settings, prepared.code, esp, disks, log_interrupts=bool(dies))
         with qemu.Machine(config, workdir) as machine:
-            record = boot(machine, os.path.join(workdir, "screen.ppm"), firmware, take_picture=not dies)
+            second = SECOND_DISPLAY_ID if case.second_display else None
+            record = boot(machine, os.path.join(workdir, "screen.ppm"), firmware, not dies, second)
         if dies:
             record_fault(record, workdir, settings.driver)
             report = checks.check_sse_death(case, record, steps)
@@ -390,7 +414,7 @@ def print_report(report, workdir):
     case = report.case
     print(
         "== %s: %s (%.1f s) - %s; expected notice %d"
-        % (case.name, VERDICTS[report.status], report.elapsed, case.about, case.notice)
+        % (report.label or case.name, VERDICTS[report.status], report.elapsed, case.about, case.notice)
     )
     if report.problems and report.app_lines:
         print("   app: " + " ".join("%s=%s" % (s, "-" if v is None else "0x%X" % v) for s, v in report.app_lines))
@@ -401,10 +425,57 @@ def print_report(report, workdir):
     sys.stdout.flush()
 
 
+def case_label(case, settings):
+    """The case's name with what tells it apart from the same case on another firmware or, for a
+    scenario, with its driver elsewhere: "plain [driver in firmware, ovmf-2025.02]"."""
+    firmware = settings.firmware_of(case).name
+    parts = ["driver in firmware"] if case.in_firmware() and not case.matrix else []
+    parts += [firmware] if firmware != firmwares.DEFAULT else []
+    return case.name + (" [%s]" % ", ".join(parts) if parts else "")
+
+
+def case_folder(root, label):
+    """A case's run folder: its label in characters every shell takes as they are."""
+    return os.path.join(root, re.sub(r"[^A-Za-z0-9.+-]+", "-", label).strip("-"))
+
+
+def run_key(case, settings):
+    """What a run is made of: two cases of one key boot the same machine on the same firmware and are
+    checked alike; only their names and words differ (and how QEMU is asked for the standard VGA:
+    -vga std and -device VGA make the same device)."""
+    display = "std-vga" if case.display == "std" else case.display
+    plain = dataclasses.replace(case, name="", about="", why="", matrix=False, placements=(), display=display)
+    return plain, settings.firmware_of(case).name
+
+
+def shared_runs(cases, settings):
+    """{label of a case that need not boot: label of the earlier case whose run it is}."""
+    first, shared = {}, {}
+    for case in cases:
+        key = run_key(case, settings)
+        if key in first:
+            shared[case_label(case, settings)] = first[key]
+        else:
+            first[key] = case_label(case, settings)
+    return shared
+
+
+def distinct(cases, settings):
+    """The cases, each once: two that boot the same firmware with the same driver are one run."""
+    seen, kept = set(), []
+    for case in cases:
+        label = case_label(case, settings)
+        if label not in seen:
+            seen.add(label)
+            kept.append(case)
+    return kept
+
+
 def run_cases(cases, settings):
     """Runs the cases, `settings.jobs` at a time (U-Boot's, the slowest, first, so the lanes end
     together), printing each report as it ends; returns (reports in case order, run root)."""
     settings = settings.absolute()
+    cases = distinct(cases, settings)
     for path in (settings.app, settings.notice_sim):
         if not os.path.isfile(path):
             raise RuntimeError("%s not found (build it first: make host-tools image)" % path)
@@ -412,12 +483,34 @@ def run_cases(cases, settings):
         raise RuntimeError("%s not found (build it first: make image)" % settings.driver)
     prepared, sse = prepare_all(cases, settings)
     root = settings.workdir or tempfile.mkdtemp(prefix="notice-e2e-")
-    printing = threading.Lock()
+    printing, building = threading.Lock(), threading.Lock()
+    image_time = [0.0]
+
+    def built(case, label):
+        """The case's Prepared, its firmware image built (one build at a time: two cases may share one)."""
+        if not prepared[label].pending:
+            return prepared[label]
+        with building:
+            started = time.monotonic()
+            prepared[label] = prepare_case(case, settings, sse)
+            image_time[0] += time.monotonic() - started
+        return prepared[label]
 
     def one(case):
-        workdir = os.path.join(root, case.name)
+        label = case_label(case, settings)
+        workdir = case_folder(root, label)
         shutil.rmtree(workdir, ignore_errors=True)
-        report = run_case(case, settings, prepared[case.name], sse, workdir)
+        try:
+            ready = built(case, label)
+        except make_images.InsertRefused:
+            raise  # the files given do not fit the firmware: the caller says so, nothing more boots
+        except (RuntimeError, OSError, ValueError, firmwares.FirmwareError, subprocess.SubprocessError) as error:
+            report = checks.Report(case)
+            report.status, report.firmware = "fail", settings.firmware_of(case).name
+            report.check(False, "could not build its firmware image: %s" % error)
+        else:
+            report = run_case(case, settings, ready, sse, workdir)
+        report.label, report.workdir = label, workdir
         with printing:
             print_report(report, workdir)
         return report
@@ -425,11 +518,28 @@ def run_cases(cases, settings):
     runnable = [c for c in cases if not c.skip_reason()]
     for case in cases:
         if case.skip_reason():
-            print("== %s: skipped (%s)" % (case.name, case.skip_reason()))
-    order = sorted(runnable, key=lambda c: settings.firmware_of(c).kind != UBOOT)
+            print("== %s: skipped (%s)" % (case_label(case, settings), case.skip_reason()))
+    shared = shared_runs(runnable, settings)
+    order = lane_order([c for c in runnable if case_label(c, settings) not in shared], settings)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, settings.jobs)) as pool:
-        reports = dict(zip((c.name for c in order), pool.map(one, order)))
-    return [reports[c.name] for c in runnable], root
+        try:
+            reports = dict(zip((case_label(c, settings) for c in order), pool.map(one, order)))
+        except make_images.InsertRefused:
+            pool.shutdown(cancel_futures=True)
+            raise
+    for case in runnable:
+        label = case_label(case, settings)
+        if label in shared:
+            reports[label] = copy.copy(reports[shared[label]])
+            reports[label].case, reports[label].label, reports[label].same_run_as = case, label, shared[label]
+            reports[label].notes = ["the same run as %s" % shared[label]] + reports[label].notes
+            print_report(reports[label], reports[label].workdir)
+    if any(c.in_firmware() for c in runnable):
+        print(
+            "== firmware images built or found in %.1f s beside the runs (%s)"
+            % (image_time[0], settings.firmware_cache)
+        )
+    return [reports[case_label(c, settings)] for c in runnable], root
 
 
 # ---- what the runs add up to -----------------------------------------------------
@@ -445,7 +555,9 @@ def result_record(report):
         "case": case.name,
         "about": case.about,
         "firmware": report.firmware,
-        "display": case.display,
+        "driver": case.driver,
+        "matrix": case.matrix,
+        "display": case.display + ("+" + case.second_display if case.second_display else ""),
         "resolution": report.screen if report.screen != "-" else resolution_label(case),
         "storage": case.storage,
         "pictures": case.pictures_label(),
@@ -455,6 +567,7 @@ def result_record(report):
         "equals_notice_sim": report.status == "pass" if report.compared else None,
         "status": report.status,
         "wall_time_s": round(report.elapsed, 1),
+        "same_run_as": report.same_run_as,
         "why": case.why,
         "firmware_offers": report.facts,
         "problems": report.problems,
@@ -473,7 +586,8 @@ def markdown_table(records):
             verdict = "n/a: died as expected"
         triggers = " (x%d triggers)" % r["triggers"] if r["triggers"] != 1 else ""
         cells = [r[k] for k in ("case", "firmware", "display", "resolution", "storage")] + [r["pictures"] + triggers]
-        cells += [", ".join(str(m) for m in r["notice_sim"]) or "-", r["seen"], verdict, "%.0f s" % r["wall_time_s"]]
+        wall_time = "%.0f s" % r["wall_time_s"] + (", %s's run" % r["same_run_as"] if r.get("same_run_as") else "")
+        cells += [", ".join(str(m) for m in r["notice_sim"]) or "-", r["seen"], verdict, wall_time]
         lines.append("| " + " | ".join(cells) + " |")
     reasons = {}
     for r in records:
@@ -504,8 +618,9 @@ def update_readme(path, table):
     write_file(path, head + README_BEGIN + "\n" + table + README_END + tail)
 
 
-def write_results(records, wall_time_s, json_path=None, table_path=None, readme=None):
-    table = markdown_table(records)
+def write_results(records, rows, wall_time_s, json_path=None, table_path=None, readme=None):
+    """Writes every record as JSON and the rows as the table; returns the table."""
+    table = markdown_table(rows)
     if json_path:
         write_file(json_path, json.dumps({"cases": records, "wall_time_s": round(wall_time_s, 1)}, indent=1))
     if table_path:

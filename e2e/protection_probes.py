@@ -18,7 +18,10 @@ the probe read just before must agree with what happened, GetMemoryAttributes
 must be there exactly where the firmware's entry below says.
 
     protection_probes.py --build-dir build/image --notice-pack build/host-gcc/tools/notice-pack/notice-pack
-        [--case PATTERN ...] [--list] [--jobs N] [--newer-ovmf DIR] [--workdir DIR] [--table FILE] [--json FILE]
+        [--case PATTERN ...] [--lean] [--list] [--jobs N] [--newer-ovmf DIR] [--workdir DIR]
+        [--table FILE] [--json FILE]
+
+--lean runs each probe only where its finding shows (make e2e runs that).
 
 Exit status: 0 when every case showed what it must, 1 otherwise, 2 on bad usage.
 """
@@ -483,6 +486,15 @@ def probe_ui_name(probe):
     return "NoticeDxe" if probe.breaks == NOTHING else "Probe-" + probe.name
 
 
+def up_to_date(path, digest):
+    """Whether PATH was built from inputs of this digest (its PATH.sha256 stamp says so)."""
+    stamp = path + ".sha256"
+    if not (os.path.exists(stamp) and os.path.exists(path)):
+        return False
+    with open(stamp) as f:
+        return f.read().strip() == digest
+
+
 def build_volume_image(paths, firmware):
     """The firmware's code image with notice.efi and every probe in its DXE volume; rebuilt only when an input
     changed."""
@@ -493,7 +505,7 @@ def build_volume_image(paths, firmware):
         digest.update(make_images.inputs_digest(paths.notice_pack, paths.image(probe), base, {}).encode())
         digest.update(("%s %s\0" % (probe_ui_name(probe), probe_file_name(probe))).encode())
     digest = digest.hexdigest()
-    if make_images.up_to_date(out, digest):
+    if up_to_date(out, digest):
         return out
     os.makedirs(os.path.dirname(out), exist_ok=True)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(out)) as ffs_dir:
@@ -590,11 +602,32 @@ def run_case(paths, case):
     return Result(case, observation, check_case(case, observation), wall, workdir)
 
 
+def lean_cases():
+    """Each probe where its finding shows, and no more: where one mode's outcome differs between
+    firmware builds, that mode on the first two builds that differ; else where the outcome differs
+    between modes, both modes on the first build; else (the same everywhere) once, dispatched from
+    the firmware volume of the strictest build."""
+    chosen = []
+    for probe in PROBES:
+        outcomes = EXPECTED[probe.name]
+        pair = None
+        for index, mode in enumerate(MODES):
+            first = FIRMWARES[0]
+            other = next((f for f in FIRMWARES if outcomes[f.name][index] != outcomes[first.name][index]), None)
+            if other is not None:
+                pair = [Case(probe, first, mode), Case(probe, other, mode)]
+                break
+        if pair is None and len(set(outcomes[FIRMWARES[0].name])) > 1:
+            pair = [Case(probe, FIRMWARES[0], mode) for mode in MODES]
+        chosen += pair or [Case(probe, FIRMWARES[-1], VOLUME)]
+    return chosen
+
+
 # ---- command line -----------------------------------------------------------
 
 
-def chosen_cases(patterns):
-    cases = all_cases()
+def chosen_cases(patterns, lean=False):
+    cases = lean_cases() if lean else all_cases()
     if not patterns:
         return cases
     chosen = [c for c in cases if any(fnmatch.fnmatchcase(c.name, p) for p in patterns)]
@@ -626,6 +659,7 @@ def parse_arguments(argv):
     parser.add_argument("--newer-ovmf", default=DEFAULT_NEWER_OVMF, help="Debian 13's unpacked ovmf package")
     parser.add_argument("--case", action="append", default=[], help="a case name or pattern (repeatable)")
     parser.add_argument("--list", action="store_true", help="name every case and what it must show")
+    parser.add_argument("--lean", action="store_true", help="only the cases that show each probe's finding")
     parser.add_argument("--jobs", type=int, default=MAX_MACHINES, help="QEMU runs at a time")
     parser.add_argument("--workdir", help="where run files go (default: a fresh temporary folder)")
     parser.add_argument("--table", help="write the results as a Markdown table to this file")
@@ -638,7 +672,7 @@ def parse_arguments(argv):
 
 def main(argv=None):
     args = parse_arguments(argv)
-    cases = chosen_cases(args.case)
+    cases = chosen_cases(args.case, args.lean)
     if not cases:
         print("protection_probes: no case matches %s (--list names them)" % " ".join(args.case), file=sys.stderr)
         return 2

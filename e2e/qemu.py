@@ -42,7 +42,7 @@ class MachineConfig:
     esp_image: str = ""  # FAT boot disk
     esp_interface: str = "virtio"  # how it is attached: "virtio" (virtio-blk) or "ide"
     esp_bootindex: int = None  # a boot index for it: the boot manager then connects only it
-    nvme_image: str = ""  # attached as an NVMe controller when set
+    controllers: list = dataclasses.field(default_factory=list)  # QEMU options of the added storage controllers
     port_standins: dict = dataclasses.field(default_factory=dict)  # port -> byte every read answers
     display: list = dataclasses.field(default_factory=lambda: ["-vga", "std"])  # QEMU options of the display
     memory_mb: int = 256
@@ -93,9 +93,7 @@ class Machine:
             args += ["-device", "%s,drive=esp0,bootindex=%d" % (device, c.esp_bootindex)]
         elif c.esp_image:
             args += ["-drive", "file=%s,format=raw,if=%s" % (c.esp_image, c.esp_interface)]
-        if c.nvme_image:
-            args += ["-drive", "file=%s,if=none,id=nv0,format=raw" % c.nvme_image]
-            args += ["-device", "nvme,serial=n0,drive=nv0"]
+        args += list(c.controllers)
         for port, answer in sorted(c.port_standins.items()):
             name = "port%02x" % port
             args += ["-chardev", "file,id=%s,path=%s" % (name, self.port_log(port)), "-device"]
@@ -263,9 +261,10 @@ class Machine:
             raise MachineFailure("QMP %s failed: %s" % (command, reply["error"]))
         return reply.get("return")
 
-    def screendump(self, path):
-        """Writes the current screen as a binary PPM and returns the path."""
-        self.qmp("screendump", filename=os.path.abspath(path))
+    def screendump(self, path, device=None):
+        """Writes the current screen (QEMU's primary display, or the display device of that id) as a
+        binary PPM and returns the path."""
+        self.qmp("screendump", filename=os.path.abspath(path), **({"device": device} if device else {}))
         return path
 
     def wait_for_exit(self, timeout=None):

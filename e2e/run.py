@@ -7,10 +7,13 @@ and checks what it did against notice-sim on the same machine.
 A case is a scenario (the driver loaded from disk by the test application,
 or with --driver-in-firmware inside the firmware image) or a cell of the
 compatibility matrix; --list names them all. A set runs many: `scenarios`,
-`scenarios-in-firmware`, `matrix` (--json, --table and --update-readme write
-its results). --firmware boots every OVMF case on that build; --code boots a
-firmware image you made (with notice-insert, say) with the variable store of
-its size.
+`scenarios-in-firmware` (on the default OVMF), `scenarios-2025` (both
+placements on Debian 13's OVMF), `secure-strictnx` (the Secure Boot ones on
+its strict-NX build), `matrix` (every cell, some on both OVMF builds; --json,
+--table and --update-readme write its results). Sets given together run as
+one batch, two QEMU at a time. --firmware boots every OVMF case on that build
+(a case that then repeats another runs once); --code boots a firmware image
+you made (with notice-insert, say) with the variable store of its size.
 
 A case passes only when every application step reported success in order,
 the firmware ended the run as it does (OVMF powers off; U-Boot is ended once
@@ -119,7 +122,9 @@ def main(argv=None):
     wall_time = time.monotonic() - started
     records = [pipeline.result_record(r) for r in reports]
     if args.json or args.table or args.update_readme:
-        print(pipeline.write_results(records, wall_time, args.json, args.table, args.update_readme))
+        # The table holds the matrix's cells when any ran (a scenario is no row of it); the JSON every case.
+        rows = [r for r in records if r["matrix"]] or records
+        print(pipeline.write_results(records, rows, wall_time, args.json, args.table, args.update_readme))
     failed = [r["case"] for r in records if r["status"] == "fail"]
     not_run = [r["case"] for r in records if r["status"] == "not run"]
     print(

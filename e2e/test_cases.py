@@ -23,8 +23,8 @@ import simulator  # noqa: E402
 def command_line(case, firmware=None, code=None):
     code = code or CODE
     firmware = firmware or firmwares.Firmware("test", "ovmf", code, code, (VARS,), (VARS,))
-    nvme = "nvme.img" if case.has_nvme() else ""
-    config = pipeline.machine_config(case, firmware, pipeline.Settings(timeout=1.0), code, "esp.img", nvme)
+    disks = {c.name: c.name + ".img" for c in case.controllers()}
+    config = pipeline.machine_config(case, firmware, pipeline.Settings(timeout=1.0), code, "esp.img", disks)
     with tempfile.TemporaryDirectory() as work:
         return qemu.Machine(config, work).command_line()
 
@@ -69,8 +69,23 @@ class TablesTest(unittest.TestCase):
         runnable = {name: [c for c in members if not c.skip_reason()] for name, members in cases.SETS.items()}
         self.assertEqual(
             {name: len(members) for name, members in runnable.items()},
-            {"scenarios": 10, "scenarios-in-firmware": 10, "matrix": 36},
+            {"scenarios": 10, "scenarios-in-firmware": 10, "scenarios-2025": 20, "secure-strictnx": 9, "matrix": 66},
         )
+        # Each set's cases on their firmware and placement, every one a distinct run.
+        for name, firmware_names, drivers in (
+            ("scenarios", {"ovmf-2022.11"}, {"disk"}),
+            ("scenarios-in-firmware", {"ovmf-2022.11"}, {"firmware"}),
+            ("scenarios-2025", {"ovmf-2025.02"}, {"disk", "firmware"}),
+            ("secure-strictnx", {"ovmf-2025.02-strictnx"}, {"disk", "firmware"}),
+            ("matrix", {"ovmf-2022.11", "ovmf-2025.02", "u-boot"}, {"disk", "firmware"}),
+        ):
+            with self.subTest(set=name):
+                members = runnable[name]
+                self.assertEqual({c.firmware for c in members}, firmware_names)
+                self.assertEqual({c.driver for c in members}, drivers)
+                self.assertEqual(len({(c.name, c.firmware, c.driver) for c in members}), len(members))
+                self.assertEqual({c.matrix for c in members}, {name == "matrix"})
+        self.assertTrue(all(c.secure_boot for c in cases.SETS["secure-strictnx"]))
         self.assertEqual(cases.named("plain", driver_in_firmware=True).driver, "firmware")
         self.assertEqual(
             [c.skip_reason() for c in cases.SETS["scenarios"] if c.skip_reason()],
@@ -140,6 +155,158 @@ class MachineTest(unittest.TestCase):
         ovmf = " ".join(command_line(cases.named("ovmf-std-vga")))
         self.assertIn("if=pflash,format=raw,unit=0,readonly=on,file=" + CODE, ovmf)
         self.assertIn("-m 256", ovmf)
+
+    def test_each_storage_layout_makes_its_controllers_and_tells_notice_sim_their_classes(self):
+        # (layout, the machine type, the -device options of the added controllers in order, notice-sim's functions)
+        for storage, machine, devices, functions in (
+            ("ahci", "q35", [], ["virtio=01.00.00", "sata=01.06.01"]),
+            ("ide", "pc", [], ["ide=01.01.80"]),
+            ("virtio-blk", "pc", [], ["ide=01.01.80", "virtio=01.00.00"]),
+            ("nvme", "pc", ["nvme,serial=n0,drive=nvme0-disk"], ["ide=01.01.80", "nvme0=01.08.02"]),
+            (
+                "nvme-on-root-port+ahci",
+                "q35",
+                ["pcie-root-port,id=rp0,chassis=1,slot=1", "nvme,serial=n0,drive=nvme0-disk,bus=rp0"],
+                ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02"],
+            ),
+            (
+                "2nvme+ahci",
+                "q35",
+                ["nvme,serial=n0,drive=nvme0-disk", "nvme,serial=n1,drive=nvme1-disk"],
+                ["virtio=01.00.00", "sata=01.06.01", "nvme0=01.08.02", "nvme1=01.08.02"],
+            ),
+            (
+                "2ahci",
+                "q35",
+                ["ahci,id=ahci1", "ide-hd,drive=sata1-disk,bus=ahci1.0"],
+                ["virtio=01.00.00", "sata=01.06.01", "sata1=01.06.01"],
+            ),
+            (
+                "raid",
+                "pc",
+                ["megasas,id=raid0", "scsi-hd,drive=raid0-disk,bus=raid0.0"],
+                ["ide=01.01.80", "raid0=01.04.00"],
+            ),
+            (
+                "scsi+usb",
+                "pc",
+                [
+                    "lsi53c895a,id=scsi0",
+                    "scsi-hd,drive=scsi0-disk,bus=scsi0.0",
+                    "qemu-xhci,id=xhci0",
+                    "usb-storage,drive=xhci0-disk,bus=xhci0.0",
+                ],
+                ["ide=01.01.80", "scsi0=01.00.00", "xhci0=0C.03.30"],
+            ),
+        ):
+            with self.subTest(storage=storage):
+                case = dataclasses.replace(cases.named("ovmf-std-vga"), storage=storage)
+                line = command_line(case)
+                self.assertEqual(line[line.index("-machine") + 1], machine)
+                added = [line[i + 1] for i, a in enumerate(line) if a == "-device"][1:]  # after the display
+                added = [d for d in added if not d.startswith(("virtio-blk-pci", "ide-hd,bus=ide.0", "isa-debugcon"))]
+                self.assertEqual(added, devices)
+                self.assertEqual(case.pci_functions(), functions)
+                # Every controller's disk is its own image, attached under the id its device names.
+                for controller in case.controllers():
+                    drive = "file=%s.img,if=none,id=%s-disk,format=raw" % (controller.name, controller.name)
+                    self.assertEqual(line.count(drive), 1)
+
+    def test_a_second_display_is_a_device_of_its_own_resolution_and_id(self):
+        two = cases.named("ovmf-two-displays")
+        self.assertEqual(
+            two.display_args(),
+            ["-device", "VGA,xres=1024,yres=768", "-device", "virtio-gpu-pci,xres=800,yres=600,id=display1"],
+        )
+        with self.assertRaises(ValueError):  # QEMU's -vga form takes no id
+            dataclasses.replace(two, second_display="std", second_resolution=None).display_args()
+        with self.assertRaises(ValueError):
+            dataclasses.replace(two, second_display="ramfb").display_args()
+
+
+class FirmwareRowsTest(unittest.TestCase):
+    def test_the_cell_left_off_debian_13_is_a_scenario_s_machine_but_for_the_boot_index(self):
+        fields = ("storage", "secure_boot", "ec_byte", "pictures", "variant", "triggers", "notice", "console")
+        cell, scenario = cases.named("ovmf-ide-only"), cases.named("no-storage")
+        self.assertEqual(cases.COVERED_BY_SCENARIOS, ("ovmf-ide-only",))
+        self.assertEqual([f for f in fields if getattr(cell, f) != getattr(scenario, f)], [])
+        self.assertEqual((cell.boot_disk_only, scenario.boot_disk_only), (True, False))
+        self.assertEqual(cell.pci_functions(), scenario.pci_functions())
+
+    def test_one_run_stands_for_a_cell_and_a_scenario_of_the_same_machine(self):
+        settings = pipeline.Settings()
+        probe, std_vga = cases.named("end-of-dxe-probe"), cases.named("ovmf-std-vga")
+        self.assertEqual(pipeline.run_key(probe, settings), pipeline.run_key(std_vga, settings))
+        on_2025 = [dataclasses.replace(c, firmware=cases.OVMF_2025) for c in (probe, std_vga)]
+        self.assertEqual(
+            pipeline.shared_runs([probe, std_vga] + on_2025, settings),
+            {"ovmf-std-vga": "end-of-dxe-probe", "ovmf-std-vga [ovmf-2025.02]": "end-of-dxe-probe [ovmf-2025.02]"},
+        )
+        # Anything a check or the machine looks at keeps them apart.
+        for other in (
+            cases.named("end-of-dxe-probe", driver_in_firmware=True),
+            dataclasses.replace(probe, firmware=cases.OVMF_2025),
+            dataclasses.replace(probe, boot_disk_only=False),
+            dataclasses.replace(probe, resolution=(800, 600), display="std-vga"),
+            cases.named("ovmf-virtio-gpu"),
+            cases.named("ovmf-ide-only"),
+        ):
+            with self.subTest(other=pipeline.case_label(other, settings)):
+                self.assertNotEqual(pipeline.run_key(other, settings), pipeline.run_key(std_vga, settings))
+        self.assertEqual(pipeline.shared_runs([cases.named("ovmf-ide-only"), cases.named("no-storage")], settings), {})
+        # In make e2e's batch the shared ones are exactly the standard VGA's cells.
+        batch = [c for name in ("scenarios", "scenarios-2025", "matrix") for c in cases.SETS[name]]
+        self.assertEqual(
+            sorted(pipeline.shared_runs([c for c in batch if not c.skip_reason()], settings)),
+            ["ovmf-std-vga", "ovmf-std-vga [ovmf-2025.02]"],
+        )
+
+    def test_debian_13_boots_the_display_and_storage_rows_alone(self):
+        on_2025 = {c.name for c in cases.SETS["matrix"] if c.firmware == cases.OVMF_2025}
+        for name in ("ovmf-two-displays", "ovmf-raid-class", "ovmf-std-vga-1920x1080", "ovmf-std-vga", "ovmf-ati-vga"):
+            self.assertIn(name, on_2025)
+        for name in ("ovmf-ide-only", "ovmf-too-wide", "ovmf-two-triggers", "ovmf-both-volumes"):
+            self.assertNotIn(name, on_2025)
+        self.assertFalse(any(c.firmware == cases.UBOOT for c in cases.CELLS_2025))
+
+    def test_lanes_alternate_image_builds_with_boots(self):
+        settings = pipeline.Settings()
+        chosen = [cases.named(n, f) for n, f in (("plain", True), ("no-storage", True), ("plain", False))]
+        chosen += [cases.named("u-boot-nvme"), cases.named("ovmf-ramfb")]
+        order = [pipeline.case_label(c, settings) for c in pipeline.lane_order(chosen, settings)]
+        self.assertEqual(
+            order,
+            ["u-boot-nvme [u-boot]", "plain [driver in firmware]", "plain", "no-storage [driver in firmware]"]
+            + ["ovmf-ramfb"],
+        )
+
+
+class LabelTest(unittest.TestCase):
+    def test_a_label_names_what_tells_a_run_apart(self):
+        settings = pipeline.Settings()
+        for case, label in (
+            (cases.named("plain"), "plain"),
+            (cases.named("plain", driver_in_firmware=True), "plain [driver in firmware]"),
+            (dataclasses.replace(cases.named("plain"), firmware="ovmf-2025.02"), "plain [ovmf-2025.02]"),
+            (
+                dataclasses.replace(cases.named("plain", True), firmware="ovmf-2025.02-strictnx"),
+                "plain [driver in firmware, ovmf-2025.02-strictnx]",
+            ),
+            (cases.named("ovmf-both-volumes"), "ovmf-both-volumes"),  # a cell's placement is its own
+            (dataclasses.replace(cases.named("ovmf-ramfb"), firmware="ovmf-2025.02"), "ovmf-ramfb [ovmf-2025.02]"),
+        ):
+            with self.subTest(label=label):
+                self.assertEqual(pipeline.case_label(case, settings), label)
+        folder = pipeline.case_folder("/r", "plain [driver in firmware, ovmf-2025.02]")
+        self.assertEqual(folder, "/r/plain-driver-in-firmware-ovmf-2025.02")
+
+    def test_every_run_of_make_e2e_is_distinct_and_one_firmware_for_all_drops_the_repeats(self):
+        batch = [c for name in ("scenarios", "scenarios-2025", "matrix") for c in cases.SETS[name]]
+        self.assertEqual(pipeline.distinct(batch, pipeline.Settings()), batch)
+        one = pipeline.Settings(firmware=firmwares.by_name("ovmf-2025.02"))
+        kept = pipeline.distinct(batch, one)
+        self.assertEqual(len(kept), len(batch) - len(cases.SETS["scenarios"]) - len(cases.CELLS_2025))
+        self.assertEqual(len({pipeline.case_label(c, one) for c in kept}), len(kept))
 
 
 def probe_case():

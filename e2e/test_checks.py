@@ -332,6 +332,21 @@ class ConnectionsTest(unittest.TestCase):
         virtio = cases.named("ovmf-virtio-blk-only")
         self.assertTrue(self.problems(virtio, dict(self.UNBOUND, NvmeBoundAfter=0, AtaBoundAfter=1), []))
 
+    def test_every_nvme_controller_or_else_every_sata_one(self):
+        two_nvme, two_ahci = cases.named("ovmf-two-nvme"), cases.named("ovmf-two-ahci")
+        for case, after, connected, fails in (
+            (two_nvme, (2, 0), ["nvme0", "nvme1"], False),
+            (two_nvme, (1, 0), ["nvme0", "nvme1"], True),  # one NVMe left unbound
+            (two_nvme, (2, 1), ["nvme0", "nvme1"], True),  # the AHCI controller bound beside them
+            (two_ahci, (0, 2), ["sata", "sata1"], False),
+            (two_ahci, (0, 1), ["sata", "sata1"], True),
+            (cases.named("ovmf-raid-class"), (0, 0), [], False),
+            (cases.named("ovmf-raid-class"), (1, 0), [], True),
+        ):
+            with self.subTest(case=case.name, after=after):
+                facts = dict(self.UNBOUND, NvmeBoundAfter=after[0], AtaBoundAfter=after[1])
+                self.assertEqual(bool(self.problems(case, facts, connected)), fails)
+
     def test_a_driver_in_the_firmware_connected_before_the_application_started(self):
         # The end-of-DXE probe: bound when the application starts only if the driver saw end of DXE.
         probe = cases.named("end-of-dxe-probe", driver_in_firmware=True)
@@ -446,6 +461,59 @@ class FindPictureTest(unittest.TestCase):
         self.assertEqual(checks.describe_screen((2, 1, bytes(6)), 1, candidates)[1], "nothing drawn")
         self.assertEqual(checks.describe_screen((2, 1, b"\1" * 6), 1, candidates)[1], "no picture drawn")
         self.assertEqual(checks.describe_screen(screen, 0, candidates)[:2], ("no GOP", "no graphics output"))
+
+
+class SecondDisplayTest(unittest.TestCase):
+    def setUp(self):
+        self.picture = pictures.make_picture(5)
+        self.candidates = [("notice 4", pictures.make_picture(4)), ("notice 5", self.picture)]
+
+    def screen(self, at):
+        width, height = 400, 300
+        frame = pictures.expected_screen(width, height)
+        if at:
+            frame = bytearray(frame)
+            for r, row in enumerate(self.picture.rows):
+                start = ((at[1] + r) * width + at[0]) * 3
+                frame[start : start + len(row)] = row
+        return width, height, bytes(frame)
+
+    def test_the_notice_lands_on_the_second_display_only_through_the_console_splitter(self):
+        first = [("notice 5", (100, 75))]
+        # (what the application found, where the second display shows the picture, the problem or None)
+        for owner, at, problem in (
+            (1, None, None),
+            (1, (100, 75), "the second display shows notice 5 at (100, 75), expected no picture"),
+            (0, (100, 75), None),
+            (0, (101, 75), "the second display shows notice 5 at (101, 75), expected notice 5 at (100, 75)"),
+            (0, None, "the second display shows nothing drawn, expected notice 5 at (100, 75)"),
+            (2, None, "the application found no handle holding the graphics output it located"),
+        ):
+            with self.subTest(owner=owner, at=at):
+                record = checks.RunRecord(second_screen=self.screen(at))
+                facts = {"GopOnDevice": owner, "GopHandles": 3}
+                notes, problems, size, seen = checks.second_display_findings(record, facts, self.candidates, first)
+                self.assertEqual(problems, [problem] if problem else [])
+                self.assertEqual(size, "400x300")
+                self.assertIn("one of 3", notes[0])
+
+    def test_a_missing_second_screenshot_fails(self):
+        record = checks.RunRecord()
+        problems = checks.second_display_findings(record, {"GopOnDevice": 1}, self.candidates, [])[1]
+        self.assertEqual(problems, ["no screenshot of the second display taken"])
+
+    def test_the_whole_run_reports_both_screens(self):
+        case = dataclasses.replace(PLAIN, second_display="virtio-gpu")
+        facts = dict(FACTS, GopOnDevice=1, GopHandles=3)
+        record = good_record(case, facts=facts)
+        record.second_screen = self.screen(None)
+        report = judge(case, record)
+        self.assertEqual(report.problems, [])
+        self.assertEqual(
+            (report.screen, report.seen), ("2x1 + 400x300", "nothing drawn; second display: nothing drawn")
+        )
+        record.second_screen = None
+        self.assertIn("no screenshot of the second display taken", judge(case, record).problems)
 
 
 class SseDeathTest(unittest.TestCase):

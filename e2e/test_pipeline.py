@@ -54,7 +54,7 @@ class SettingsTest(unittest.TestCase):
         self.assertEqual(
             names("--driver-in-firmware", "plain", "ovmf-ramfb"), [("plain", "firmware"), ("ovmf-ramfb", "disk")]
         )
-        self.assertEqual(len(names("--set", "matrix")), 36)
+        self.assertEqual(len(names("--set", "matrix")), 66)
         with self.assertRaises(SystemExit), open(os.devnull, "w") as quiet:
             stderr, sys.stderr = sys.stderr, quiet
             try:
@@ -187,6 +187,15 @@ class ResultsTest(unittest.TestCase):
         self.assertIn("**no**", table[3])
         self.assertIn("| default | ide | test | - | - | not run |", table[4])
         self.assertIn("u-boot-nvme, u-boot-std-vga: " + cases.named("u-boot-nvme").why + ".", table)
+
+    def test_a_row_names_its_firmware_and_a_run_standing_for_two_cases(self):
+        on_2025 = record(screen="1024x768", seen="notice 5 at (402, 309)", elapsed=9.6)
+        on_2025["firmware"], on_2025["same_run_as"] = "ovmf-2025.02", "end-of-dxe-probe [ovmf-2025.02]"
+        row = pipeline.markdown_table([on_2025]).splitlines()[2]
+        self.assertTrue(row.startswith("| ovmf-std-vga | ovmf-2025.02 | std-vga |"), row)
+        self.assertTrue(row.endswith("| yes | 10 s, end-of-dxe-probe [ovmf-2025.02]'s run |"), row)
+        two = record(name="ovmf-two-displays", screen="1024x768 + 1024x768")
+        self.assertEqual((two["display"], two["resolution"]), ("std-vga+virtio-gpu", "1024x768 + 1024x768"))
 
     def test_a_run_notice_sim_cannot_explain_says_so(self):
         died = record(name="u-boot-shipped-driver", notices=[], compared=False)

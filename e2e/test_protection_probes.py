@@ -2,6 +2,7 @@
 
 import os
 import re
+import tempfile
 import unittest
 import uuid
 
@@ -274,6 +275,39 @@ class DataTest(unittest.TestCase):
                 "write-code:ovmf-2025.02-strictnx:volume",
             ],
         )
+
+    def test_the_lean_selection_shows_each_finding_once(self):
+        lean = pp.lean_cases()
+        by_probe = {}
+        for case in lean:
+            by_probe.setdefault(case.probe.name, []).append(case)
+        self.assertEqual(list(by_probe), list(pp.PROBE_NAMES))
+        for name, chosen in by_probe.items():
+            with self.subTest(probe=name):
+                everywhere = {pp.EXPECTED[name][f.name][i] for f in pp.FIRMWARES for i in range(len(pp.MODES))}
+                if len(everywhere) == 1:  # nothing tells it apart: once, on the strictest build's volume
+                    self.assertEqual([c.name for c in chosen], ["%s:ovmf-2025.02-strictnx:volume" % name])
+                else:  # two runs that differ in outcome and in one thing only
+                    self.assertEqual(len(chosen), 2)
+                    self.assertNotEqual(chosen[0].expected, chosen[1].expected)
+                    self.assertTrue(chosen[0].firmware == chosen[1].firmware or chosen[0].mode == chosen[1].mode)
+        wx = [c.name for c in by_probe["write-code-wx"]]
+        self.assertEqual(wx, ["write-code-wx:ovmf-2022.11:volume", "write-code-wx:ovmf-2025.02:volume"])
+        self.assertEqual(len(lean), 20)
+        self.assertEqual(
+            [c.name for c in pp.chosen_cases(["notice:*"], lean=True)], ["notice:ovmf-2025.02-strictnx:volume"]
+        )
+
+    def test_a_volume_image_is_up_to_date_only_with_its_stamp_and_digest(self):
+        with tempfile.TemporaryDirectory() as d:
+            image = os.path.join(d, "code.fd")
+            self.assertFalse(pp.up_to_date(image, "abc"))
+            open(image, "wb").close()
+            self.assertFalse(pp.up_to_date(image, "abc"))  # no stamp
+            with open(image + ".sha256", "w") as f:
+                f.write("abc\n")
+            self.assertTrue(pp.up_to_date(image, "abc"))
+            self.assertFalse(pp.up_to_date(image, "abd"))
 
     def test_renamed_ffs_keeps_a_sound_header(self):
         # An FFS file as notice-pack writes it: name, checksums, DRIVER type, no attributes, size, state,

@@ -14,6 +14,35 @@ bool HasHobList() {
   return false;
 }
 
+constexpr EFI_GUID kDevicePathProtocolGuid = {
+    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+// Whether the graphics output LocateProtocol gives sits on a display's own handle (one with a device
+// path: 1), on a handle without one (the console splitter's, drawing on every display: 0), or on no
+// handle listed for it (2).
+UINTN LocatedGopOnDevice(const void *Located) {
+  constexpr UINTN kNotListed = 2;
+  UINTN count = 0;
+  EFI_HANDLE *handles = nullptr;
+  UINTN found = kNotListed;
+  EFI_BOOT_SERVICES *bs = gApp.BootServices;
+  if (EFI_ERROR(bs->LocateHandleBuffer(ByProtocol, &EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, nullptr, &count, &handles)) ||
+      handles == nullptr) {
+    return found;
+  }
+  for (UINTN i = 0; i < count && found == kNotListed; ++i) {
+    void *interface = nullptr;
+    if (EFI_ERROR(bs->HandleProtocol(handles[i], &EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID, &interface)) ||
+        interface != Located) {
+      continue;
+    }
+    void *path = nullptr;
+    found = EFI_ERROR(bs->HandleProtocol(handles[i], &kDevicePathProtocolGuid, &path)) ? 0 : 1;
+  }
+  bs->FreePool(handles);
+  return found;
+}
+
 void ReportGraphicsOutput() {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *gop = nullptr;
   EFI_STATUS status =
@@ -25,6 +54,8 @@ void ReportGraphicsOutput() {
   ReportValue("GopModes", gop->Mode->MaxMode);
   ReportValue("GopWidth", gop->Mode->Info->HorizontalResolution);
   ReportValue("GopHeight", gop->Mode->Info->VerticalResolution);
+  ReportValue("GopHandles", CountProtocolHandles(&EFI_GRAPHICS_OUTPUT_PROTOCOL_GUID));
+  ReportValue("GopOnDevice", LocatedGopOnDevice(gop));
 }
 
 }  // namespace
