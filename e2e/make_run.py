@@ -55,7 +55,7 @@ import firmwares  # noqa: E402
 import pictures  # noqa: E402
 import pipeline  # noqa: E402
 import user_pictures  # noqa: E402
-from png_write import write_png_rgb  # noqa: E402
+from png_write import png_rgb  # noqa: E402
 from qemu import ANSI_ESCAPE, read_ppm  # noqa: E402
 from simulator import DEFAULT_SCREEN, run_simulator, simulator_arguments  # noqa: E402
 
@@ -171,27 +171,13 @@ def keep_results(workdir, out):
     if os.path.exists(serial):
         with open(serial, "rb") as f:
             text = console_text(f.read())
-        write_atomically(os.path.join(out, "console.log"), text)
+        pipeline.write_file(os.path.join(out, "console.log"), text)
     shot = os.path.join(workdir, "screen.ppm")
     if not os.path.exists(shot):
         return False, text
     width, height, pixels = read_ppm(shot)
-    partial = os.path.join(out, "screen.png.partial")
-    write_png_rgb(partial, width, height, pixels)
-    with open(partial, "rb") as f:
-        os.fsync(f.fileno())
-    os.replace(partial, os.path.join(out, "screen.png"))
+    pipeline.write_file(os.path.join(out, "screen.png"), png_rgb(width, height, pixels))
     return True, text
-
-
-def write_atomically(path, data):
-    """Writes beside the target, syncs, then renames over it: a failure leaves the old file whole."""
-    partial = path + ".partial"
-    with open(partial, "wb") as f:
-        f.write(data)
-        f.flush()
-        os.fsync(f.fileno())
-    os.replace(partial, path)
 
 
 @dataclasses.dataclass

@@ -598,11 +598,12 @@ def markdown_table(records):
     return "\n".join(lines) + "\n"
 
 
-def write_file(path, text):
-    """Writes beside the target, then renames over it: a failure leaves the file as it was."""
+def write_file(path, data):
+    """Writes `data` (text or bytes) beside the target, syncs, then renames over it: a failure leaves
+    the file as it was."""
     partial = path + ".partial"
-    with open(partial, "w") as f:
-        f.write(text)
+    with open(partial, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
         f.flush()
         os.fsync(f.fileno())
     os.replace(partial, path)
