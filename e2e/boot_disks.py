@@ -37,20 +37,28 @@ def sign(path, workdir, firmware):
     return signed
 
 
+def fat_volume(path, kib, files, folders=()):
+    """A FAT volume of `kib` KiB at `path` holding `files` (its path -> host file) and empty `folders`."""
+    if os.path.exists(path):
+        os.unlink(path)
+    run_tool(["mkfs.vfat", "-C", path, str(kib)])
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    needed = {}  # parents before their children, in the order the files name them
+    for name in list(files) + ["%s/" % folder for folder in folders]:
+        parts = name.split("/")[:-1]
+        needed.update(("/".join(parts[: i + 1]), None) for i in range(len(parts)))
+    if needed:
+        run_tool(["mmd", "-i", path] + ["::/" + folder for folder in needed], env)
+    for name, source in files.items():
+        run_tool(["mcopy", "-i", path, source, "::/" + name], env)
+    return path
+
+
 def build_esp(workdir, app, driver, picture_files):
     """A 16 MiB FAT volume: the app as the default boot file, the driver and pictures beside it."""
-    esp = os.path.join(workdir, "esp.img")
-    if os.path.exists(esp):
-        os.unlink(esp)
-    run_tool(["mkfs.vfat", "-C", esp, "16384"])
-    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
-    run_tool(["mmd", "-i", esp, "::/EFI", "::/EFI/BOOT", "::/E2E"], env)
-    run_tool(["mcopy", "-i", esp, app, "::/EFI/BOOT/BOOTX64.EFI"], env)
-    if driver:
-        run_tool(["mcopy", "-i", esp, driver, "::/EFI/BOOT/notice.efi"], env)
-    for name, path in picture_files.items():
-        run_tool(["mcopy", "-i", esp, path, "::/E2E/" + name], env)
-    return esp
+    files = {"EFI/BOOT/BOOTX64.EFI": app, **({"EFI/BOOT/notice.efi": driver} if driver else {})}
+    files.update(("E2E/" + name, path) for name, path in picture_files.items())
+    return fat_volume(os.path.join(workdir, "esp.img"), 16384, files, folders=("E2E",))
 
 
 def with_partition_table(fat_image, disk_image):

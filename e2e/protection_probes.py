@@ -50,11 +50,11 @@ import make_images  # noqa: E402
 sys.path.insert(0, make_images.INSERT_DIR)
 import firmware_volume  # noqa: E402
 import notice_insert  # noqa: E402
-from boot_disks import SIGN_SCRIPT, SNAKEOIL_PASSPHRASE, run_tool  # noqa: E402
+import firmwares  # noqa: E402
+from boot_disks import fat_volume, sign  # noqa: E402
 from qemu import Machine, MachineConfig, MachineFailure  # noqa: E402
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DEFAULT_NEWER_OVMF = os.path.join(REPOSITORY, "build", "debian-firmware", "ovmf-2025.02")
 MAX_MACHINES = 2  # what two shared cores sustain
 CASE_TIMEOUT_S = 60.0  # a probe boots and ends in a few seconds
 EXIT_GRACE_S = 10.0  # from the verdict to QEMU's own end
@@ -74,22 +74,30 @@ MODES = (DISK, VOLUME)
 @dataclasses.dataclass(frozen=True)
 class Firmware:
     name: str
-    generation: str  # "2022.11": this machine's Debian 12 package; "2025.02": Debian 13's, unpacked by install-deps
-    code: str
-    vars: str
+    build: str  # the firmware build (e2e/firmwares.py) whose code image, variables and key it boots with
     secure_boot: bool
     # Whether the memory attribute protocol is there while the DXE core dispatches drivers, and still there
     # when the boot manager starts a boot option.
     attributes_in_dxe: bool
     attributes_at_boot: bool
 
+    @property
+    def source(self):
+        return firmwares.by_name(self.build)
 
-SECURE_VARS = "OVMF_VARS_4M.snakeoil.fd"
+    @property
+    def code(self):
+        return self.source.code_image(self.secure_boot)
+
+    def variables(self):
+        return self.source.variables(self.secure_boot)
+
+
 FIRMWARES = (
-    Firmware("ovmf-2022.11", "2022.11", "OVMF_CODE_4M.fd", "OVMF_VARS_4M.fd", False, False, False),
-    Firmware("ovmf-2025.02", "2025.02", "OVMF_CODE_4M.fd", "OVMF_VARS_4M.fd", False, True, False),
-    Firmware("ovmf-2025.02-secboot", "2025.02", "OVMF_CODE_4M.secboot.fd", SECURE_VARS, True, True, False),
-    Firmware("ovmf-2025.02-strictnx", "2025.02", "OVMF_CODE_4M.secboot.strictnx.fd", SECURE_VARS, True, True, True),
+    Firmware("ovmf-2022.11", "ovmf-2022.11", False, False, False),
+    Firmware("ovmf-2025.02", "ovmf-2025.02", False, True, False),
+    Firmware("ovmf-2025.02-secboot", "ovmf-2025.02", True, True, False),
+    Firmware("ovmf-2025.02-strictnx", "ovmf-2025.02-strictnx", True, True, True),
 )
 
 
@@ -418,7 +426,6 @@ def result_record(result):
 class Paths:
     build_dir: str
     notice_pack: str
-    newer_ovmf: str
     workdir: str
 
     def image(self, probe):
@@ -426,19 +433,6 @@ class Paths:
 
     def loader(self):
         return os.path.join(self.build_dir, "e2e", "probes", "probe-loader.efi")
-
-    def firmware_folder(self, firmware):
-        if firmware.generation == "2022.11":
-            return "/"
-        return self.newer_ovmf
-
-    def firmware_file(self, firmware, name):
-        return os.path.join(self.firmware_folder(firmware), "usr", "share", "OVMF", name)
-
-    def snakeoil(self, firmware):
-        """The key and certificate the firmware's snakeoil variables trust."""
-        folder = os.path.join(self.firmware_folder(firmware), "usr", "share", "ovmf")
-        return os.path.join(folder, "PkKek-1-snakeoil.key"), os.path.join(folder, "PkKek-1-snakeoil.pem")
 
     def volume_image(self, firmware):
         """The firmware's code with notice.efi and every probe in its DXE volume."""
@@ -499,7 +493,7 @@ def build_volume_image(paths, firmware):
     """The firmware's code image with notice.efi and every probe in its DXE volume; rebuilt only when an input
     changed."""
     out = paths.volume_image(firmware)
-    base = paths.firmware_file(firmware, firmware.code)
+    base = firmware.code
     digest = hashlib.sha256()
     for probe in PROBES:
         digest.update(make_images.inputs_digest(paths.notice_pack, paths.image(probe), base, {}).encode())
@@ -519,31 +513,14 @@ def build_volume_image(paths, firmware):
     return out
 
 
-def signed_copy(paths, firmware, image, folder):
-    """The image signed with the key the firmware's Secure Boot variables trust."""
-    key, cert = paths.snakeoil(firmware)
-    signed = os.path.join(folder, os.path.basename(image) + ".signed")
-    env = dict(os.environ, SIGN_KEY_PASS=SNAKEOIL_PASSPHRASE)
-    run_tool([SIGN_SCRIPT, key, cert, image, signed], env)
-    return signed
-
-
 def boot_disk(paths, case, workdir):
     """A small FAT volume: the loader as the default boot file and, loaded from disk, the probe as \\PROBE.EFI."""
     loader, probe = paths.loader(), paths.image(case.probe) if case.mode == DISK else None
     if case.firmware.secure_boot:
-        loader = signed_copy(paths, case.firmware, loader, workdir)
-        probe = probe and signed_copy(paths, case.firmware, probe, workdir)
-    esp = os.path.join(workdir, "esp.img")
-    if os.path.exists(esp):
-        os.unlink(esp)
-    run_tool(["mkfs.vfat", "-C", esp, "2048"])
-    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
-    run_tool(["mmd", "-i", esp, "::/EFI", "::/EFI/BOOT"], env)
-    run_tool(["mcopy", "-i", esp, loader, "::/EFI/BOOT/BOOTX64.EFI"], env)
-    if probe:
-        run_tool(["mcopy", "-i", esp, probe, "::/PROBE.EFI"], env)
-    return esp
+        loader = sign(loader, workdir, case.firmware.source)
+        probe = probe and sign(probe, workdir, case.firmware.source)
+    files = {"EFI/BOOT/BOOTX64.EFI": loader, **({"PROBE.EFI": probe} if probe else {})}
+    return fat_volume(os.path.join(workdir, "esp.img"), 2048, files)
 
 
 # Whatever ends a run: the probe survived (it powers off), the loader is done, or the firmware dumps an exception.
@@ -568,13 +545,13 @@ def run_case(paths, case):
     workdir = os.path.join(paths.workdir, case.name.replace(":", "-"))
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
-    code = paths.firmware_file(case.firmware, case.firmware.code)
+    code = case.firmware.code
     if case.mode == VOLUME:
         code = paths.volume_image(case.firmware)
     log = os.path.join(workdir, "qemu-int.log")
     config = MachineConfig(
         code=code,
-        vars_template=paths.firmware_file(case.firmware, case.firmware.vars),
+        vars_template=case.firmware.variables(),
         secure_boot=case.firmware.secure_boot,
         esp_image=boot_disk(paths, case, workdir),
         port_standins={PROBE_SELECT_PORT: case.probe.number},
@@ -636,7 +613,7 @@ def chosen_cases(patterns, lean=False):
 
 def missing_inputs(paths, cases):
     needed = {paths.loader()} | {paths.image(c.probe) for c in cases}
-    needed |= {paths.firmware_file(c.firmware, c.firmware.code) for c in cases}
+    needed |= {c.firmware.code for c in cases}
     if any(c.mode == VOLUME for c in cases):
         needed.add(paths.notice_pack)
     return sorted(p for p in needed if not os.path.exists(p))
@@ -656,7 +633,6 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build-dir", default=os.path.join(REPOSITORY, "build", "image"), help="the image build")
     parser.add_argument("--notice-pack", help="the notice-pack program (needed for the firmware-volume cases)")
-    parser.add_argument("--newer-ovmf", default=DEFAULT_NEWER_OVMF, help="Debian 13's unpacked ovmf package")
     parser.add_argument("--case", action="append", default=[], help="a case name or pattern (repeatable)")
     parser.add_argument("--list", action="store_true", help="name every case and what it must show")
     parser.add_argument("--lean", action="store_true", help="only the cases that show each probe's finding")
@@ -686,7 +662,6 @@ def main(argv=None):
     paths = Paths(
         os.path.abspath(args.build_dir),
         args.notice_pack and os.path.abspath(args.notice_pack),
-        os.path.abspath(args.newer_ovmf),
         os.path.abspath(args.workdir or tempfile.mkdtemp(prefix="protection-probes-")),
     )
     missing = missing_inputs(paths, cases)

@@ -205,3 +205,17 @@ class ResultsTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class FatVolume(unittest.TestCase):
+    def test_each_folder_is_made_once_before_what_goes_in_it(self):
+        calls = []
+        real = boot_disks.run_tool
+        boot_disks.run_tool = lambda args, env=None: calls.append(args)
+        try:
+            boot_disks.fat_volume("v.img", 2048, {"EFI/BOOT/BOOTX64.EFI": "a", "EFI/BOOT/x.efi": "b", "P.EFI": "c"})
+        finally:
+            boot_disks.run_tool = real
+        self.assertEqual(calls[0], ["mkfs.vfat", "-C", "v.img", "2048"])
+        self.assertEqual(calls[1], ["mmd", "-i", "v.img", "::/EFI", "::/EFI/BOOT"])
+        self.assertEqual([c[-1] for c in calls[2:]], ["::/EFI/BOOT/BOOTX64.EFI", "::/EFI/BOOT/x.efi", "::/P.EFI"])

@@ -338,3 +338,21 @@ class TableTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class FirmwareBuilds(unittest.TestCase):
+    def test_each_probe_firmware_boots_its_builds_image_variables_and_key(self):
+        expected = {  # name: (code image, variable store) file names, the key only with Secure Boot
+            "ovmf-2022.11": ("/usr/share/OVMF/OVMF_CODE_4M.fd", "OVMF_VARS_4M.fd"),
+            "ovmf-2025.02": ("ovmf-2025.02/usr/share/OVMF/OVMF_CODE_4M.fd", "OVMF_VARS_4M.fd"),
+            "ovmf-2025.02-secboot": ("ovmf-2025.02/usr/share/OVMF/OVMF_CODE_4M.secboot.fd", "snakeoil"),
+            "ovmf-2025.02-strictnx": ("ovmf-2025.02/usr/share/OVMF/OVMF_CODE_4M.secboot.strictnx.fd", "snakeoil"),
+        }
+        self.assertEqual(sorted(expected), sorted(pp.FIRMWARE_NAMES))
+        for firmware in pp.FIRMWARES:
+            code, store = expected[firmware.name]
+            with self.subTest(firmware.name):
+                self.assertTrue(firmware.code.endswith(code), firmware.code)
+                stores = firmware.source.secure_vars if firmware.secure_boot else firmware.source.plain_vars
+                self.assertIn(store, os.path.basename(stores[0]))
+                self.assertEqual(bool(firmware.source.key) and firmware.secure_boot, firmware.secure_boot)
