@@ -195,13 +195,7 @@ def refuse_code_without_driver(code):
     """Raises RuntimeError unless the code image's DXE volume holds the driver's file (stock OVMF does not)."""
     from check_image import DRIVER_GUID  # e2e/firmware, on the path once pipeline is imported
 
-    with open(code, "rb") as f:
-        image = bytearray(f.read())
-    try:
-        dxe = pipeline.dxe_volume.find_dxe_volume(image)
-        files, _ = pipeline.firmware_volume.read_files(dxe.buffer, dxe.volume)
-    except pipeline.firmware_volume.FirmwareFormatError as error:
-        raise RuntimeError("CODE=%s cannot be read: %s" % (code, error)) from None
+    _, files = pipeline.read_code_image(code, "CODE=" + code)
     if not any(str(f.name).upper() == DRIVER_GUID for f in files):
         raise RuntimeError(
             "CODE=%s holds no driver file (%s) in its DXE volume, so no notice can appear: put the driver and "
@@ -490,7 +484,12 @@ def parse_arguments(argv=None, label="make_run"):
             % (config.code, ", ".join(s.name for s in cases.SCENARIOS if not s.secure_boot))
         )
     if config.code and not os.path.isfile(config.code):
-        parser.error("CODE=%s: no such file; give the code image notice-insert wrote" % config.code)
+        found = "no such file"
+        if os.path.isdir(config.code):
+            found = "is a folder"
+        elif os.path.exists(config.code):
+            found = "is not a regular file (a device, FIFO or socket)"
+        parser.error("CODE=%s: %s; give the code image notice-insert wrote" % (config.code, found))
     return config
 
 

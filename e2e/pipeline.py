@@ -130,15 +130,32 @@ def instruction_at(image, rva):
     return next((line.strip() for line in objdump(image, "-d").splitlines() if line.strip().startswith(address)), None)
 
 
-def pictures_in_image(code, out):
-    """Copies the picture files of a firmware image given by the user out of its DXE volume; mode -> file."""
+MAX_CODE_IMAGE_BYTES = 64 << 20  # far above any flash image (OVMF's code images are 4 MiB at most)
+
+
+def read_code_image(code, label=None):
+    """(DXE volume, its files) of a code image a user gives; RuntimeError saying what was found, the image
+    named by `label` (default its path). Reads no more than a flash image can hold."""
+    label = label or code
+    size = os.path.getsize(code)
+    if size > MAX_CODE_IMAGE_BYTES:
+        raise RuntimeError(
+            "%s is %s bytes, more than the %s a firmware code image can be; give the code image "
+            "notice-insert wrote" % (label, "{:,}".format(size), "{:,}".format(MAX_CODE_IMAGE_BYTES))
+        )
     with open(code, "rb") as f:
-        image = bytearray(f.read())
+        image = bytearray(f.read(MAX_CODE_IMAGE_BYTES + 1))
     try:
         dxe = dxe_volume.find_dxe_volume(image)
         files, _ = firmware_volume.read_files(dxe.buffer, dxe.volume)
     except firmware_volume.FirmwareFormatError as error:
-        raise RuntimeError("cannot read the pictures of %s: %s" % (code, error)) from None
+        raise RuntimeError("%s cannot be read: %s" % (label, error)) from None
+    return dxe, files
+
+
+def pictures_in_image(code, out):
+    """Copies the picture files of a firmware image given by the user out of its DXE volume; mode -> file."""
+    dxe, files = read_code_image(code)
     by_name = {str(f.name).upper(): f for f in files}
     found = {}
     for mode, guid in PICTURE_GUIDS.items():

@@ -365,11 +365,12 @@ class OwnCodeImage(unittest.TestCase):
             ("with the driver", synthetic_images.firmware([synthetic_images.DRIVER, synthetic_images.PICTURE]), None),
             ("stock", synthetic_images.firmware([synthetic_images.PICTURE]), "holds no driver file (1E16495C-"),
             ("not firmware", b"\xff" * 4096, "cannot be read: holds no firmware volume"),
+            ("larger than any flash", None, "is 67,108,865 bytes, more than the 67,108,864"),
         ):
             with self.subTest(label):
                 path = os.path.join(work, label + ".fd")
                 with open(path, "wb") as f:
-                    f.write(image)
+                    f.write(image) if image is not None else f.truncate(make_run.pipeline.MAX_CODE_IMAGE_BYTES + 1)
                 if words is None:
                     make_run.refuse_code_without_driver(path)
                     continue
